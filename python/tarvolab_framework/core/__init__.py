@@ -1,0 +1,1 @@
+"""Framework core: configuration, lifecycle, self-healing and the services they use."""

@@ -1,0 +1,1 @@
+"""Runner hook module (hookrelay)."""

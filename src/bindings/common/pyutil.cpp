@@ -1,0 +1,91 @@
+#include "bindings/common/pyutil.hpp"
+
+#include <nanobind/stl/string.h>
+
+namespace tarvo::py {
+
+std::optional<std::string> PyEnvironment::get(const std::string& name) const {
+  nb::object environ = nb::module_::import_("os").attr("environ");
+  nb::object value = environ.attr("get")(name);
+  if (value.is_none()) return std::nullopt;
+  return nb::cast<std::string>(value);
+}
+
+void PyEnvironment::set(const std::string& name, const std::string& value) {
+  nb::object environ = nb::module_::import_("os").attr("environ");
+  environ[nb::str(name.c_str())] = nb::str(value.c_str());
+}
+
+void print_line(const std::string& text) {
+  nb::object builtins = nb::module_::import_("builtins");
+  builtins.attr("print")(nb::str(text.c_str(), text.size()));
+}
+
+void PyConsole::print(const std::string& line) { print_line(line); }
+
+void PyLogger::log(LogLevel level, const std::string& message) {
+  nb::object logger = nb::module_::import_("logging").attr("getLogger")(name_);
+  const char* method = level == LogLevel::Debug     ? "debug"
+                       : level == LogLevel::Info    ? "info"
+                       : level == LogLevel::Warning ? "warning"
+                                                    : "error";
+  logger.attr(method)(nb::str(message.c_str(), message.size()));
+}
+
+std::optional<nb::object> get_attr(nb::handle obj, const char* name) {
+  PyObject* r = PyObject_GetAttrString(obj.ptr(), name);
+  if (r) return nb::steal(r);
+  if (PyErr_ExceptionMatches(PyExc_AttributeError) || PyErr_ExceptionMatches(PyExc_KeyError)) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  throw nb::python_error();
+}
+
+bool has_attr(nb::handle obj, const char* name) { return get_attr(obj, name).has_value(); }
+
+bool truthy(nb::handle obj) {
+  int r = PyObject_IsTrue(obj.ptr());
+  if (r < 0) throw nb::python_error();
+  return r == 1;
+}
+
+bool attr_true(nb::handle obj, const char* name) {
+  auto v = get_attr(obj, name);
+  return v && truthy(*v);
+}
+
+std::string to_str(nb::handle obj) {
+  PyObject* s = PyObject_Str(obj.ptr());
+  if (!s) throw nb::python_error();
+  nb::object guard = nb::steal(s);
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(s, &size);
+  if (!data) throw nb::python_error();
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+bool Failure::is_a(PyObject* type) const {
+  if (!exc.is_valid() || exc.is_none()) return false;
+  return PyObject_IsInstance(exc.ptr(), type) == 1;
+}
+
+void reraise(const Failure& f) {
+  if (f.exc.is_valid() && !f.exc.is_none()) {
+    // Restore type, value and traceback so the runner sees the original failure.
+    PyObject* value = f.exc.ptr();
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(value));
+    PyObject* tb = PyException_GetTraceback(value);  // new reference or NULL
+    Py_INCREF(type);
+    Py_INCREF(value);
+    PyErr_Restore(type, value, tb);
+    throw nb::python_error();
+  }
+  throw std::runtime_error(f.text);
+}
+
+nb::object import_attr(const char* module_name, const char* name) {
+  return nb::module_::import_(module_name).attr(name);
+}
+
+}  // namespace tarvo::py

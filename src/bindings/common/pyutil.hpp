@@ -1,0 +1,106 @@
+// Thin adapters between the C++ core and the Python world, shared by the three
+// extension modules. Rules kept here:
+//  * console lines go through Python's print (sys.stdout), never to fd 1;
+//  * the environment is os.environ, read at the moment of use;
+//  * log records go to logging.getLogger(name);
+//  * a missing attribute of the runner context is AttributeError or, on behave
+//    1.2.6 for underscore names, KeyError: both count as absent;
+//  * no C++ exception stays in flight across a call back into Python that may
+//    switch greenlets (Playwright): failures are turned into values first.
+#pragma once
+#include <nanobind/nanobind.h>
+
+#include <optional>
+#include <string>
+
+#include "services/console.hpp"
+#include "services/environment.hpp"
+#include "services/logger.hpp"
+
+namespace tarvo::py {
+
+namespace nb = nanobind;
+
+class PyEnvironment : public Environment {
+ public:
+  std::optional<std::string> get(const std::string& name) const override;
+  void set(const std::string& name, const std::string& value) override;
+};
+
+class PyConsole : public Console {
+ public:
+  void print(const std::string& line) override;
+};
+
+class PyLogger : public Logger {
+ public:
+  explicit PyLogger(std::string name) : name_(std::move(name)) {}
+  void log(LogLevel level, const std::string& message) override;
+
+ private:
+  std::string name_;
+};
+
+// print(text) through sys.stdout.
+void print_line(const std::string& text);
+
+// Attribute of obj, or nullopt when it is missing (AttributeError or KeyError).
+// Any other failure is raised as nb::python_error.
+std::optional<nb::object> get_attr(nb::handle obj, const char* name);
+bool has_attr(nb::handle obj, const char* name);
+
+// Python truth value (PyObject_IsTrue); a failing __bool__ raises.
+bool truthy(nb::handle obj);
+
+// The attribute's truth value, false when it is missing.
+bool attr_true(nb::handle obj, const char* name);
+
+// str(obj) as UTF-8.
+std::string to_str(nb::handle obj);
+
+// A failure captured as a value: the Python exception object (when it came from
+// Python) and its text, str(exc). For C++ exceptions the text is what().
+struct Failure {
+  nb::object exc;    // the Python exception instance, or None
+  std::string text;  // str(exc)
+  bool is_a(PyObject* type) const;  // isinstance(exc, type)
+  bool is_import_error() const { return is_a(PyExc_ImportError); }
+  bool is_assertion_error() const { return is_a(PyExc_AssertionError); }
+  bool is_value_error() const { return is_a(PyExc_ValueError); }
+};
+
+// Runs f(); returns nullopt on success, or the failure it raised, already
+// converted (no exception is in flight when the caller acts on it).
+template <typename F>
+std::optional<Failure> attempt(F&& f) {
+  nb::object exc;
+  std::string cpp_text;
+  bool failed = false;
+  try {
+    f();
+  } catch (nb::python_error& e) {
+    exc = nb::borrow(e.value());
+    failed = true;
+  } catch (const std::exception& e) {
+    cpp_text = e.what();
+    failed = true;
+  }
+  if (!failed) return std::nullopt;
+  Failure fl;
+  if (exc.is_valid()) {
+    fl.exc = exc;
+    fl.text = to_str(exc);
+  } else {
+    fl.exc = nb::none();
+    fl.text = cpp_text;
+  }
+  return fl;
+}
+
+// Raises the captured failure again, unchanged when it came from Python.
+[[noreturn]] void reraise(const Failure& f);
+
+// Looks up name on the module `module_name` at the moment of the call.
+nb::object import_attr(const char* module_name, const char* name);
+
+}  // namespace tarvo::py

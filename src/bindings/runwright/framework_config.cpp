@@ -1,0 +1,8 @@
+#include "bindings/common/pyutil.hpp"
+#include "bindings/runwright/runwright.hpp"
+
+namespace tarvo::py::runwright {
+
+void register_framework_config(nb::module_&) {}
+
+}  // namespace tarvo::py::runwright

@@ -1,0 +1,20 @@
+// tarvolab_framework.core.runwright: FrameworkConfig and the run-lifecycle and
+// integration functions. The load order below is the module's start-up order:
+// standard facilities, the Playwright sync API, the quieting switches, the
+// outside services, then the definitions.
+#include <nanobind/nanobind.h>
+
+#include "bindings/runwright/runwright.hpp"
+
+namespace nb = nanobind;
+
+NB_MODULE(runwright, m) {
+  tarvo::py::runwright::bind_standard_facilities(m);
+  tarvo::py::runwright::bind_playwright(m);
+  tarvo::py::runwright::apply_startup_switches(m);
+  tarvo::py::runwright::bind_outside_services(m);
+  tarvo::py::runwright::register_framework_config(m);
+  tarvo::py::runwright::register_lifecycle(m);
+  tarvo::py::runwright::register_integrations(m);
+  tarvo::py::runwright::register_retry(m);
+}
