@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "core/lifecycle/run_setup.hpp"
+#include "core/lifecycle/scenario_messages.hpp"
+
+namespace lc = tarvo::lifecycle;
+
+TEST(LifecycleRules, FailedStatusCoversErrorsOfNewerRunners) {
+  EXPECT_TRUE(lc::is_failed_status("failed"));
+  EXPECT_TRUE(lc::is_failed_status("error"));
+  EXPECT_TRUE(lc::is_failed_status("hook_error"));
+  for (const char* s : {"passed", "skipped", "untested", "undefined", "Failed", "", "failed "}) {
+    EXPECT_FALSE(lc::is_failed_status(s)) << s;
+  }
+}
+
+TEST(LifecycleRules, MobileTagIsWholeTagAnyCase) {
+  EXPECT_TRUE(lc::has_mobile_tag({"smoke", "mobile"}));
+  EXPECT_TRUE(lc::has_mobile_tag({"Mobile"}));
+  EXPECT_TRUE(lc::has_mobile_tag({"MOBILE"}));
+  EXPECT_FALSE(lc::has_mobile_tag({}));
+  EXPECT_FALSE(lc::has_mobile_tag({"mobile_only", "no_mobile", "@mobile", " mobile"}));
+}
+
+TEST(LifecycleRules, TabDecisionsNeedTwoOrMorePages) {
+  EXPECT_FALSE(lc::should_switch_to_first_tab(0));
+  EXPECT_FALSE(lc::should_switch_to_first_tab(1));
+  EXPECT_TRUE(lc::should_switch_to_first_tab(2));
+  EXPECT_EQ(lc::extra_window_count(0), 0u);
+  EXPECT_EQ(lc::extra_window_count(1), 0u);
+  EXPECT_EQ(lc::extra_window_count(3), 2u);
+}
+
+TEST(LifecycleRules, AiReportSwitchesAndDefaults) {
+  EXPECT_TRUE(lc::ai_report_enabled(std::nullopt));
+  EXPECT_TRUE(lc::ai_report_enabled(std::string("TRUE")));
+  EXPECT_FALSE(lc::ai_report_enabled(std::string("yes")));
+  EXPECT_FALSE(lc::ai_report_enabled(std::string("1")));
+  EXPECT_FALSE(lc::ai_report_enabled(std::string("")));
+  EXPECT_FALSE(lc::ai_report_enabled(std::string(" true")));
+  EXPECT_FALSE(lc::ai_analysis_report_enabled(std::nullopt));
+  EXPECT_TRUE(lc::ai_analysis_report_enabled(std::string("True")));
+  EXPECT_FALSE(lc::ai_analysis_report_enabled(std::string("on")));
+}
+
+TEST(LifecycleMessages, LogLinesAreExact) {
+  EXPECT_EQ(lc::reusing_existing_page("about:blank"), "♻️ Reutilizando página existente (URL: about:blank)");
+  EXPECT_EQ(lc::reusing_browser_page("https://x.test/a"), "♻️ Reutilizando página del browser (URL: https://x.test/a)");
+  EXPECT_EQ(lc::page_check_failed("boom"), "No se pudo verificar páginas existentes: boom");
+  EXPECT_EQ(lc::timeouts_configured("5000", "7000"), "Timeout configurado: 5000ms, navegación: 7000ms");
+  EXPECT_EQ(lc::tag_setup_failed("x"), "Error configurando tags: x");
+  EXPECT_EQ(lc::switched_to_first_tab(2), "Cambiado al primer tab (total: 2 tabs abiertos)");
+  EXPECT_EQ(lc::first_tab_failed("x"), "No se pudo cambiar al primer tab: x");
+  EXPECT_EQ(lc::scenario_starting("Login"), "Iniciando escenario: Login");
+  EXPECT_EQ(lc::extra_windows_closed(2), "🧹 Cerradas 2 ventana(s) extra del escenario");
+  EXPECT_EQ(lc::extra_windows_failed("x"), "Error cerrando ventanas extra: x");
+  EXPECT_EQ(lc::registered_for_retry("Login"), "📝 Escenario fallido registrado para reintento: Login");
+  EXPECT_EQ(lc::test_data_failed("no data"), "Error configurando datos de prueba: no data");
+}
+
+TEST(LifecycleMessages, ConsoleLinesAreExact) {
+  EXPECT_EQ(lc::meridio_before_scenario_failed("e"), "⚠️ Error en before_scenario Meridio: e");
+  EXPECT_EQ(lc::jira_after_scenario_failed("e"), "⚠️ Error en after_scenario Jira/Xray: e");
+  EXPECT_EQ(lc::meridio_after_scenario_failed("e"), "⚠️ Error en after_scenario Meridio: e");
+  EXPECT_EQ(lc::tarvo_after_scenario_failed("e"), "[TARVO-TM] Error en after_scenario: e");
+  EXPECT_EQ(lc::jira_before_feature_failed("e"), "⚠️ Error en before_feature Jira/Xray: e");
+  EXPECT_EQ(lc::jira_after_feature_failed("e"), "⚠️ Error en after_feature Jira/Xray: e");
+  EXPECT_EQ(lc::closing_pages_failed("e"), "⚠️ Error cerrando páginas en after_feature: e");
+  EXPECT_EQ(lc::video_processing_failed("e"), "⚠️ Error procesando videos con intro: e");
+  // An empty failure text still keeps the prefix (str() of a bare exception is "").
+  EXPECT_EQ(lc::meridio_after_scenario_failed(""), "⚠️ Error en after_scenario Meridio: ");
+}
