@@ -401,13 +401,13 @@ void register_lifecycle(nb::module_& m) {
   m.def("setup_framework_context", &setup_framework_context, nb::arg("context"),
         nb::arg("env_file").none() = nb::none(),
         "Setup completo del framework SIN cleanup_error");
-  m.def("setup_scenario_context", &setup_scenario_context, nb::arg("context"), nb::arg("scenario"),
+  m.def("setup_scenario_context", &setup_scenario_context, nb::arg("context"), nb::arg("scenario").none(),
         "Prepares the runner context for one scenario: a live page, time-outs, helpers, mobile viewport.");
-  m.def("auto_after_scenario", &auto_after_scenario, nb::arg("context"), nb::arg("scenario"),
+  m.def("auto_after_scenario", &auto_after_scenario, nb::arg("context"), nb::arg("scenario").none(),
         "Closes extra windows, registers a failed scenario for retry and notifies the integrations.");
-  m.def("auto_before_feature", &auto_before_feature, nb::arg("context"), nb::arg("feature"),
+  m.def("auto_before_feature", &auto_before_feature, nb::arg("context"), nb::arg("feature").none(),
         "Tells the Jira/Xray integration that a feature starts.");
-  m.def("auto_after_feature", &auto_after_feature, nb::arg("context"), nb::arg("feature"),
+  m.def("auto_after_feature", &auto_after_feature, nb::arg("context"), nb::arg("feature").none(),
         "Closes every page, post-processes recorded videos and tells the Jira/Xray integration.");
 }
 
