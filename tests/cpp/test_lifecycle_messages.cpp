@@ -43,30 +43,12 @@ TEST(LifecycleRules, AiReportSwitchesAndDefaults) {
   EXPECT_FALSE(lc::ai_analysis_report_enabled(std::string("on")));
 }
 
-TEST(LifecycleMessages, LogLinesAreExact) {
-  EXPECT_EQ(lc::reusing_existing_page("about:blank"), "♻️ Reutilizando página existente (URL: about:blank)");
-  EXPECT_EQ(lc::reusing_browser_page("https://x.test/a"), "♻️ Reutilizando página del browser (URL: https://x.test/a)");
-  EXPECT_EQ(lc::page_check_failed("boom"), "No se pudo verificar páginas existentes: boom");
-  EXPECT_EQ(lc::timeouts_configured("5000", "7000"), "Timeout configurado: 5000ms, navegación: 7000ms");
-  EXPECT_EQ(lc::tag_setup_failed("x"), "Error configurando tags: x");
-  EXPECT_EQ(lc::switched_to_first_tab(2), "Cambiado al primer tab (total: 2 tabs abiertos)");
-  EXPECT_EQ(lc::first_tab_failed("x"), "No se pudo cambiar al primer tab: x");
-  EXPECT_EQ(lc::scenario_starting("Login"), "Iniciando escenario: Login");
-  EXPECT_EQ(lc::extra_windows_closed(2), "🧹 Cerradas 2 ventana(s) extra del escenario");
+// Most lines are checked through the Python suite; these are the ones only a
+// failing driver reaches.
+TEST(LifecycleMessages, FailureLinesKeepPrefixAndText) {
   EXPECT_EQ(lc::extra_windows_failed("x"), "Error cerrando ventanas extra: x");
-  EXPECT_EQ(lc::registered_for_retry("Login"), "📝 Escenario fallido registrado para reintento: Login");
-  EXPECT_EQ(lc::test_data_failed("no data"), "Error configurando datos de prueba: no data");
-}
-
-TEST(LifecycleMessages, ConsoleLinesAreExact) {
-  EXPECT_EQ(lc::meridio_before_scenario_failed("e"), "⚠️ Error en before_scenario Meridio: e");
-  EXPECT_EQ(lc::jira_after_scenario_failed("e"), "⚠️ Error en after_scenario Jira/Xray: e");
-  EXPECT_EQ(lc::meridio_after_scenario_failed("e"), "⚠️ Error en after_scenario Meridio: e");
-  EXPECT_EQ(lc::tarvo_after_scenario_failed("e"), "[TARVO-TM] Error en after_scenario: e");
-  EXPECT_EQ(lc::jira_before_feature_failed("e"), "⚠️ Error en before_feature Jira/Xray: e");
-  EXPECT_EQ(lc::jira_after_feature_failed("e"), "⚠️ Error en after_feature Jira/Xray: e");
-  EXPECT_EQ(lc::closing_pages_failed("e"), "⚠️ Error cerrando páginas en after_feature: e");
   EXPECT_EQ(lc::video_processing_failed("e"), "⚠️ Error procesando videos con intro: e");
+  EXPECT_EQ(lc::timeouts_configured("5000", "7000"), "Timeout configurado: 5000ms, navegación: 7000ms");
   // An empty failure text still keeps the prefix (str() of a bare exception is "").
   EXPECT_EQ(lc::meridio_after_scenario_failed(""), "⚠️ Error en after_scenario Meridio: ");
 }
