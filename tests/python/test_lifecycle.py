@@ -201,6 +201,27 @@ def test_closed_context_page_falls_back_to_browser_page(helpers, logs, kind):
     assert kept.timeouts == (30000, 30000)
 
 
+class CachedUrlPage(FakePage):
+    """Like Playwright's page: `url` still answers after close; is_closed() tells."""
+
+    @property
+    def url(self):
+        return self._url
+
+    def is_closed(self):
+        return self.closed
+
+
+def test_page_that_reports_closed_is_not_reused(helpers, logs):
+    dead = CachedUrlPage(url="https://app.test/old", name="dead")
+    dead.closed = True
+    cfg = FakeConfig()
+    ctx = make_context(page=dead, framework_config=cfg, browser=FakeBrowser([FakeBrowserContext()]))
+    runwright.setup_scenario_context(ctx, scenario())
+    assert "Página anterior cerrada o inválida" in logs("DEBUG")
+    assert ctx.page is not dead and len(cfg.create_calls) == 1
+
+
 def test_closed_browser_page_gives_new_page_in_first_context(helpers, logs):
     stale = FakePage(name="stale")
     stale.closed = True

@@ -172,6 +172,17 @@ void setup_framework_context(nb::object context, nb::object env_file) {
 
 // ---- scenario start ------------------------------------------------------
 
+// The URL of a page that is still open. Playwright answers `url` from its own
+// cache even after the page closed, so a page that says it is closed fails the
+// probe too; otherwise a closed page would be handed to the scenario's steps.
+std::string live_url(nb::handle page) {
+  if (auto is_closed = get_attr(page, "is_closed")) {
+    if (PyCallable_Check(is_closed->ptr()) && truthy((*is_closed)()))
+      throw std::runtime_error("Target page has been closed");
+  }
+  return to_str(nb::getattr(page, "url"));
+}
+
 // Finds a live page for the scenario: the context's page, else the first page
 // of the browser's first context, else a new one. Leaves it in context.page.
 void choose_page(nb::handle context) {
@@ -179,7 +190,7 @@ void choose_page(nb::handle context) {
 
   if (auto page = present_and_true(context, "page")) {
     auto failure = attempt([&] {
-      std::string url = to_str(nb::getattr(*page, "url"));
+      std::string url = live_url(*page);
       log(context, "info", lc::reusing_existing_page(url));
       ready = true;
     });
@@ -198,7 +209,7 @@ void choose_page(nb::handle context) {
       // A page closed since the last scenario fails its probe: a new page is
       // made below, so that failure is expected and not reported.
       (void)attempt([&] {
-        std::string url = to_str(nb::getattr(candidate, "url"));
+        std::string url = live_url(candidate);
         nb::setattr(context, "page", candidate);
         log(context, "info", lc::reusing_browser_page(url));
         ready = true;
