@@ -27,27 +27,6 @@ TEST(IntegrationSetup, FailureMessagesTellLoadingFromOtherFailures) {
   EXPECT_EQ(setup_failure_message(tarvo_tm_setup(), false, "bad"), "[TARVO-TM] Error configurando integracion: bad");
 }
 
-TEST(IntegrationSetup, ComponentsAndAttributes) {
-  EXPECT_EQ(jira_xray_setup().module, "tarvolab_framework.integrations.behave_hooks");
-  EXPECT_EQ(jira_xray_setup().component, "JiraXrayHooks");
-  EXPECT_EQ(meridio_setup().module, "tarvolab_framework.integrations.meridio_hooks");
-  EXPECT_EQ(tarvo_tm_setup().module, "tarvolab_framework.integrations.tarvo_test_manager");
-  EXPECT_TRUE(tarvo_tm_setup().enabled_attr.empty());  // no separate flag
-  EXPECT_TRUE(tarvo_tm_setup().success.empty());       // silent on success
-  EXPECT_EQ(missing_component_text(meridio_setup()),
-            "cannot import name 'MeridioHooks' from 'tarvolab_framework.integrations.meridio_hooks'");
-}
-
-TEST(RunEndTexts, BlocksUseSeventyEqualsSigns) {
-  const std::string rule(70, '=');
-  auto block = validation_report_block("reports/ai.html");
-  ASSERT_EQ(block.size(), 3u);
-  EXPECT_EQ(block[0], "\n" + rule);
-  EXPECT_EQ(block[1], "🤖 Reporte de Validaciones IA generado: reports/ai.html");
-  EXPECT_EQ(block[2], rule + "\n");
-  EXPECT_EQ(analysis_report_block("a.html")[1], "📊 Reporte de Analisis IA generado: a.html");
-}
-
 TEST(RunEndTexts, SoftAssertionSummaryOnlyForPositiveCounts) {
   EXPECT_TRUE(soft_assertion_block(0LL).empty());
   EXPECT_TRUE(soft_assertion_block(-2LL).empty());
