@@ -1,3 +1,5 @@
+#include <nanobind/stl/string.h>
+
 #include <type_traits>
 #include <variant>
 
@@ -53,7 +55,8 @@ void silence_runner_context(nb::module_& m) {
   nb::object context_class = import_attr("behave.runner", "Context");
   m.attr("Context") = context_class;
   if (!nb::hasattr(context_class, "_emit_warning")) return;
-  nb::object noop = nb::module_::import_("builtins").attr("eval")("lambda *args, **kwargs: None");
+  nb::object noop =
+      nb::module_::import_("builtins").attr("eval")("lambda *args, **kwargs: None", nb::dict());
   nb::setattr(context_class, "_emit_warning", noop);
 }
 
