@@ -145,7 +145,8 @@ TEST(HealingSettings, ConversionFailureNamesVariableAndValue) {
 TEST(SelectorGate, AcceptsSelectorsAndXPath) {
   for (const char* ok : {"//button[@id='x']", "/html/body", "/!!anything", "#a", "input[name='user']",
                          "div > a.btn", "a:nth-child(2)", "input[placeholder=\"Tu nombre\"]", "#niño",
-                         "button.acción", "div\n> a", "a,b", "ul ~ li + li"})
+                         "button.acción", "div\n> a", "a,b", "ul ~ li + li", "#日本語",
+                         "div\u00a0> a", "#a\r\n"})
     EXPECT_TRUE(is_valid_selector(ok)) << ok;
 }
 
