@@ -313,9 +313,7 @@ def test_argument_sources_in_order(driver, tmp_path, capsys):
         cfg._get_preset_config(None)
 
 
-@pytest.mark.parametrize("text,message", [
-    ('["--a"]', "not a JSON object"), ('{"args": "--a"}', "not a list"), ('{"args": [1]}', "not a text"),
-    ("{oops", "parse_error"), (None, "No such file or directory")])
+@pytest.mark.parametrize("text,message", [('["--a"]', "not a JSON object"), (None, "No such file or directory")])
 def test_bad_flag_file_reports_and_launch_goes_on(text, message, driver, tmp_path, capsys):
     path = tmp_path / "flags.json"
     if text is not None:
@@ -360,11 +358,34 @@ def test_chrome_channel_success_and_unknown_engine(driver, capsys):
 
 
 def test_launch_failure_propagates_keeping_driver(driver):
-    driver["driver"] = FakeDriver(chromium_fails=lambda o: True)
     cfg = FrameworkConfig()
-    with pytest.raises(RuntimeError, match="launch refused"):
+    cfg.config["slow_mo"] = "fast"  # a bad edited value fails before the driver starts
+    with pytest.raises(ValueError, match=r"config\['slow_mo'\]: 'fast' is not a valid integer"):
+        cfg.setup_playwright()
+    assert cfg.playwright is None
+
+    class LaunchError(Exception):
+        pass
+
+    def refuse(**options):
+        raise LaunchError("no display")
+
+    cfg.config["slow_mo"] = 0
+    driver["driver"].chromium.launch = refuse
+    with pytest.raises(LaunchError, match="^no display$"):
         cfg.setup_playwright()
     assert cfg.playwright is driver["driver"] and cfg.browser is None
+
+
+def test_subclass_overrides_are_used():
+    class Project(FrameworkConfig):
+        def _load_config(self):
+            settings = super()._load_config()
+            settings["project_key"] = "extra"
+            return settings
+
+    cfg = Project()
+    assert cfg.config["project_key"] == "extra" and cfg.get_test_data()["email"] == ""
 
 
 # ---- contexts and pages ------------------------------------------------------

@@ -203,17 +203,18 @@ nb::object launch(nb::handle engine, const LaunchOptions& o) {
 }
 
 nb::object setup_playwright(nb::handle self) {
-  // The settings are read first, so a bad value fails before a driver is started.
+  // The options are built first, so a bad setting fails before a driver is
+  // started that nobody would stop.
   SettingMap settings = settings_of(self);
   const std::string browser_name = get_string(settings, "browser");
   PyConsole console;
+  LaunchOptions options = build_launch_options(settings, console);
+  PyEnvironment env;
 
   nb::object manager = guarded([&] { return this_module().attr("sync_playwright")(); });
   nb::object driver = guarded([&] { return manager.attr("start")(); });
   nb::setattr(self, "playwright", driver);
 
-  LaunchOptions options = build_launch_options(settings, console);
-  PyEnvironment env;
   nb::object browser;
   switch (engine_for(browser_name)) {
     case Engine::Firefox:
