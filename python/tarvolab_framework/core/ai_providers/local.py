@@ -427,7 +427,7 @@ def element_kind(node):
 _KIND_FIT = {
     # action kind -> {element kind: bonus}; anything else gets the "other" value
     "click": {"click": 1.0, "select": -0.5, "fill": -1.5, "other": -1.0},
-    "fill": {"fill": 1.0, "click": -2.0, "select": -2.0, "other": -2.0},
+    "fill": {"fill": 1.0, "other": 0.0},
     "select": {"select": 1.0, "click": 0.0, "fill": -0.5, "other": -1.0},
     "any": {"fill": 0.2, "click": 0.2, "select": 0.2, "other": 0.0},
 }
@@ -521,6 +521,8 @@ def score_elements(page, name_words, hint_words, kind_hints, action):
         if content < CONTENT_THRESHOLD:
             continue
         kind = node.kind
+        if action == "fill" and kind != "fill":
+            continue  # text can only be typed into a field
         score = content + _KIND_FIT[action].get(kind or "other", _KIND_FIT[action]["other"])
         if any(_hint_fits(hint, node, kind) for hint in kind_hints):
             score += 0.5
