@@ -601,3 +601,16 @@ class TestLocalHealer:
         html = '<section><div class="banner"><h2 class="title">Bienvenido, Ana</h2></div></section>'
         prompt = healing_prompt("welcome_title", "verificar/validar el elemento", "verifico el saludo", "#hi", html)
         assert local.generate(prompt) == "//h2[normalize-space()='Bienvenido, Ana']"
+
+    def test_closest_name_wins_and_salesforce_ids_are_avoided(self, local):
+        html = ('<div class="modal-footer">'
+                '<button class="slds-button" name="SaveAndNew">Guardar y nuevo</button>'
+                '<button class="slds-button slds-button_brand" name="SaveEdit">Guardar</button></div>'
+                '<label for="input-45">Nombre de la oportunidad</label>'
+                '<input type="text" id="input-45" class="slds-input" name="Name">')
+        click = healing_prompt("save_button", "hacer click en el elemento", "pulso guardar", "#save", html)
+        assert local.generate(click) == 'button[name="SaveEdit"]'
+        fill = healing_prompt("opportunity_name_input", "escribir texto en el campo", "escribo", "#name", html)
+        assert local.generate(fill) == "#input-45"
+        on_salesforce = fill.replace("**¿Es Salesforce?**: No", "**¿Es Salesforce?**: Sí, aplicar reglas especiales")
+        assert local.generate(on_salesforce) == 'input[name="Name"]'

@@ -35,6 +35,7 @@ _CONTEXT_FIELDS = {
     "action": "- **Acción deseada:** ",
     "step": "- **Paso actual:** ",
 }
+_SALESFORCE_FIELD = "- **¿Es Salesforce?**: "
 _FAILED_HEAD = "## SELECTOR QUE FALLÓ\n\n```\n"
 _FAILED_TAIL = "\n```\n\n## INSTRUCCIONES CRÍTICAS"
 _HTML_HEAD = "## HTML ACTUAL DE LA PÁGINA\n\n```html\n"
@@ -82,6 +83,7 @@ def parse_prompt(prompt):
             if selector and selector not in rejected:
                 rejected.append(selector)
     info["rejected"] = rejected
+    info["salesforce"] = _field(head, _SALESFORCE_FIELD).strip().startswith("Sí")
     return info
 
 
@@ -116,6 +118,10 @@ _SYNONYM_GROUPS = [
     "cart carrito",
     "buy comprar checkout pagar pay",
     "welcome bienvenido bienvenida",
+    "stage etapa fase",
+    "account cuenta",
+    "opportunity oportunidad",
+    "contact contacto",
     "title titulo",
     "date fecha",
     "home inicio",
@@ -253,6 +259,7 @@ _SELECT_ROLES = {"combobox", "listbox"}
 _TEST_ID_ATTRS = ("data-testid", "data-test-id", "data-test", "data-qa", "data-cy")
 _HIDDEN_STYLE = re.compile(r"display\s*:\s*none|visibility\s*:\s*hidden")
 _MAX_DEPTH = 400
+_HEADINGS = {"h1", "h2", "h3", "h4", "h5", "h6"}
 
 
 class Node:
@@ -481,12 +488,31 @@ def _sources(page, node):
     if node.tag == "a":
         add(1.0, attrs.get("href", ""))
     add(0.6, attrs.get("class", ""))
+    if node.tag in _HEADINGS:
+        found.append((1.0, ["heading", "title", "titulo", "encabezado"]))
     words = tokens(node.own_text)
     if words:
         # Long texts belong to containers; their words say little about the element itself.
         scale = 1.0 if len(words) <= 4 else 4.0 / len(words)
         found.append((2.5 * scale, words))
     return found
+
+
+def _precision(wanted, sources):
+    """Largest share of a naming source's words that the wanted words account for.
+
+    Separates "Guardar" from "Guardar y nuevo" when both match the word save.
+    """
+    best = 0.0
+    for weight, words in sources:
+        if weight < 1.5:
+            continue
+        relevant = [found for found in words if found not in _STOP_WORDS and found not in ("y", "and")]
+        if not relevant:
+            continue
+        matched = sum(1 for found in relevant if any(_word_match(word, found) for word in wanted))
+        best = max(best, matched / len(relevant))
+    return best
 
 
 def _match_score(wanted, sources):
@@ -523,7 +549,8 @@ def score_elements(page, name_words, hint_words, kind_hints, action):
         kind = node.kind
         if action == "fill" and kind != "fill":
             continue  # text can only be typed into a field
-        score = content + _KIND_FIT[action].get(kind or "other", _KIND_FIT[action]["other"])
+        score = content + 0.3 * _precision(name_words or hint_words, sources)
+        score += _KIND_FIT[action].get(kind or "other", _KIND_FIT[action]["other"])
         if any(_hint_fits(hint, node, kind) for hint in kind_hints):
             score += 0.5
         if score >= TOTAL_THRESHOLD:
@@ -540,6 +567,8 @@ _CSS_IDENT = re.compile(r"^-?[A-Za-z_][A-Za-z0-9_-]*$")
 _ACCEPTED_CSS = re.compile(r"^[a-zA-Z#.\[\]@\-_:=\"'\s\w()>~+*^$|,]+$")
 _REFUSED_WORDS = ("http", "www.", "no se encontr", "no_match", "no match", "error", "sorry")
 _GENERATED_ID = re.compile(r"\d{3,}|^(ember|react|mui|radix|headlessui|ng-|j_id|ext-gen)")
+# Lightning numbers the ids of its inputs (input-45, combobox-7) afresh on every render.
+_GENERATED_ID_SALESFORCE = re.compile(_GENERATED_ID.pattern + r"|-\d+$")
 
 
 def _accepted_css(selector):
@@ -577,9 +606,10 @@ def _absolute_path(node):
     return "/html/body/" + "/".join(reversed(steps))
 
 
-def selectors_for(page, node):
+def selectors_for(page, node, salesforce=False):
     """Selectors that match only `node` in the parsed page, most robust first."""
     found = []
+    generated = _GENERATED_ID_SALESFORCE if salesforce else _GENERATED_ID
 
     def add(selector):
         if selector and selector not in found:
@@ -597,7 +627,7 @@ def selectors_for(page, node):
             add(f"//{node.tag if qualified else '*'}[@{name}={xpath_literal(value)}]")
 
     ident = node.attrs.get("id", "")
-    if ident and page.count("attr", "id", ident) == 1 and not _GENERATED_ID.search(ident):
+    if ident and page.count("attr", "id", ident) == 1 and not generated.search(ident):
         css = f"#{ident}"
         if _CSS_IDENT.match(ident) and _accepted_css(css):
             add(css)
@@ -652,7 +682,7 @@ def heal(prompt):
     rejected = {selector.strip() for selector in info["rejected"]}
     failed = info["failed_selector"].strip()
     for _, _, node in score_elements(page, name_words, hint_words, kind_hints, action)[:_MAX_CANDIDATES]:
-        options = selectors_for(page, node)
+        options = selectors_for(page, node, info["salesforce"])
         if any(option in rejected for option in options):
             # Already tried on the live page and refused there; another spelling would be too.
             continue
