@@ -614,3 +614,10 @@ class TestLocalHealer:
         assert local.generate(fill) == "#input-45"
         on_salesforce = fill.replace("**¿Es Salesforce?**: No", "**¿Es Salesforce?**: Sí, aplicar reglas especiales")
         assert local.generate(on_salesforce) == 'input[name="Name"]'
+
+    def test_broken_or_deep_markup_still_answers(self, local):
+        broken = '<div><![weird <p>texto</p><button id="go-login">Entrar</button>'
+        assert local.generate(healing_prompt("login_button", "click", "x", "#a", broken)) == "#go-login"
+        deep = "<div>" * 600 + "<span><button>Entrar</button></span>" + "</div>" * 600
+        assert local.generate(healing_prompt("login_button", "click", "x", "#a", deep)) \
+            == "//button[normalize-space()='Entrar']"

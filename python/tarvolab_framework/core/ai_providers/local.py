@@ -258,7 +258,7 @@ _FILL_ROLES = {"textbox", "searchbox"}
 _SELECT_ROLES = {"combobox", "listbox"}
 _TEST_ID_ATTRS = ("data-testid", "data-test-id", "data-test", "data-qa", "data-cy")
 _HIDDEN_STYLE = re.compile(r"display\s*:\s*none|visibility\s*:\s*hidden")
-_MAX_DEPTH = 400
+_MAX_DEPTH = 1000
 _HEADINGS = {"h1", "h2", "h3", "h4", "h5", "h6"}
 
 
@@ -347,8 +347,13 @@ class Page:
 
     def __init__(self, html):
         builder = _TreeBuilder()
-        builder.feed(html)
-        builder.close()
+        # html.parser gives up with an exception on a malformed "<![" section; such text
+        # is shown as text by browsers anyway.
+        try:
+            builder.feed(html.replace("<![", "&lt;!["))
+            builder.close()
+        except Exception:  # noqa: BLE001 - keep whatever was parsed before the bad markup
+            pass
         self.nodes = builder.nodes
         # Children follow their parent in document order, so a reverse pass sees them first.
         for node in reversed(self.nodes):
