@@ -10,6 +10,7 @@ import pytest
 
 from tarvolab_framework.core import ai_provider
 from tarvolab_framework.core.ai_provider import AIProviderError, get_ai_provider
+from tarvolab_framework.core.ai_providers.local import action_kind
 from tarvolab_framework.core.ai_providers.remote import ollama_base_url
 
 PROMPT = "Eres un experto en automatización de pruebas con Playwright. ¿Selector?"
@@ -593,6 +594,11 @@ class TestLocalHealer:
              "//button[@aria-label='Abrir/cerrar menú']"),
             ('<button id="ok">Aceptar</button><button id="ok">Aceptar y seguir</button>', "accept_button", "click",
              "//button[normalize-space()='Aceptar']"),
+            # backticks would be stripped from the answer: only the position is left
+            ('<p>Instala</p><button class="copy">Copiar `npm i`</button>', "copy_button", "click",
+             "/html/body/button"),
+            ('<force:record-edit><button name="Guardar">Guardar</button></force:record-edit>', "save_button",
+             "click", 'button[name="Guardar"]'),
         ]
         for html, element, action, expected in cases:
             assert local.generate(healing_prompt(element, action, "paso", "#x", html)) == expected, element
@@ -621,3 +627,17 @@ class TestLocalHealer:
         deep = "<div>" * 600 + "<span><button>Entrar</button></span>" + "</div>" * 600
         assert local.generate(healing_prompt("login_button", "click", "x", "#a", deep)) \
             == "//button[normalize-space()='Entrar']"
+
+    @pytest.mark.parametrize(
+        "action, step, kind",
+        [
+            ("hacer click en el elemento", "", "click"),
+            ("fill con 'click here'", "", "fill"),
+            ("seleccionar la etapa", "", "select"),  # "tap" inside "etapa" is no click
+            ("describir el producto", "", "any"),  # nor "escrib" inside "describir" a fill
+            ("verificar/validar el elemento", "hago clic", "any"),
+            ("", "PRESIONO el botón Guardar", "click"),
+        ],
+    )
+    def test_action_kind(self, action, step, kind):
+        assert action_kind(action, step) == kind

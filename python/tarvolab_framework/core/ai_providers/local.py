@@ -134,6 +134,13 @@ _SYNONYM_GROUPS = [
     "help ayuda",
     "profile perfil",
     "settings configuracion ajustes",
+    "copy copiar",
+    "download descargar",
+    "upload subir cargar",
+    "print imprimir",
+    "share compartir",
+    "open abrir",
+    "new nuevo nueva crear create",
 ]
 _SYNONYMS = {}
 for _group in _SYNONYM_GROUPS:
@@ -204,7 +211,11 @@ def _content_words(words, extra_noise=()):
 
 
 def _word_match(wanted, found):
-    """1.0 for the same word, 0.9 for a synonym, 0.7 when one contains the other, else 0."""
+    """How well a found word stands for a wanted one.
+
+    1.0 the same word, 0.9 a synonym, 0.7 when one contains the other (user / username),
+    0.6 when a synonym and the found word contain one another (usuario / usuarios), else 0.
+    """
     if wanted == found:
         return 1.0
     if found in _SYNONYMS.get(wanted, ()):
@@ -222,10 +233,12 @@ def _word_match(wanted, found):
 # Actions
 
 _QUOTED = re.compile(r"'[^']*'|\"[^\"]*\"|“[^”]*”")
+# Word beginnings, so that "tap" does not fire inside "etapa" nor "escrib" inside "describir".
+# Clicks are tested first: "click the select box" clicks.
 _ACTION_WORDS = (
-    ("click", ("click", "clic", "presion", "pulso", "pulsar", "puls", "tap", "press", "toco", "tocar")),
-    ("fill", ("relleno", "rellenar", "escrib", "ingreso", "fill", "type", "input", "teclear", "introduc")),
-    ("select", ("selecciono", "seleccionar", "select", "elijo", "elegir", "choose", "escoj")),
+    ("click", re.compile(r"\b(click|clic|presion|puls|tap|press|toc[oa]\b)")),
+    ("fill", re.compile(r"\b(rellen|escrib|ingres[oa]\b|fill|typ(?:e|ing)|input|tecle|introduc)")),
+    ("select", re.compile(r"\b(selec|elij|eleg|choose|escoj)")),
 )
 
 
@@ -233,8 +246,8 @@ def action_kind(action, step=""):
     """"click", "fill", "select" or "any" for an action text (the step text when it is empty)."""
     text = action if action.strip() else step
     text = _QUOTED.sub(" ", text).lower()
-    for kind, words in _ACTION_WORDS:
-        if any(word in text for word in words):
+    for kind, pattern in _ACTION_WORDS:
+        if pattern.search(text):
             return kind
     return "any"
 
@@ -568,6 +581,8 @@ def score_elements(page, name_words, hint_words, kind_hints, action):
 # Selectors
 
 _CSS_IDENT = re.compile(r"^-?[A-Za-z_][A-Za-z0-9_-]*$")
+# Tag names usable as such in CSS and XPath (not "force:record", which reads as a namespace).
+_PLAIN_TAG = re.compile(r"^[a-z][a-z0-9-]*$")
 # What the self-healing manager accepts as a CSS answer (XPath always passes).
 _ACCEPTED_CSS = re.compile(r"^[a-zA-Z#.\[\]@\-_:=\"'\s\w()>~+*^$|,]+$")
 _REFUSED_WORDS = ("http", "www.", "no se encontr", "no_match", "no match", "error", "sorry")
@@ -599,8 +614,12 @@ def _absolute_path(node):
     current = node
     while current is not None and current.parent is not None and len(steps) < _MAX_DEPTH:
         parent = current.parent
-        same = [child for child in parent.children if child.tag == current.tag]
-        step = current.tag
+        if _PLAIN_TAG.match(current.tag):
+            same = [child for child in parent.children if child.tag == current.tag]
+            step = current.tag
+        else:
+            same = parent.children
+            step = "*"
         if len(same) > 1:
             step += f"[{same.index(current) + 1}]"
         steps.append(step)
@@ -617,11 +636,16 @@ def selectors_for(page, node, salesforce=False):
     generated = _GENERATED_ID_SALESFORCE if salesforce else _GENERATED_ID
 
     def add(selector):
-        if selector and selector not in found:
+        # The manager strips backticks and keeps only the first line of an answer.
+        if selector and selector not in found and not any(ch in selector for ch in "`\n\r"):
             found.append(selector)
+
+    plain_tag = bool(_PLAIN_TAG.match(node.tag))
 
     def attribute(name, value, qualified):
         """CSS [name="value"] when the manager accepts it, else the XPath equivalent."""
+        if qualified and not plain_tag:
+            return
         count = page.count("tagattr", node.tag, name, value) if qualified else page.count("attr", name, value)
         if count != 1:
             return
@@ -647,7 +671,7 @@ def selectors_for(page, node, salesforce=False):
         if value:
             attribute(name, value, True)
     text = _collapse(node.text)
-    if text and len(text) <= 80 and page.count("text", node.tag, text) == 1:
+    if plain_tag and text and len(text) <= 80 and page.count("text", node.tag, text) == 1:
         add(f"//{node.tag}[normalize-space()={xpath_literal(text)}]")
     if node.tag == "input" and node.attr("type").lower() in ("submit", "button", "reset"):
         value = node.attrs.get("value", "")
