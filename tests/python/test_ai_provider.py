@@ -596,7 +596,7 @@ class TestLocalHealer:
              "//button[normalize-space()='Aceptar']"),
             # backticks would be stripped from the answer: only the position is left
             ('<p>Instala</p><button class="copy">Copiar `npm i`</button>', "copy_button", "click",
-             "/html/body/button"),
+             "//html/body/button"),
             ('<force:record-edit><button name="Guardar">Guardar</button></force:record-edit>', "save_button",
              "click", 'button[name="Guardar"]'),
         ]
@@ -641,3 +641,53 @@ class TestLocalHealer:
     )
     def test_action_kind(self, action, step, kind):
         assert action_kind(action, step) == kind
+
+
+# ---------------------------------------------------------------------------
+# The healer's answers on a real page
+
+BROWSER_CASES = [
+    # (element name, action, page; the wanted element carries data-k="want")
+    ("login_button", "hacer click en el elemento",
+     '<a href="/help">Ayuda</a><button data-k="want">  Iniciar\n sesión </button><button>Cancelar</button>'),
+    ("accept_button", "click",
+     '<button id="ok">Aceptar y seguir</button><button id="ok" data-k="want">Aceptar</button>'),
+    ("continue_button", "click", '<button id="1st-step" data-k="want">Continuar</button>'),
+    ("menu_button", "click", '<button aria-label="Abrir/cerrar menú" data-k="want">☰</button>'),
+    ("help_link", "click", """<a href="/x">Inicio</a><a data-k="want" href="/y">Ayuda del "cliente" de Ana's</a>"""),
+    ("error_message", "verificar/validar el elemento", '<div id="errorMessage" data-k="want">Bloqueado</div>'),
+    ("password_input", "fill con 'x'",
+     '<label>Contraseña <input data-k="want" type="password"></label><input type="text" name="user">'),
+    ("country_select", "seleccionar una opción",
+     '<label for="c">País</label><select id="c" data-k="want"><option>España</option></select>'),
+    ("copy_button", "click", '<p>Instala</p><button data-k="want">Copiar `npm i`</button>'),
+    ("details_link", "click",  # only a position is unique; rows sit in the implicit tbody
+     '<table><tr><td><a>Ver</a></td></tr><tr><td><a data-k="want">Detalles</a></td></tr></table><a>Detalles</a>'),
+]
+
+
+@pytest.fixture(scope="module")
+def browser_page():
+    sync_api = pytest.importorskip("playwright.sync_api")
+    import os
+    executable = os.environ.get("TARVO_CHROMIUM_EXECUTABLE") or next(
+        (path for path in ("/usr/lib/chromium/chromium", "/usr/bin/chromium") if os.access(path, os.X_OK)), None)
+    if not executable:
+        pytest.skip("no Chromium to check selectors with")
+    with sync_api.sync_playwright() as playwright:
+        browser = playwright.chromium.launch(executable_path=executable, headless=True)
+        try:
+            yield browser.new_page()
+        finally:
+            browser.close()
+
+
+@pytest.mark.parametrize("element, action, html", BROWSER_CASES, ids=[case[0] for case in BROWSER_CASES])
+def test_answers_select_the_wanted_element_in_chromium(local, browser_page, element, action, html):
+    answer = local.generate(healing_prompt(element, action, "paso", "#gone", html))
+    # The manager strips backticks and keeps the first line; the answer must survive that.
+    assert "`" not in answer and "\n" not in answer and answer != "NO_MATCH"
+    browser_page.set_content(f"<html><body>{html}</body></html>")
+    locator = browser_page.locator(answer)
+    assert locator.count() == 1, answer
+    assert locator.get_attribute("data-k") == "want", answer

@@ -135,6 +135,7 @@ _SYNONYM_GROUPS = [
     "profile perfil",
     "settings configuracion ajustes",
     "copy copiar",
+    "detail details detalle detalles",
     "download descargar",
     "upload subir cargar",
     "print imprimir",
@@ -517,20 +518,21 @@ def _sources(page, node):
 
 
 def _precision(wanted, sources):
-    """Largest share of a naming source's words that the wanted words account for.
+    """Weighted share of the naming sources' words that the wanted words account for.
 
-    Separates "Guardar" from "Guardar y nuevo" when both match the word save.
+    Only sources that match at all count. Separates "Guardar" from "Guardar y nuevo" when
+    both match the word save.
     """
-    best = 0.0
+    total = weights = 0.0
     for weight, words in sources:
         if weight < 1.5:
             continue
         relevant = [found for found in words if found not in _STOP_WORDS and found not in ("y", "and")]
-        if not relevant:
-            continue
         matched = sum(1 for found in relevant if any(_word_match(word, found) for word in wanted))
-        best = max(best, matched / len(relevant))
-    return best
+        if matched:
+            total += weight * matched / len(relevant)
+            weights += weight
+    return total / weights if weights else 0.0
 
 
 def _match_score(wanted, sources):
@@ -627,7 +629,8 @@ def _absolute_path(node):
         if current.tag == "tr" and parent.tag == "table":
             steps.append("tbody")
         current = parent
-    return "/html/body/" + "/".join(reversed(steps))
+    # Playwright reads a selector as XPath when it starts with "//"; "/html" alone would be CSS.
+    return "//html/body/" + "/".join(reversed(steps))
 
 
 def selectors_for(page, node, salesforce=False):
