@@ -172,7 +172,10 @@ class TestFactory:
         [
             ({"AI_PROVIDER_TIMEOUT": "soon"}, "AI_PROVIDER_TIMEOUT"),
             ({"AI_PROVIDER_TIMEOUT": "0"}, "AI_PROVIDER_TIMEOUT"),
-            ({"GEMINI_BASE_URL": "ftp://x"}, "ftp://x"),
+            ({"GEMINI_BASE_URL": "ftp://x"}, "GEMINI_BASE_URL"),
+            ({"AI_PROVIDER": "azure", "AZURE_OPENAI_ENDPOINT": "my-resource.openai.azure.com",
+              "AZURE_OPENAI_API_KEY": "k", "AZURE_OPENAI_DEPLOYMENT": "d"}, "AZURE_OPENAI_ENDPOINT"),
+            ({"AI_PROVIDER": "ollama", "OLLAMA_HOST": "gpu-box:port"}, "OLLAMA_HOST"),
             ({"AI_PROVIDER": "anthropic", "ANTHROPIC_API_KEY": "k", "ANTHROPIC_MAX_TOKENS": "-5"},
              "ANTHROPIC_MAX_TOKENS"),
         ],

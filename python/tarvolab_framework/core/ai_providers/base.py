@@ -88,12 +88,13 @@ def read_positive_int(name, default):
     return value
 
 
-def base_url(text):
-    """Base URL without trailing slashes; ValueError when it is not http(s)."""
+def base_url(text, variable=""):
+    """Base URL without trailing slashes; ValueError (naming `variable`) when it is not http(s)."""
     url = text.strip().rstrip("/")
     parts = urllib.parse.urlsplit(url)
     if parts.scheme not in ("http", "https") or not parts.netloc:
-        raise ValueError(f"URL de proveedor de IA no válida: {text!r} (se espera http:// o https://)")
+        where = f" en {variable}" if variable else ""
+        raise ValueError(f"URL de proveedor de IA no válida{where}: {text!r} (se espera http:// o https://)")
     return url
 
 

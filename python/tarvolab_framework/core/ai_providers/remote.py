@@ -69,7 +69,7 @@ class GeminiProvider(_HTTPProvider):
 
     def __init__(self, model=None):
         self.api_key = require_key("gemini", "GEMINI_API_KEY", "GOOGLE_API_KEY")
-        self.base_url = base_url(env_text("GEMINI_BASE_URL", "https://generativelanguage.googleapis.com"))
+        self.base_url = base_url(env_text("GEMINI_BASE_URL", "https://generativelanguage.googleapis.com"), "GEMINI_BASE_URL")
         self.api_version = env_text("GEMINI_API_VERSION", "v1beta")
         model = _pick_model(model, "GEMINI_MODEL", GEMINI_DEFAULT_MODEL)
         # The API names models "models/<id>"; accept both spellings.
@@ -119,7 +119,7 @@ class OpenAIProvider(_HTTPProvider):
 
     def __init__(self, model=None):
         self.api_key = require_key("openai", "OPENAI_API_KEY")
-        self.base_url = base_url(env_text("OPENAI_BASE_URL", "https://api.openai.com/v1"))
+        self.base_url = base_url(env_text("OPENAI_BASE_URL", "https://api.openai.com/v1"), "OPENAI_BASE_URL")
         self.model = _pick_model(model, "OPENAI_MODEL", OPENAI_DEFAULT_MODEL)
         self.organization = env_text("OPENAI_ORG_ID")
         self.timeout = read_timeout()
@@ -212,7 +212,7 @@ class AzureOpenAIProvider(OpenAIProvider):
             raise ValueError(
                 "Falta el endpoint del proveedor de IA 'azure_openai': define la variable de entorno AZURE_OPENAI_ENDPOINT"
             )
-        self.base_url = base_url(endpoint)
+        self.base_url = base_url(endpoint, "AZURE_OPENAI_ENDPOINT")
         self.api_key = require_key("azure_openai", "AZURE_OPENAI_API_KEY", "AZURE_OPENAI_KEY")
         _, deployment = first_env("AZURE_OPENAI_DEPLOYMENT", "AZURE_OPENAI_DEPLOYMENT_NAME")
         deployment = deployment or model
@@ -250,7 +250,7 @@ class AnthropicProvider(_HTTPProvider):
 
     def __init__(self, model=None):
         self.api_key = require_key("anthropic", "ANTHROPIC_API_KEY")
-        self.base_url = base_url(env_text("ANTHROPIC_BASE_URL", "https://api.anthropic.com"))
+        self.base_url = base_url(env_text("ANTHROPIC_BASE_URL", "https://api.anthropic.com"), "ANTHROPIC_BASE_URL")
         self.model = _pick_model(model, "ANTHROPIC_MODEL", ANTHROPIC_DEFAULT_MODEL)
         self.max_tokens = read_positive_int("ANTHROPIC_MAX_TOKENS", ANTHROPIC_DEFAULT_MAX_TOKENS)
         self.timeout = read_timeout()
@@ -285,7 +285,7 @@ def ollama_base_url():
     """
     explicit = env_text("OLLAMA_BASE_URL")
     if explicit:
-        return base_url(explicit)
+        return base_url(explicit, "OLLAMA_BASE_URL")
     host = env_text("OLLAMA_HOST").strip("\"'")
     if not host:
         return "http://127.0.0.1:11434"
@@ -306,7 +306,7 @@ def ollama_base_url():
     url = f"{scheme}://{name}:{explicit_port or port}"
     if slash and path.strip("/"):
         url += "/" + path.strip("/")
-    return base_url(url)
+    return base_url(url, "OLLAMA_HOST")
 
 
 class OllamaProvider(_HTTPProvider):
