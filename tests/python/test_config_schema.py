@@ -1,5 +1,7 @@
 """Configuration validator and the tarvo-validate command."""
 
+import os
+
 import pytest
 
 from tarvolab_framework.core import config_schema as cs
@@ -78,7 +80,6 @@ class TestEnvFileAndStrict:
         monkeypatch.setenv("BROWSER", "opera")
         result = cs.validate_config(env_file=str(env_file))
         assert result.errors == ["TIMEOUT debe ser un número entero, valor actual: 'abc'"]
-        import os
         assert os.environ["BROWSER"] == "opera" and "TIMEOUT" not in os.environ
 
     def test_missing_env_file_is_an_error(self, tmp_path):

@@ -1,6 +1,7 @@
 """ElementLocator against a page double and a stand-in self-healing manager."""
 
 import gc
+import os
 import json
 import sys
 import types
@@ -117,7 +118,6 @@ class TestPageObjects:
         path = tmp_path / "poms" / "LoginPage.json"
         assert locator.get_selector("LoginPage.username") == "#user"
         path.write_text(json.dumps({"username": "#login-user"}))
-        import os
         os.utime(path, ns=(1, 10**18))
         assert locator.get_selector("LoginPage.username") == "#login-user"
 
@@ -226,3 +226,41 @@ class TestConstructionAndContext:
         del newest
         gc.collect()
         assert el.active_locmender() is None
+
+
+CHROMIUM = os.environ.get("TARVO_CHROMIUM_EXECUTABLE") or next(
+    (p for p in ("/usr/lib/chromium/chromium", "/usr/bin/chromium") if os.path.exists(p)), None)
+
+
+@pytest.mark.skipif(CHROMIUM is None, reason="Chromium not installed")
+def test_real_page_find_heal_and_operations(locator, monkeypatch):
+    """The Playwright calls themselves: attached wait, time-out class, actions, healing retry."""
+    from playwright.sync_api import sync_playwright
+
+    monkeypatch.setenv("LOCATOR_TIMEOUT", "300")
+    with sync_playwright() as driver:
+        browser = driver.chromium.launch(executable_path=CHROMIUM, headless=True)
+        try:
+            page = browser.new_page()
+            page.set_content(
+                "<input id='user'><button class='login-v2' onclick=\"document.title='ok'\">Entrar</button>"
+                "<select id='c'><option value='es'>España</option><option value='cl'>Chile</option></select>"
+                "<p id='msg' style='display:none'>oculto</p><h1>Hola</h1>"
+            )
+            locator.variable_manager = VariableManager()
+            locator.variable_manager.set_variable("name", "ana")
+            locator.fill(page, "LoginPage.username", "${name}")
+            assert page.input_value("#user") == "ana"
+            assert locator.select_option(page, "#c", "cl") == ["cl"]
+            assert locator.get_text(page, "h1") == "Hola"
+            assert locator.is_visible(page, "#msg") is False
+            assert locator.is_visible(page, "#user", timeout=100) is True
+
+            locator.locmender.answer = "button.login-v2 >> nth=0"
+            locator.click(page, "LoginPage.login_button")  # "button.login" is gone: healed
+            assert page.title() == "ok"
+            locator.locmender.answer = None
+            with pytest.raises(el.ElementNotFoundError, match="about:blank"):
+                locator.find(page, "#nothing")
+        finally:
+            browser.close()
