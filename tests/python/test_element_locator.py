@@ -237,7 +237,7 @@ def test_real_page_find_heal_and_operations(locator, monkeypatch):
     """The Playwright calls themselves: attached wait, time-out class, actions, healing retry."""
     from playwright.sync_api import sync_playwright
 
-    monkeypatch.setenv("LOCATOR_TIMEOUT", "300")
+    monkeypatch.setenv("LOCATOR_TIMEOUT", "1500")  # generous: shared, loaded machines
     with sync_playwright() as driver:
         browser = driver.chromium.launch(executable_path=CHROMIUM, headless=True)
         try:
@@ -254,7 +254,7 @@ def test_real_page_find_heal_and_operations(locator, monkeypatch):
             assert locator.select_option(page, "#c", "cl") == ["cl"]
             assert locator.get_text(page, "h1") == "Hola"
             assert locator.is_visible(page, "#msg") is False
-            assert locator.is_visible(page, "#user", timeout=100) is True
+            assert locator.is_visible(page, "#user", timeout=1500) is True
 
             locator.locmender.answer = "button.login-v2 >> nth=0"
             locator.click(page, "LoginPage.login_button")  # "button.login" is gone: healed
@@ -264,3 +264,45 @@ def test_real_page_find_heal_and_operations(locator, monkeypatch):
                 locator.find(page, "#nothing")
         finally:
             browser.close()
+
+
+def _real_locmender():
+    try:
+        import importlib
+        return getattr(importlib.import_module("tarvolab_framework.core.locmender"), "Locmender", None)
+    except ImportError:
+        return None
+
+
+@pytest.mark.skipif(CHROMIUM is None or _real_locmender() is None,
+                    reason="needs Chromium and the compiled Locmender")
+def test_real_locmender_heals_a_click_and_feeds_the_report(monkeypatch, tmp_path):
+    """Locator, self-healing extension and report writer together, AI answer stubbed."""
+    from playwright.sync_api import sync_playwright
+
+    from tarvolab_framework.core.ai_report_generator import AIReportGenerator
+
+    provider = types.ModuleType("tarvolab_framework.core.ai_provider")
+    provider.get_ai_provider = lambda model=None: types.SimpleNamespace(
+        generate=lambda prompt, temperature=0.0: "button.login-v2")
+    monkeypatch.setitem(sys.modules, "tarvolab_framework.core.ai_provider", provider)
+    monkeypatch.setenv("SELF_HEALING_ENABLED", "true")
+    monkeypatch.setenv("LOCATOR_TIMEOUT", "1500")  # generous: shared, loaded machines
+    monkeypatch.setenv("HTML_REPORTS_DIR", str(tmp_path))
+    locator = el.ElementLocator()
+    locator.set_healing_context(step_text="When hago clic en entrar", scenario_name="Login",
+                                feature_name="Acceso", action_context="hacer click en el elemento")
+    with sync_playwright() as driver:
+        browser = driver.chromium.launch(executable_path=CHROMIUM, headless=True)
+        try:
+            page = browser.new_page()
+            page.set_content("<button class='login-v2' onclick=\"document.title='ok'\">Entrar</button>")
+            locator.click(page, "button.login")
+            assert page.title() == "ok"
+        finally:
+            browser.close()
+    assert el.active_locmender() is locator.locmender
+    [entry] = locator.locmender.get_healing_report_entries()
+    assert (entry["status"], entry["scenario"], entry["step"]) == ("healed", "Login", "When hago clic en entrar")
+    html = open(AIReportGenerator().generate_report(), encoding="utf-8").read()
+    assert "button.login-v2" in html and "Acceso" in html
