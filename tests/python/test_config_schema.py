@@ -68,8 +68,9 @@ class TestWarnings:
             assert part in joined
         assert "RECORD_VIDEO" not in joined  # TRUE is true in any capitalisation
 
-    def test_log_level_names_in_any_case_are_accepted(self, monkeypatch):
+    def test_level_and_provider_names_in_any_case_are_accepted(self, monkeypatch):
         monkeypatch.setenv("LOG_LEVEL", "debug")
+        monkeypatch.setenv("AI_PROVIDER", " Ollama")
         assert cs.validate_config().warnings == []
 
 

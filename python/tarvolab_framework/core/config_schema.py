@@ -26,7 +26,7 @@ from typing import Dict, List, Mapping, Optional, Sequence
 
 BROWSERS = ("chromium", "chrome", "firefox", "webkit")
 PRESETS = ("performance", "mobile", "cicd", "security_disabled")
-AI_PROVIDERS = ("gemini", "openai", "azure", "azure_openai", "anthropic", "ollama")
+AI_PROVIDERS = ("gemini", "openai", "azure", "azure_openai", "anthropic", "ollama", "local")
 LOG_LEVELS = ("CRITICAL", "FATAL", "ERROR", "WARN", "WARNING", "INFO", "DEBUG", "NOTSET")
 
 # Whole-number settings (converted with an integer conversion by the settings load).
@@ -162,10 +162,21 @@ def _check_choices(env: Mapping[str, str], result: ValidationResult) -> None:
             )
 
     provider = env.get("AI_PROVIDER")
-    if provider and provider.lower() not in AI_PROVIDERS:
+    kinds = _provider_kinds()
+    if provider and provider.strip().lower() not in kinds:
         result.warnings.append(
-            f"AI_PROVIDER '{provider}' desconocido; proveedores: gemini, openai, anthropic, ollama"
+            f"AI_PROVIDER '{provider}' desconocido; proveedores: {', '.join(kinds)}"
         )
+
+
+def _provider_kinds() -> Sequence[str]:
+    """The provider kinds the AI provider factory offers (its own list when loadable)."""
+    try:
+        from tarvolab_framework.core.ai_provider import PROVIDER_KINDS
+
+        return tuple(PROVIDER_KINDS)
+    except Exception:  # factory missing or broken: fall back to the known kinds
+        return AI_PROVIDERS
 
 
 def validate_config(env_file: Optional[str] = None, strict: bool = False) -> ValidationResult:
