@@ -46,6 +46,10 @@ class FakeLocator:
         self._act("select", value)
         return [value]
 
+    def count(self):
+        self.page.counts.append(self.selector)
+        return int(self.selector in self.page.present)
+
     def inner_text(self):
         return self.page.texts.get(self.selector, "")
 
@@ -60,7 +64,7 @@ class FakePage:
         self.present = set(present)
         self.visible = set(present if visible is None else visible)
         self.texts = texts or {}
-        self.waits, self.actions = [], []
+        self.waits, self.actions, self.counts = [], [], []
 
     def locator(self, selector):
         return FakeLocator(self, selector)
@@ -150,6 +154,17 @@ class TestFindAndHeal:
             'When hago clic en "Entrar"', "Login ok", "Acceso",
         )]
         assert page.actions == [("click", "#new-login")]
+
+    def test_a_healed_selector_is_not_waited_for_again_but_still_goes_through_healing(self, locator):
+        page = FakePage(present={"#new"})
+        locator.locmender.answer = "#new"
+        locator.click(page, "#old")
+        locator.click(page, "#old")
+        assert [w[0] for w in page.waits] == ["#old", "#new", "#new"]
+        assert page.counts == ["#old"] and len(locator.locmender.calls) == 2
+        page.present.add("#old")  # the original came back: used again, no healing
+        locator.click(page, "#old")
+        assert page.actions[-1] == ("click", "#old") and len(locator.locmender.calls) == 2
 
     def test_raw_selector_is_its_own_element_name_and_action_falls_back_to_operation(self, locator):
         page = FakePage(present={"#b"})

@@ -19,7 +19,8 @@ default 5000), the locator asks its self-healing manager (``Locmender``) for a
 replacement, passing the healing context the step hook handed it before the step,
 and retries with the selector it gets back. Without a replacement the step fails
 with :class:`ElementNotFoundError`, which names the element, the selector and the
-page URL.
+page URL. A selector that was healed once is not waited for again: it is looked up
+once and, when still absent, handed straight back to the healing manager.
 """
 
 from __future__ import annotations
@@ -30,7 +31,7 @@ import os
 import re
 import weakref
 from pathlib import Path
-from typing import Any, Dict, Optional, Tuple
+from typing import Any, Dict, Optional, Set, Tuple
 
 try:
     from playwright.sync_api import TimeoutError as PlaywrightTimeoutError
@@ -137,6 +138,7 @@ class ElementLocator:
         self.variable_manager = None
         self.healing_context: Dict[str, str] = {key: "" for key in HEALING_CONTEXT_KEYS}
         self._pom_cache: Dict[str, Tuple[int, Dict[str, Any]]] = {}
+        self._healed_selectors: Set[str] = set()
 
         global _active_locator
         _active_locator = weakref.ref(self)
@@ -257,13 +259,19 @@ class ElementLocator:
         selector, element_name = self.resolve(ref)
         wait = _locator_timeout(timeout)
         locator = page.locator(selector)
-        if self._wait_attached(locator, wait):
+        if selector in self._healed_selectors:
+            # Healed before in this run: look once instead of waiting the full time
+            # again, then let the healing manager answer (from its cache, normally).
+            if locator.count() > 0:
+                return locator
+        elif self._wait_attached(locator, wait):
             return locator
         logger.debug("Sin coincidencias para '%s' con '%s'; intentando self-healing", element_name, selector)
         healed = self._heal(page, selector, element_name, action)
         if healed is not None:
             healed_locator = page.locator(healed)
             if self._wait_attached(healed_locator, wait):
+                self._healed_selectors.add(selector)
                 return healed_locator
         raise ElementNotFoundError(element_name, selector, _page_url(page), healed)
 
