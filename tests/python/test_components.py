@@ -1,9 +1,7 @@
 """Variable and snapshot stores, context helpers, soft assertions, plug-ins, reports, videos."""
 
 import json
-import os
 import stat
-import sys
 import types
 import warnings
 

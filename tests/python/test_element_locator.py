@@ -209,10 +209,6 @@ class TestOperations:
         with pytest.raises(TypeError, match="text"):
             locator.fill(page, "#user", 42)
 
-    def test_get_text_reads_the_element(self, locator):
-        page = FakePage(present={"h1"}, texts={"h1": "Bienvenida"})
-        assert locator.get_text(page, "h1") == "Bienvenida"
-
     def test_is_visible_reports_absence_without_healing(self, locator):
         page = FakePage(present={"#hidden"}, visible=set())
         assert locator.is_visible(page, "#hidden") is False

@@ -12,7 +12,7 @@ import os
 from datetime import datetime
 from html import escape
 from pathlib import Path
-from typing import Any, Iterable, List, Mapping, Optional
+from typing import Any, Iterable, List, Mapping
 
 REPORT_FILE_NAME = "ai_validation_report.html"
 DEFAULT_REPORTS_DIR = "html-reports"
