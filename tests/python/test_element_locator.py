@@ -155,16 +155,19 @@ class TestFindAndHeal:
         )]
         assert page.actions == [("click", "#new-login")]
 
-    def test_a_healed_selector_is_not_waited_for_again_but_still_goes_through_healing(self, locator):
+    def test_a_selector_healed_on_a_url_is_not_waited_for_again_there(self, locator):
         page = FakePage(present={"#new"})
         locator.locmender.answer = "#new"
         locator.click(page, "#old")
         locator.click(page, "#old")
         assert [w[0] for w in page.waits] == ["#old", "#new", "#new"]
         assert page.counts == ["#old"] and len(locator.locmender.calls) == 2
+        page.url = "https://shop.test/other"  # another URL: the full wait again
+        locator.click(page, "#old")
+        assert [w[0] for w in page.waits][3:] == ["#old", "#new"]
         page.present.add("#old")  # the original came back: used again, no healing
         locator.click(page, "#old")
-        assert page.actions[-1] == ("click", "#old") and len(locator.locmender.calls) == 2
+        assert page.actions[-1] == ("click", "#old") and len(locator.locmender.calls) == 3
 
     def test_raw_selector_is_its_own_element_name_and_action_falls_back_to_operation(self, locator):
         page = FakePage(present={"#b"})

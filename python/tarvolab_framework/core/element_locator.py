@@ -19,8 +19,9 @@ default 5000), the locator asks its self-healing manager (``Locmender``) for a
 replacement, passing the healing context the step hook handed it before the step,
 and retries with the selector it gets back. Without a replacement the step fails
 with :class:`ElementNotFoundError`, which names the element, the selector and the
-page URL. A selector that was healed once is not waited for again: it is looked up
-once and, when still absent, handed straight back to the healing manager.
+page URL. A selector that was healed once on a URL is not waited for again on that
+URL: it is looked up once and, when still absent, handed straight back to the
+healing manager.
 """
 
 from __future__ import annotations
@@ -138,7 +139,7 @@ class ElementLocator:
         self.variable_manager = None
         self.healing_context: Dict[str, str] = {key: "" for key in HEALING_CONTEXT_KEYS}
         self._pom_cache: Dict[str, Tuple[int, Dict[str, Any]]] = {}
-        self._healed_selectors: Set[str] = set()
+        self._healed_selectors: Set[str] = set()  # "selector|url" healed in this run
 
         global _active_locator
         _active_locator = weakref.ref(self)
@@ -259,8 +260,9 @@ class ElementLocator:
         selector, element_name = self.resolve(ref)
         wait = _locator_timeout(timeout)
         locator = page.locator(selector)
-        if selector in self._healed_selectors:
-            # Healed before in this run: look once instead of waiting the full time
+        healed_key = selector + "|" + _page_url(page)
+        if healed_key in self._healed_selectors:
+            # Healed before on this URL: look once instead of waiting the full time
             # again, then let the healing manager answer (from its cache, normally).
             if locator.count() > 0:
                 return locator
@@ -271,7 +273,7 @@ class ElementLocator:
         if healed is not None:
             healed_locator = page.locator(healed)
             if self._wait_attached(healed_locator, wait):
-                self._healed_selectors.add(selector)
+                self._healed_selectors.add(healed_key)
                 return healed_locator
         raise ElementNotFoundError(element_name, selector, _page_url(page), healed)
 
