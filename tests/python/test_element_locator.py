@@ -175,13 +175,14 @@ class TestFindAndHeal:
         locator.hover(page, "#a")
         assert locator.locmender.calls[0][1:4] == ("#a", "#a", "hover")
 
-    def test_no_replacement_fails_naming_element_selector_and_url(self, locator):
+    def test_no_replacement_fails_naming_element_selector_and_url_and_logs_it(self, locator, caplog):
         with pytest.raises(el.ElementNotFoundError) as info:
             locator.find(FakePage(), "LoginPage.login_button", timeout=10)
         error = info.value
         assert isinstance(error, AssertionError)
         for part in ("login_button", "button.login", "https://shop.test/login"):
             assert part in str(error)
+        assert [r.getMessage() for r in caplog.records if r.levelname == "ERROR"] == [str(error)]
 
     def test_replacement_that_still_matches_nothing_fails_naming_both(self, locator):
         locator.locmender.answer = "#ghost"

@@ -275,7 +275,9 @@ class ElementLocator:
             if self._wait_attached(healed_locator, wait):
                 self._healed_selectors.add(healed_key)
                 return healed_locator
-        raise ElementNotFoundError(element_name, selector, _page_url(page), healed)
+        error = ElementNotFoundError(element_name, selector, _page_url(page), healed)
+        logger.error("%s", error)  # the run log shows the failure beside the healing lines
+        raise error
 
     def find(self, page: Any, ref: str, timeout: Optional[float] = None) -> Any:
         """Return a Playwright ``Locator`` for ``ref`` once the element is attached.
