@@ -186,14 +186,16 @@ class TestSoftAssertions:
         scenario = self.run_scenario(context, [
             ("el total es 10", [lambda c: c.soft_assert_equal(9, 10, "total")]),
             ("hay envío", [lambda c: c.soft_assert(True, "ok"), lambda c: c.soft_assert(0, "sin envío")]),
+            ("el código es ABC", [lambda c: c.soft_assert_equal("abc", "ABC")]),
         ])
         assert context._soft_assertion_failed_scenarios_count == 1
         assert scenario.soft_assertion_failures == [
             "[Then el total es 10] total: se esperaba 10 pero se obtuvo 9",
             "[Then hay envío] sin envío",
+            "[Then el código es ABC] Se esperaba 'ABC' pero se obtuvo 'abc'",
         ]
         out = capsys.readouterr().out
-        assert "2 fallo(s) en el escenario 'Pago'" in out and "sin envío" in out
+        assert "3 fallo(s) en el escenario 'Pago'" in out and "sin envío" in out
         soft.after_scenario_soft_assertions(context, scenario)  # repeated call: no double count
         self.run_scenario(context, [("x", [lambda c: c.soft_assert(False, "otra")])])
         assert context._soft_assertion_failed_scenarios_count == 2

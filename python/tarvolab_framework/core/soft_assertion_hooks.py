@@ -48,7 +48,7 @@ class SoftAssertionCollector:
         passed = bool(actual == expected)
         if not passed:
             detail = f"se esperaba {expected!r} pero se obtuvo {actual!r}"
-            text = f"{message}: {detail}" if message else detail.capitalize()
+            text = f"{message}: {detail}" if message else "S" + detail[1:]
             self.failures.append(SoftAssertionFailure(text))
         return passed
 
