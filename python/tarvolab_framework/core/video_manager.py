@@ -39,39 +39,73 @@ def _video_size() -> Tuple[int, int]:
     return width, height
 
 
-def _drawtext_escape(text: str) -> str:
-    # drawtext's own escaping inside a filter graph: \ : ' and % are special.
-    for char in ("\\", ":", "'", "%", ","):
-        text = text.replace(char, "\\" + char)
-    return text
+def _filter_value(text: str) -> str:
+    """Make ``text`` one literal option value inside a filter graph.
+
+    The graph is unescaped twice: once when it is split into filters (where
+    ``[ ] , ;`` are special) and once when a filter's options are split (where
+    ``: =`` are special); a backslash before a character keeps it literal at both.
+    """
+    def escape(value: str, specials: str) -> str:
+        return "".join("\\" + ch if ch in "\\'" + specials else ch for ch in value)
+
+    return escape(escape(text, ":="), "[],;")
 
 
 def _recordings(directory: Path) -> List[Path]:
     return sorted(p for p in directory.glob("*.webm") if p.is_file())
 
 
-def _make_intro(ffmpeg: str, video: Path, target: Path) -> None:
+def _ffmpeg_path(path: Path) -> str:
+    # Absolute, so that a name starting with "-" is never read as an option and
+    # one holding ":" never as a protocol prefix ("/" cannot start a protocol name).
+    return str(path.absolute())
+
+
+def _intro_command(ffmpeg: str, video: Path, target: Path, titled: bool) -> List[str]:
     width, height = _video_size()
-    title = _drawtext_escape(video.stem)
+    card = "[0:v]"
+    if titled:
+        # expansion=none: the title is shown as written, "%{...}" included.
+        card += (
+            f"drawtext=text={_filter_value(video.stem)}:expansion=none:fontcolor=white:"
+            f"fontsize={max(16, height // 20)}:x=(w-text_w)/2:y=(h-text_h)/2,"
+        )
     graph = (
-        f"[0:v]drawtext=text='{title}':fontcolor=white:fontsize={max(16, height // 20)}:"
-        f"x=(w-text_w)/2:y=(h-text_h)/2,fps=25,format=yuv420p[intro];"
+        f"{card}fps=25,format=yuv420p[intro];"
         f"[1:v]scale={width}:{height}:force_original_aspect_ratio=decrease,"
         f"pad={width}:{height}:(ow-iw)/2:(oh-ih)/2,setsar=1,fps=25,format=yuv420p[main];"
         f"[intro][main]concat=n=2:v=1:a=0[out]"
     )
-    command = [
-        ffmpeg, "-hide_banner", "-loglevel", "error", "-y",
+    return [
+        ffmpeg, "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
         "-f", "lavfi", "-i", f"color=c=black:s={width}x{height}:d={INTRO_SECONDS}",
-        "-i", str(video),
+        "-i", _ffmpeg_path(video),
         "-filter_complex", graph, "-map", "[out]",
         "-c:v", "libx264", "-preset", "veryfast", "-movflags", "+faststart",
-        str(target),
+        "-f", "mp4", _ffmpeg_path(target),
     ]
-    result = subprocess.run(command, capture_output=True, text=True, timeout=FFMPEG_TIMEOUT_SECONDS)
-    if result.returncode != 0:
-        target.unlink(missing_ok=True)
-        raise RuntimeError(result.stderr.strip() or f"ffmpeg terminó con código {result.returncode}")
+
+
+def _make_intro(ffmpeg: str, video: Path, target: Path) -> None:
+    # ffmpeg writes a hidden work file that is renamed only once it is complete, so
+    # an interrupted or timed-out run never leaves a file that looks up to date.
+    work = target.with_name(f".{target.name}.part")
+    try:
+        result = subprocess.run(_intro_command(ffmpeg, video, work, titled=True),
+                                capture_output=True, text=True, timeout=FFMPEG_TIMEOUT_SECONDS)
+        if result.returncode != 0 and "drawtext" in result.stderr.lower():
+            # An ffmpeg without text rendering (no drawtext filter or no font):
+            # a plain black card is better than no intro at all.
+            result = subprocess.run(_intro_command(ffmpeg, video, work, titled=False),
+                                    capture_output=True, text=True, timeout=FFMPEG_TIMEOUT_SECONDS)
+        if result.returncode != 0:
+            raise RuntimeError(result.stderr.strip() or f"ffmpeg terminó con código {result.returncode}")
+        if not work.is_file() or work.stat().st_size == 0:
+            raise RuntimeError("ffmpeg no escribió ningún vídeo")
+        os.replace(work, target)
+    finally:
+        work.unlink(missing_ok=True)
 
 
 def _write_index(directory: Path, videos: List[Path]) -> Path:
