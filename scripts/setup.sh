@@ -6,7 +6,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
-APT_PACKAGES=(chromium libgtest-dev libpcre2-dev nlohmann-json3-dev pkg-config)
+APT_PACKAGES=(chromium ffmpeg libgtest-dev libpcre2-dev nlohmann-json3-dev pkg-config)
 missing=()
 for p in "${APT_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -39,3 +39,6 @@ echo "[setup] building tarvolab_framework"
 
 # Playwright cannot download its own browsers here; the framework launches
 # Debian's Chromium when TARVO_CHROMIUM_EXECUTABLE names it (see README).
+# Video recording needs Playwright's ffmpeg: link Debian's (and Chromium, for plain
+# launches) into build/playwright-browsers, which scripts/env.sh points Playwright at.
+"$VPY" scripts/playwright_browsers.py --dir "$ROOT/build/playwright-browsers"
