@@ -41,4 +41,5 @@ echo "[setup] building tarvolab_framework"
 # Debian's Chromium when TARVO_CHROMIUM_EXECUTABLE names it (see README).
 # Video recording needs Playwright's ffmpeg: link Debian's (and Chromium, for plain
 # launches) into build/playwright-browsers, which scripts/env.sh points Playwright at.
-"$VPY" scripts/playwright_browsers.py --dir "$ROOT/build/playwright-browsers"
+"$VPY" scripts/playwright_browsers.py --dir "$ROOT/build/playwright-browsers" \
+  || echo "[setup] WARNING: build/playwright-browsers not prepared; RECORD_VIDEO=true will fail at page creation" >&2
