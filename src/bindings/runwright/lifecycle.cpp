@@ -1,8 +1,427 @@
+// The run-lifecycle functions of runwright: the one-call set-up of a run on the
+// runner context, the per-scenario page set-up, the scenario-end bookkeeping and
+// the two feature hooks. Texts and rules come from core/lifecycle; this file only
+// walks the runner's and Playwright's objects.
+//
+// Every Playwright call (page url, close, viewport, bring_to_front, create_page)
+// may switch greenlets, so it runs inside attempt(): the failure comes back as a
+// value and no C++ exception is in flight when the code then logs, prints or
+// raises it again unchanged.
+#include <nanobind/nanobind.h>
+
+#include <string>
+#include <vector>
+
 #include "bindings/common/pyutil.hpp"
 #include "bindings/runwright/runwright.hpp"
+#include "core/lifecycle/run_setup.hpp"
+#include "core/lifecycle/scenario_messages.hpp"
 
 namespace tarvo::py::runwright {
 
-void register_lifecycle(nb::module_&) {}
+namespace {
+
+namespace lc = tarvo::lifecycle;
+
+constexpr const char* kContextHelpersModule = "tarvolab_framework.core.context_helpers";
+constexpr const char* kDataSnapshotModule = "tarvolab_framework.core.data_snapshot_manager";
+constexpr const char* kAiReportModule = "tarvolab_framework.core.ai_report_generator";
+constexpr const char* kAiAnalysisModule = "tarvolab_framework.core.ai_analysis_report";
+constexpr const char* kVideoManagerModule = "tarvolab_framework.core.video_manager";
+
+nb::str py_str(std::string_view text) { return nb::str(text.data(), text.size()); }
+
+// Writes one record through the runner context's own logger (read at each use,
+// as the steps may replace it).
+void log(nb::handle context, const char* level, std::string_view message) {
+  nb::getattr(context, "logger").attr(level)(py_str(message));
+}
+
+void print(std::string_view line) { print_line(std::string(line)); }
+
+// The attribute when it is present and true in Python's sense.
+std::optional<nb::object> present_and_true(nb::handle obj, const char* name) {
+  auto value = get_attr(obj, name);
+  if (value && truthy(*value)) return value;
+  return std::nullopt;
+}
+
+// Runs f; a failure is raised again unchanged once the call has returned.
+template <typename F>
+void must(F&& f) {
+  if (auto failure = attempt(std::forward<F>(f))) reraise(*failure);
+}
+
+// Runs f; a missing attribute or key is ignored, anything else is raised again.
+template <typename F>
+void ignoring_missing(F&& f) {
+  if (auto failure = attempt(std::forward<F>(f))) {
+    if (!failure->is_a(PyExc_AttributeError) && !failure->is_a(PyExc_KeyError)) reraise(*failure);
+  }
+}
+
+std::size_t py_len(nb::handle seq) {
+  Py_ssize_t n = PyObject_Length(seq.ptr());
+  if (n < 0) throw nb::python_error();
+  return static_cast<std::size_t>(n);
+}
+
+nb::object item(nb::handle seq, std::size_t index) {
+  PyObject* r = PySequence_GetItem(seq.ptr(), static_cast<Py_ssize_t>(index));
+  if (!r) throw nb::python_error();
+  return nb::steal(r);
+}
+
+// A Python list copy of an iterable (the pages or contexts of the moment).
+std::vector<nb::object> as_vector(nb::handle iterable) {
+  std::vector<nb::object> out;
+  for (nb::handle h : iterable) out.push_back(nb::borrow(h));
+  return out;
+}
+
+nb::object settings_get(nb::handle context, const char* key, nb::handle fallback) {
+  nb::object config = nb::getattr(context, "framework_config").attr("config");
+  return config.attr("get")(key, fallback);
+}
+
+// The status's name: behave's Status enum carries it as `name`; plain texts are
+// taken as they are.
+std::string status_name(nb::handle status) {
+  if (PyUnicode_Check(status.ptr())) return to_str(status);
+  if (auto name = get_attr(status, "name")) return to_str(*name);
+  return to_str(status);
+}
+
+void install_context_helpers(nb::handle context) {
+  nb::module_ helpers = nb::module_::import_(kContextHelpersModule);
+  helpers.attr("setup_context_helpers")(context);
+  helpers.attr("add_bulk_operations")(context);
+  helpers.attr("setup_advanced_helpers")(context);
+}
+
+// Calls hooks.<method>(args...) of an integration switched on through the
+// context's `enabled` flag; a failure is printed with the integration's prefix.
+template <typename... Args>
+void notify_integration(nb::handle context, const char* enabled, const char* hooks, const char* method,
+                        std::string (*failed)(std::string_view), Args... args) {
+  if (!attr_true(context, enabled) || !has_attr(context, hooks)) return;
+  auto failure = attempt([&] { nb::getattr(context, hooks).attr(method)(args...); });
+  if (failure) print(failed(failure->text));
+}
+
+// ---- run start -----------------------------------------------------------
+
+void setup_framework_context(nb::object context, nb::object env_file) {
+  if (!env_file.is_none() && !PyUnicode_Check(env_file.ptr())) {
+    std::string type_name = to_str(nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(env_file.ptr()))).attr("__name__"));
+    throw nb::type_error(("setup_framework_context(): 'env_file' must be a str or None, not " + type_name).c_str());
+  }
+  nb::module_ rw = this_module();
+
+  nb::object framework_config = rw.attr("FrameworkConfig")(env_file);
+  nb::setattr(context, "framework_config", framework_config);
+
+  nb::object logger = framework_config.attr("setup_logging")();
+  nb::setattr(context, "logger", logger);
+
+  nb::object browser;
+  must([&] { browser = framework_config.attr("setup_playwright")(); });
+  nb::setattr(context, "browser", browser);
+
+  nb::object element_locator_cls = rw.attr("ElementLocator");
+  nb::object variable_manager_cls = rw.attr("VariableManager");
+  nb::object snapshot_cls = import_attr(kDataSnapshotModule, "DataSnapshotManager");
+  nb::object ai_report_cls = import_attr(kAiReportModule, "AIReportGenerator");
+
+  nb::object element_locator = element_locator_cls();
+  nb::setattr(context, "element_locator", element_locator);
+  nb::object variable_manager = variable_manager_cls();
+  nb::setattr(context, "variable_manager", variable_manager);
+  nb::setattr(element_locator, "variable_manager", variable_manager);
+  nb::setattr(context, "data_snapshot", snapshot_cls());
+  nb::setattr(context, "locmender", nb::getattr(element_locator, "locmender"));
+
+  nb::setattr(context, "_current_step_is_desktop", nb::bool_(false));
+  nb::setattr(context, "_current_step_is_api", nb::bool_(false));
+  nb::setattr(context, "_current_step_is_mobile", nb::bool_(false));
+  nb::setattr(context, "_jira_config_scenario_results", nb::list());
+  nb::setattr(context, "_soft_assertion_failed_scenarios_count", nb::int_(0));
+  nb::setattr(context, "last_api_response", nb::none());
+
+  PyEnvironment env;
+  if (lc::ai_report_enabled(env.get(std::string(lc::kGenerateAiReportVar)))) {
+    nb::setattr(context, "ai_report_generator", ai_report_cls());
+  }
+  if (lc::ai_analysis_report_enabled(env.get(std::string(lc::kGenerateAiAnalysisReportVar)))) {
+    nb::object report = import_attr(kAiAnalysisModule, "AIAnalysisReport")();
+    nb::setattr(context, "ai_analysis_report", report);
+    report.attr("start")();
+  }
+
+  nb::object test_data;
+  if (auto failure = attempt([&] { test_data = framework_config.attr("get_test_data")(); })) {
+    log(context, "warning", lc::test_data_failed(failure->text));
+    test_data = nb::dict();
+  }
+  nb::setattr(context, "test_data", test_data);
+
+  rw.attr("_setup_jira_xray_integration")(context);
+  rw.attr("_setup_meridio_integration")(context);
+  rw.attr("_setup_tarvo_tm_integration")(context);
+}
+
+// ---- scenario start ------------------------------------------------------
+
+// The URL of a page that is still open. Playwright answers `url` from its own
+// cache even after the page closed, so a page that says it is closed fails the
+// probe too; otherwise a closed page would be handed to the scenario's steps.
+std::string live_url(nb::handle page) {
+  if (auto is_closed = get_attr(page, "is_closed")) {
+    if (PyCallable_Check(is_closed->ptr()) && truthy((*is_closed)()))
+      throw std::runtime_error("Target page has been closed");
+  }
+  return to_str(nb::getattr(page, "url"));
+}
+
+// Finds a live page for the scenario: the context's page, else the first page
+// of the browser's first context, else a new one. Leaves it in context.page.
+void choose_page(nb::handle context) {
+  bool ready = false;
+
+  if (auto page = present_and_true(context, "page")) {
+    auto failure = attempt([&] {
+      std::string url = live_url(*page);
+      log(context, "info", lc::reusing_existing_page(url));
+      ready = true;
+    });
+    if (failure) log(context, "debug", lc::kPreviousPageInvalid);
+  }
+
+  if (!ready) {
+    auto failure = attempt([&] {
+      auto browser = present_and_true(context, "browser");
+      if (!browser) return;
+      nb::object contexts = browser->attr("contexts");
+      if (py_len(contexts) == 0) return;
+      nb::object pages = item(contexts, 0).attr("pages");
+      if (py_len(pages) == 0) return;
+      nb::object candidate = item(pages, 0);
+      // A page closed since the last scenario fails its probe: a new page is
+      // made below, so that failure is expected and not reported.
+      (void)attempt([&] {
+        std::string url = live_url(candidate);
+        nb::setattr(context, "page", candidate);
+        log(context, "info", lc::reusing_browser_page(url));
+        ready = true;
+      });
+    });
+    if (failure) log(context, "debug", lc::page_check_failed(failure->text));
+  }
+
+  if (!ready) {
+    nb::object target = nb::none();
+    if (auto browser = present_and_true(context, "browser")) {
+      nb::object contexts;
+      must([&] { contexts = browser->attr("contexts"); });
+      if (py_len(contexts) > 0) target = item(contexts, 0);
+    }
+    nb::object options = get_attr(context, "browser_context_options").value_or(nb::none());
+    nb::object framework_config = nb::getattr(context, "framework_config");
+    nb::object page;
+    must([&] {
+      page = framework_config.attr("create_page")(nb::arg("context") = target,
+                                                  nb::arg("custom_context_options") = options);
+    });
+    nb::setattr(context, "page", page);
+    log(context, "info", lc::kNewPageCreated);
+  }
+}
+
+void setup_scenario_context(nb::object context, nb::object scenario) {
+  if (auto snapshot = get_attr(context, "data_snapshot")) {
+    snapshot->attr("set_scenario")(nb::getattr(scenario, "name"));
+  }
+
+  if (attr_true(context, "browser_disabled")) {
+    log(context, "info", lc::kBrowserDisabled);
+    install_context_helpers(context);
+    return;
+  }
+
+  choose_page(context);
+
+  if (auto page = present_and_true(context, "page")) {
+    nb::object timeout = settings_get(context, "timeout", nb::int_(lc::kDefaultTimeoutMs));
+    nb::object navigation = settings_get(context, "navigation_timeout", nb::int_(lc::kDefaultNavigationTimeoutMs));
+    must([&] {
+      page->attr("set_default_timeout")(timeout);
+      page->attr("set_default_navigation_timeout")(navigation);
+    });
+    log(context, "debug", lc::timeouts_configured(to_str(timeout), to_str(navigation)));
+  }
+
+  install_context_helpers(context);
+
+  if (auto failure = attempt([&] {
+        auto tags = get_attr(scenario, "tags");
+        if (!tags || !truthy(*tags)) return;
+        std::vector<std::string> names;
+        for (nb::handle tag : *tags) names.push_back(to_str(tag));
+        if (!lc::has_mobile_tag(names)) return;
+        nb::dict size;
+        size["width"] = lc::kMobileViewportWidth;
+        size["height"] = lc::kMobileViewportHeight;
+        nb::getattr(context, "page").attr("set_viewport_size")(size);
+      })) {
+    log(context, "warning", lc::tag_setup_failed(failure->text));
+  }
+
+  if (auto failure = attempt([&] {
+        auto browser = present_and_true(context, "browser");
+        if (!browser) return;
+        nb::object contexts = browser->attr("contexts");
+        if (py_len(contexts) == 0) return;
+        nb::object pages = item(contexts, 0).attr("pages");
+        std::size_t count = py_len(pages);
+        if (!lc::should_switch_to_first_tab(count)) return;
+        nb::object first = item(pages, 0);
+        first.attr("bring_to_front")();
+        nb::setattr(context, "page", first);
+        log(context, "info", lc::switched_to_first_tab(count));
+      })) {
+    log(context, "debug", lc::first_tab_failed(failure->text));
+  }
+
+  ignoring_missing([&] {
+    if (has_attr(context, "api_listening_active")) nb::setattr(context, "api_listening_active", nb::bool_(false));
+  });
+  ignoring_missing([&] {
+    nb::setattr(context, "_current_step_is_desktop", nb::bool_(false));
+    nb::setattr(context, "_current_step_is_api", nb::bool_(false));
+    nb::setattr(context, "_current_step_is_mobile", nb::bool_(false));
+  });
+  ignoring_missing([&] {
+    if (!has_attr(context, "_jira_config_scenario_results")) {
+      nb::setattr(context, "_jira_config_scenario_results", nb::list());
+    }
+  });
+
+  notify_integration(context, "meridio_enabled", "meridio_hooks", "before_scenario",
+                     &lc::meridio_before_scenario_failed, context, scenario);
+
+  log(context, "info", lc::scenario_starting(to_str(nb::getattr(scenario, "name"))));
+}
+
+// ---- scenario end --------------------------------------------------------
+
+void close_extra_windows(nb::handle context) {
+  auto failure = attempt([&] {
+    auto browser = present_and_true(context, "browser");
+    if (!browser) return;
+    nb::object contexts = browser->attr("contexts");
+    if (py_len(contexts) == 0) return;
+    std::vector<nb::object> pages = as_vector(item(contexts, 0).attr("pages"));
+    std::size_t extra = lc::extra_window_count(pages.size());
+    if (extra == 0) return;
+    for (std::size_t i = 1; i < pages.size(); ++i) {
+      (void)attempt([&] { pages[i].attr("close")(); });  // one stuck window must not keep the others open
+    }
+    nb::setattr(context, "page", pages[0]);
+    log(context, "info", lc::extra_windows_closed(extra));
+  });
+  if (failure) log(context, "debug", lc::extra_windows_failed(failure->text));
+}
+
+void register_for_retry(nb::handle context, nb::handle scenario) {
+  nb::object retry_enabled = settings_get(context, "retry_failed_scenarios", nb::bool_(false));
+  bool failed = lc::is_failed_status(status_name(nb::getattr(scenario, "status")));
+  if (!failed || !truthy(retry_enabled)) return;
+
+  if (!has_attr(context, "_failed_scenarios_for_retry")) {
+    nb::setattr(context, "_failed_scenarios_for_retry", nb::list());
+  }
+  nb::dict entry;
+  entry["file"] = nb::getattr(scenario, "feature").attr("filename");
+  entry["line"] = nb::getattr(scenario, "line");
+  entry["name"] = nb::getattr(scenario, "name");
+  entry["scenario_obj"] = scenario;
+  nb::getattr(context, "_failed_scenarios_for_retry").attr("append")(entry);
+  log(context, "info", lc::registered_for_retry(to_str(nb::getattr(scenario, "name"))));
+}
+
+void auto_after_scenario(nb::object context, nb::object scenario) {
+  close_extra_windows(context);
+  register_for_retry(context, scenario);
+
+  notify_integration(context, "jira_xray_enabled", "jira_xray_hooks", "after_scenario",
+                     &lc::jira_after_scenario_failed, context, scenario);
+  notify_integration(context, "meridio_enabled", "meridio_hooks", "after_scenario",
+                     &lc::meridio_after_scenario_failed, context, scenario);
+
+  if (auto failure = attempt([&] {
+        auto tarvo = present_and_true(context, "tarvo_tm_hooks");
+        if (!tarvo || !truthy(nb::getattr(*tarvo, "is_configured"))) return;
+        tarvo->attr("after_scenario")(context, scenario);
+      })) {
+    print(lc::tarvo_after_scenario_failed(failure->text));
+  }
+
+  // The analysis report is optional output: a scenario it cannot record must
+  // not turn the scenario's teardown into a hook failure, and it has no message.
+  (void)attempt([&] {
+    if (auto report = present_and_true(context, "ai_analysis_report")) report->attr("record_scenario")(scenario);
+  });
+}
+
+// ---- feature hooks -------------------------------------------------------
+
+void auto_before_feature(nb::object context, nb::object feature) {
+  notify_integration(context, "jira_xray_enabled", "jira_xray_hooks", "before_feature",
+                     &lc::jira_before_feature_failed, context, feature);
+}
+
+void auto_after_feature(nb::object context, nb::object feature) {
+  if (auto failure = attempt([&] {
+        auto browser = present_and_true(context, "browser");
+        if (!browser) return;
+        for (const nb::object& browser_context : as_vector(browser->attr("contexts"))) {
+          for (const nb::object& page : as_vector(browser_context.attr("pages"))) {
+            (void)attempt([&] { page.attr("close")(); });  // the next page is still closed
+          }
+        }
+        if (has_attr(context, "page")) nb::setattr(context, "page", nb::none());
+        log(context, "info", lc::kPagesClosedAfterFeature);
+      })) {
+    print(lc::closing_pages_failed(failure->text));
+  }
+
+  if (auto failure = attempt([&] {
+        if (!has_attr(context, "framework_config")) return;
+        if (!truthy(settings_get(context, "record_video", nb::bool_(false)))) return;
+        nb::object video_dir = settings_get(context, "video_dir", py_str(lc::kDefaultVideoDir));
+        import_attr(kVideoManagerModule, "process_videos_with_intro")(video_dir);
+      })) {
+    print(lc::video_processing_failed(failure->text));
+  }
+
+  notify_integration(context, "jira_xray_enabled", "jira_xray_hooks", "after_feature",
+                     &lc::jira_after_feature_failed, context, feature);
+}
+
+}  // namespace
+
+void register_lifecycle(nb::module_& m) {
+  m.def("setup_framework_context", &setup_framework_context, nb::arg("context"),
+        nb::arg("env_file").none() = nb::none(),
+        "Setup completo del framework SIN cleanup_error");
+  m.def("setup_scenario_context", &setup_scenario_context, nb::arg("context"), nb::arg("scenario").none(),
+        "Prepares the runner context for one scenario: a live page, time-outs, helpers, mobile viewport.");
+  m.def("auto_after_scenario", &auto_after_scenario, nb::arg("context"), nb::arg("scenario").none(),
+        "Closes extra windows, registers a failed scenario for retry and notifies the integrations.");
+  m.def("auto_before_feature", &auto_before_feature, nb::arg("context"), nb::arg("feature").none(),
+        "Tells the Jira/Xray integration that a feature starts.");
+  m.def("auto_after_feature", &auto_after_feature, nb::arg("context"), nb::arg("feature").none(),
+        "Closes every page, post-processes recorded videos and tells the Jira/Xray integration.");
+}
 
 }  // namespace tarvo::py::runwright

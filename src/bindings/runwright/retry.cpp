@@ -1,8 +1,158 @@
+// End-of-run retry of the scenarios that failed, and the run-end hook itself.
+// The attempt loop and report live in the core (retry_report); this file does
+// the work on the runner context: pages, execute_steps, the feature swap.
+#include <nanobind/stl/string.h>
+
 #include "bindings/common/pyutil.hpp"
 #include "bindings/runwright/runwright.hpp"
+#include "core/lifecycle/retry_report.hpp"
+#include "core/lifecycle/retry_settings.hpp"
+#include "core/lifecycle/retry_steps.hpp"
 
 namespace tarvo::py::runwright {
 
-void register_retry(nb::module_&) {}
+namespace {
+
+using namespace tarvo::lifecycle;
+
+// The attribute's value when it is present and truthy.
+std::optional<nb::object> usable_attr(nb::handle obj, const char* name) {
+  auto v = get_attr(obj, name);
+  if (v && truthy(*v)) return v;
+  return std::nullopt;
+}
+
+nb::object create_page(nb::handle context) {
+  return nb::getattr(context, "framework_config").attr("create_page")();
+}
+
+// Once before the first attempt: a running browser and a page (the feature end
+// closed every page). Failures are printed and the attempts still run.
+void ensure_browser_for_retry(nb::handle context) {
+  auto failure = attempt([&] {
+    auto config = usable_attr(context, "framework_config");
+    if (!config) return;
+    if (!truthy(nb::getattr(*config, "browser"))) {
+      config->attr("setup_playwright")();
+      print_line(kBrowserRestarted);
+    }
+    if (!usable_attr(context, "page")) nb::setattr(context, "page", config->attr("create_page")());
+  });
+  if (failure) print_line(kBrowserPrepError + failure->text);
+}
+
+// A blank page to run on: the current one navigated to about:blank, or a new
+// one when there is none or the navigation fails.
+std::optional<Failure> prepare_page(nb::handle context) {
+  return attempt([&] {
+    auto page = usable_attr(context, "page");
+    if (page) {
+      auto nav = attempt([&] { page->attr("goto")("about:blank"); });
+      if (!nav) return;
+      attempt([&] { page->attr("close")(); });  // a page that will not close is dropped anyway
+    }
+    nb::setattr(context, "page", create_page(context));
+  });
+}
+
+std::string steps_text_of(nb::handle scenario_obj) {
+  std::vector<StepLine> lines;
+  for (nb::handle step : nb::getattr(scenario_obj, "steps"))
+    lines.push_back({to_str(nb::getattr(step, "keyword")), to_str(nb::getattr(step, "name"))});
+  return build_steps_text(lines);
+}
+
+// Re-runs one scenario's steps through the runner. True when every step passed.
+// Failures of the steps are printed here; a failure in the bookkeeping around
+// them (clearing variables, reading the steps or the feature) is raised.
+bool execute_retry(nb::handle context, nb::handle scenario_obj, nb::handle /*step_registry*/) {
+  if (auto failure = prepare_page(context)) {
+    print_line(kPagePreparationError + failure->text);
+    return false;
+  }
+  if (auto vars = get_attr(context, "variable_manager")) vars->attr("clear_scenario_variables")();
+
+  if (!truthy(scenario_obj) || !has_attr(scenario_obj, "steps")) {
+    print_line(kNoValidSteps);
+    return false;
+  }
+  std::string text = steps_text_of(scenario_obj);
+  if (steps_text_blank(text)) {
+    print_line(kNoStepsToRun);
+    return false;
+  }
+
+  nb::object original_feature = nb::getattr(context, "feature");
+  auto failure = attempt([&] {
+    nb::setattr(context, "feature", nb::getattr(scenario_obj, "feature"));
+    context.attr("execute_steps")(nb::str(text.c_str(), text.size()));
+  });
+  nb::setattr(context, "feature", original_feature);
+  if (!failure) return true;
+  print_line((failure->is_assertion_error() ? kAssertPrefix : kErrorPrefix) + failure->text);
+  return false;
+}
+
+// The runner context and the recorded failed entries, seen by the attempt loop.
+class ContextRetryTarget : public RetryTarget {
+ public:
+  ContextRetryTarget(nb::handle context, nb::list entries) : context_(context), entries_(std::move(entries)) {}
+
+  std::string name(std::size_t entry) override { return to_str(nb::object(entries_[entry]["name"])); }
+
+  RetryOutcome run(std::size_t entry) override {
+    bool passed = false;
+    auto failure = attempt([&] {
+      nb::object scenario_obj = nb::object(entries_[entry]).attr("get")("scenario_obj");
+      passed = execute_retry(context_, scenario_obj, nb::none());
+    });
+    if (failure) return {RetryResult::Error, failure->text};
+    return {passed ? RetryResult::Passed : RetryResult::StillFailing, ""};
+  }
+
+  void ensure_browser() override { ensure_browser_for_retry(context_); }
+
+  void close_page() override {
+    attempt([&] {
+      if (auto page = usable_attr(context_, "page")) {
+        page->attr("close")();
+        nb::setattr(context_, "page", nb::none());
+      }
+    });
+  }
+
+ private:
+  nb::handle context_;
+  nb::list entries_;
+};
+
+// Run end: the retry pass, then the integrations' run-end dispatch. A bad
+// MAX_SCENARIO_RETRIES fails the hook before anything else runs.
+void auto_after_all(nb::handle context) {
+  PyEnvironment env;
+  RetrySettings settings = read_retry_settings(env);  // std::invalid_argument reaches Python as ValueError
+
+  nb::list entries;
+  if (auto failed = usable_attr(context, "_failed_scenarios_for_retry"))
+    for (nb::handle e : *failed) entries.append(e);
+
+  ContextRetryTarget target(context, entries);
+  PyConsole console;
+  run_retry_pass(settings, nb::len(entries), target, console);
+
+  this_module().attr("_auto_after_all_integrations")(context);
+}
+
+}  // namespace
+
+void register_retry(nb::module_& m) {
+  m.def("_ensure_browser_for_retry", &ensure_browser_for_retry, nb::arg("context"),
+        "Makes sure a browser and a page exist before the retry attempts.");
+  m.def("_execute_retry", &execute_retry, nb::arg("context"), nb::arg("scenario_obj").none(),
+        nb::arg("step_registry").none() = nb::none(),
+        "Re-runs a failed scenario's steps through context.execute_steps; True when they all passed.");
+  m.def("auto_after_all", &auto_after_all, nb::arg("context"),
+        "Hook automático after_all que maneja todas las integraciones y reintentos");
+}
 
 }  // namespace tarvo::py::runwright

@@ -1,0 +1,64 @@
+// The retry pass over the scenarios that failed during the run: its attempt
+// loop and the report it prints. The work on Python objects (the runner
+// context, pages, execute_steps) sits behind RetryTarget.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "core/lifecycle/retry_settings.hpp"
+#include "services/console.hpp"
+
+namespace tarvo::lifecycle {
+
+// Report lines.
+std::string retry_opening_rule();  // "\n" + 60 '='
+std::string retry_closing_rule();  // 60 '=' + "\n"
+std::string retry_rule();          // 60 '='
+std::vector<std::string> retry_header(std::size_t failed_count, long long max_retries);
+std::vector<std::string> attempt_header(long long attempt, long long max_retries, std::size_t remaining);
+std::string retrying_line(const std::string& name);
+std::string passed_line(long long attempt);
+std::string still_failing_line();
+std::string retry_error_line(const std::string& text);
+std::string all_passed_line(long long attempt);
+std::vector<std::string> still_failing_summary(const std::vector<std::string>& names, long long max_retries);
+
+// Messages of the re-run of one scenario.
+extern const char* const kPagePreparationError;  // "      ⚠️ Error preparando página: "
+extern const char* const kNoValidSteps;          // "      ⚠️ Escenario sin steps válidos"
+extern const char* const kNoStepsToRun;          // "      ⚠️ No hay steps para ejecutar"
+extern const char* const kAssertPrefix;          // "      ASSERT: "
+extern const char* const kErrorPrefix;           // "      ERROR: "
+extern const char* const kBrowserRestarted;      // "   🔄 Browser reinicializado para reintentos"
+extern const char* const kBrowserPrepError;      // "   ⚠️ Error preparando browser para reintento: "
+
+enum class RetryResult { Passed, StillFailing, Error };
+
+struct RetryOutcome {
+  RetryResult result = RetryResult::StillFailing;
+  std::string error_text;  // for Error: the failure's text
+};
+
+class RetryTarget {
+ public:
+  virtual ~RetryTarget() = default;
+  // The entry's name as printed. A failure here is not caught by the pass.
+  virtual std::string name(std::size_t entry) = 0;
+  // Re-runs the entry's scenario once. A failure of the re-run itself is
+  // reported as RetryResult::Error with its text, never thrown.
+  virtual RetryOutcome run(std::size_t entry) = 0;
+  // Makes sure a browser and a page exist; reports its own failures.
+  virtual void ensure_browser() = 0;
+  // Closes the context's page when there is one; failures ignored.
+  virtual void close_page() = 0;
+};
+
+// Runs the whole pass: nothing when retries are off or nothing failed;
+// otherwise header, browser check, up to max_retries attempts (stopping once
+// every entry passed), the still-failing summary, the page close and the
+// closing rule. Returns the entries still failing at the end, in order.
+std::vector<std::size_t> run_retry_pass(const RetrySettings& settings, std::size_t entry_count,
+                                        RetryTarget& target, Console& console);
+
+}  // namespace tarvo::lifecycle

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include "core/common/text.hpp"
+
+using namespace tarvo;
+
+TEST(Text, UnicodeCaseMapping) {
+  EXPECT_EQ(to_lower("DEBERÍA Verificar"), "debería verificar");
+  EXPECT_EQ(to_lower("ÑANDÚ"), "ñandú");
+  EXPECT_EQ(to_upper("no_match"), "NO_MATCH");
+  EXPECT_EQ(to_upper("ñ"), "Ñ");
+  // Invalid UTF-8 bytes pass through unchanged instead of being lost.
+  EXPECT_EQ(to_lower(std::string("A\xff" "B")), std::string("a\xff" "b"));
+}
+
+TEST(Text, TrimSplitJoin) {
+  EXPECT_EQ(trim("  \t--flag \n"), "--flag");
+  EXPECT_EQ(trim("\xc2\xa0x\xe3\x80\x80"), "x");  // no-break and ideographic spaces
+  EXPECT_EQ(trim("   "), "");
+  EXPECT_EQ(split("a,,b", ","), (std::vector<std::string>{"a", "", "b"}));
+  EXPECT_EQ(split("", ","), (std::vector<std::string>{""}));
+  EXPECT_EQ(join({"a", "b", "c"}, ","), "a,b,c");
+}
+
+TEST(Text, FlagsAreTrueOnlyForTrue) {
+  EXPECT_TRUE(flag_true("TRUE"));
+  EXPECT_TRUE(flag_true("True"));
+  EXPECT_FALSE(flag_true("1"));
+  EXPECT_FALSE(flag_true("yes"));
+  EXPECT_FALSE(flag_true(" true"));
+  EXPECT_FALSE(flag_true(""));
+}
+
+TEST(Text, NumbersParseLikePython) {
+  EXPECT_EQ(parse_int(" 42 "), 42);
+  EXPECT_EQ(parse_int("-7"), -7);
+  EXPECT_EQ(parse_int("+3"), 3);
+  EXPECT_FALSE(parse_int(""));
+  EXPECT_FALSE(parse_int("30s"));
+  EXPECT_FALSE(parse_int("1.5"));
+  EXPECT_FALSE(parse_int("99999999999999999999"));
+  EXPECT_DOUBLE_EQ(*parse_double("1e3"), 1000.0);
+  EXPECT_DOUBLE_EQ(*parse_double(" .5 "), 0.5);
+  EXPECT_TRUE(parse_double("inf").has_value());
+  EXPECT_FALSE(parse_double("abc"));
+  EXPECT_FALSE(parse_double("0x10"));
+  EXPECT_FALSE(parse_double(""));
+}
+
+TEST(Text, CodePointPrefixAndFormatting) {
+  EXPECT_EQ(utf8_length("añb"), 3u);
+  EXPECT_EQ(utf8_prefix("añbc", 2), "añ");
+  EXPECT_EQ(utf8_prefix("ab", 5), "ab");
+  EXPECT_EQ(format_fixed1(100.0 / 3.0), "33.3");
+  EXPECT_EQ(format_fixed1(200.0 / 3.0), "66.7");
+  EXPECT_EQ(format_fixed1(100.0), "100.0");
+  EXPECT_EQ(format_real(1.0), "1.0");
+  EXPECT_EQ(format_real(0.1), "0.1");
+}
