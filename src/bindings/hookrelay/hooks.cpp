@@ -1,0 +1,192 @@
+// The runner hooks. Each one does its own small piece of work, then forwards to
+// the run-lifecycle functions, the soft-assertion hooks and the plug-in manager
+// in a fixed order: before-hooks call the plug-in manager last, after-hooks call
+// it before the framework's own teardown. Callees are read from this module's
+// attributes at every call. Failures are not caught (except where noted) and
+// reach the runner unchanged; the rest of the hook does not run.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
+#include <string>
+#include <vector>
+
+#include "bindings/common/pyutil.hpp"
+#include "bindings/hookrelay/hookrelay.hpp"
+#include "hooks/action_inference.hpp"
+
+namespace tarvo::py::hookrelay {
+
+namespace {
+
+nb::str make_str(std::string_view text) { return nb::str(text.data(), text.size()); }
+
+std::string type_name_of(nb::handle h) { return Py_TYPE(h.ptr())->tp_name; }
+
+// UTF-8 of a str object; TypeError naming `what` for anything else.
+std::string text_of(nb::handle h, const char* what) {
+  if (!PyUnicode_Check(h.ptr()))
+    throw nb::type_error((std::string(what) + " must be str, not " + type_name_of(h)).c_str());
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(h.ptr(), &size);
+  if (!data) throw nb::python_error();
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+// A module attribute bound at load time (tests and projects may replace it).
+nb::object callee(const char* name) { return this_module().attr(name); }
+
+nb::object get_plugin_manager() {
+  nb::module_ m = this_module();
+  std::optional<nb::object> current = get_attr(m, "_plugin_manager");
+  if (current && !current->is_none()) return *current;
+  nb::object manager = m.attr("PluginManager")();
+  m.attr("_plugin_manager") = manager;
+  return manager;
+}
+
+// Calls the plug-in manager's method of the same name as the hook.
+template <typename... Args>
+void plugin_call(const char* hook, Args&&... args) {
+  get_plugin_manager().attr(hook)(std::forward<Args>(args)...);
+}
+
+std::string infer_action(nb::handle step_text) {
+  return tarvo::hooks::infer_action_from_step(text_of(step_text, "step_text"));
+}
+
+// The project's .env in the working directory (not a parent), applied over the
+// inherited environment before the framework reads its settings. Without the
+// python-dotenv package there is nothing to load with, and the step is skipped.
+void load_working_directory_dotenv() {
+  nb::object load_dotenv;
+  try {
+    nb::module_ dotenv = nb::module_::import_("dotenv");
+    std::optional<nb::object> fn = get_attr(dotenv, "load_dotenv");
+    if (!fn) return;
+    load_dotenv = *fn;
+  } catch (nb::python_error& e) {
+    if (e.matches(PyExc_ImportError)) return;
+    throw;
+  }
+  nb::object os = callee("os");
+  nb::object path = os.attr("path").attr("join")(os.attr("getcwd")(), ".env");
+  if (!truthy(os.attr("path").attr("isfile")(path))) return;
+  load_dotenv(path, nb::arg("override") = true);
+}
+
+bool scenario_is_browserless(nb::handle scenario) {
+  std::optional<nb::object> tags = get_attr(scenario, "tags");
+  if (!tags) return false;
+  std::vector<std::string> names;
+  for (nb::handle tag : *tags) names.push_back(text_of(tag, "scenario tag"));
+  return tarvo::hooks::has_no_browser_tag(names);
+}
+
+// Python exceptions that are not failures of the code (KeyboardInterrupt,
+// SystemExit) are never swallowed.
+bool is_ordinary_failure(const Failure& f) {
+  if (!f.exc.is_valid() || f.exc.is_none()) return true;
+  return f.is_a(PyExc_Exception);
+}
+
+// Hands the element locator what the step is about, for self-healing.
+void set_healing_context(nb::handle context, nb::handle locator, nb::handle step) {
+  nb::object scenario_name = make_str("");
+  nb::object feature_name = make_str("");
+  // The names are a courtesy for the healing prompt: a context that cannot
+  // give them (outside a scenario, a failing property) leaves them empty.
+  std::optional<Failure> failure = attempt([&] {
+    std::optional<nb::object> scenario = get_attr(context, "scenario");
+    if (scenario && truthy(*scenario)) scenario_name = scenario->attr("name");
+    std::optional<nb::object> feature = get_attr(context, "feature");
+    if (feature && truthy(*feature)) feature_name = feature->attr("name");
+  });
+  if (failure && !is_ordinary_failure(*failure)) reraise(*failure);
+
+  nb::object action_context = make_str(infer_action(step.attr("name")));
+  locator.attr("set_healing_context")(nb::arg("step_text") = step.attr("name"),
+                                      nb::arg("scenario_name") = scenario_name,
+                                      nb::arg("feature_name") = feature_name,
+                                      nb::arg("action_context") = action_context);
+}
+
+void before_all(nb::object context) {
+  load_working_directory_dotenv();
+  callee("setup_framework_context")(context);
+  nb::setattr(context, "_using_plugin_system", nb::bool_(true));
+  plugin_call("before_all", context);
+}
+
+void before_feature(nb::object context, nb::object feature) {
+  callee("auto_before_feature")(context, feature);
+  plugin_call("before_feature", context, feature);
+}
+
+void before_scenario(nb::object context, nb::object scenario) {
+  if (scenario_is_browserless(scenario)) {
+    nb::setattr(context, "browser_disabled", nb::bool_(true));
+    if (std::optional<nb::object> logger = get_attr(context, "logger"))
+      logger->attr("info")(make_str(tarvo::hooks::kNoBrowserMessage));
+  }
+  callee("setup_scenario_context")(context, scenario);
+  callee("before_scenario_soft_assertions")(context, scenario);
+  plugin_call("before_scenario", context, scenario);
+}
+
+void before_step(nb::object context, nb::object step) {
+  if (std::optional<nb::object> locator = get_attr(context, "element_locator"))
+    set_healing_context(context, *locator, step);
+  plugin_call("before_step", context, step);
+}
+
+void after_step(nb::object context, nb::object step) {
+  callee("after_step_soft_assertions")(context, step);
+  plugin_call("after_step", context, step);
+}
+
+void after_scenario(nb::object context, nb::object scenario) {
+  callee("after_scenario_soft_assertions")(context, scenario);
+  plugin_call("after_scenario", context, scenario);
+  callee("auto_after_scenario")(context, scenario);
+}
+
+void after_feature(nb::object context, nb::object feature) {
+  plugin_call("after_feature", context, feature);
+  callee("auto_after_feature")(context, feature);
+}
+
+void after_all(nb::object context) {
+  plugin_call("after_all", context);
+  callee("auto_after_all")(context);
+}
+
+}  // namespace
+
+void register_hooks(nb::module_& m) {
+  m.attr("_plugin_manager") = nb::none();
+
+  m.def("_get_plugin_manager", &get_plugin_manager,
+        "The process's one PluginManager, constructed on first use.");
+  m.def("_infer_action_from_step", &infer_action, nb::arg("step_text"),
+        "Short Spanish description of what a step text does, for the healing context.");
+
+  m.def("before_all", &before_all, nb::arg("context"),
+        "Loads ./.env with override, sets up the framework context, then calls the plug-ins.");
+  m.def("before_feature", &before_feature, nb::arg("context"), nb::arg("feature"));
+  m.def("before_scenario", &before_scenario, nb::arg("context"), nb::arg("scenario"),
+        "Marks @no_browser scenarios, sets up the scenario, soft assertions, then the plug-ins.");
+  m.def("before_step", &before_step, nb::arg("context"), nb::arg("step"),
+        "Hands the element locator the step's healing context, then calls the plug-ins.");
+  m.def("after_step", &after_step, nb::arg("context"), nb::arg("step"));
+  m.def("after_scenario", &after_scenario, nb::arg("context"), nb::arg("scenario"));
+  m.def("after_feature", &after_feature, nb::arg("context"), nb::arg("feature"));
+  m.def("after_all", &after_all, nb::arg("context"));
+
+  nb::list all;
+  for (const char* name : {"before_all", "before_feature", "before_scenario", "before_step",
+                           "after_step", "after_scenario", "after_feature", "after_all"})
+    all.append(name);
+  m.attr("__all__") = all;
+}
+
+}  // namespace tarvo::py::hookrelay
