@@ -42,7 +42,8 @@ def step_see_greeting(context, text):
 @then('debería ver el error "{text}"')
 @then('I should see the error "{text}"')
 def step_see_error(context, text):
-    assert _loc(context).is_visible(context.page, "LoginPage.error_message"), "el error no se ve"
+    assert _loc(context).is_visible(context.page, "LoginPage.error_message", 3000), \
+        "el error no se ve"
     actual = _loc(context).get_text(context.page, "LoginPage.error_message")
     assert actual == text, "error %r, esperado %r" % (actual, text)
 
@@ -156,7 +157,7 @@ def step_type_name(context, name):
 
 @when('I select the country "{country}"')
 def step_select_country(context, country):
-    _loc(context).find(context.page, "FormPage.country").select_option(label=country)
+    _loc(context).select_option(context.page, "FormPage.country", country)
 
 
 @when("I submit the form")

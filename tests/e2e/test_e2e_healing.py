@@ -4,7 +4,7 @@ import re
 
 import pytest
 
-from conftest import requires_chromium, run_behave
+from e2e_support import requires_chromium, run_behave
 
 pytestmark = requires_chromium
 

@@ -3,7 +3,7 @@ import json
 
 import pytest
 
-from conftest import requires_chromium, run_behave
+from e2e_support import requires_chromium, run_behave
 
 pytestmark = requires_chromium
 
