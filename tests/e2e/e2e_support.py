@@ -53,6 +53,23 @@ class BehaveRun:
         """`line` is printed as a whole line of standard output."""
         assert line in self.stdout_lines(), "missing line %r\n%s" % (line, self.describe())
 
+    def line_index(self, line):
+        """Index of the first standard-output line equal to `line` (which must exist)."""
+        self.assert_line(line)
+        return self.stdout_lines().index(line)
+
+    def failing_scenarios(self):
+        """Names listed under behave's closing "Failing scenarios:" block."""
+        lines = self.stdout_lines()
+        if "Failing scenarios:" not in lines:
+            return []
+        names = []
+        for line in lines[lines.index("Failing scenarios:") + 1:]:
+            if not line.strip():
+                break
+            names.append(line.split("  ")[-1].strip())
+        return names
+
     def assert_contains(self, fragment, where="output"):
         text = getattr(self, where)
         assert fragment in text, "missing %r in %s\n%s" % (fragment, where, self.describe())

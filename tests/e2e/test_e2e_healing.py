@@ -22,7 +22,7 @@ def test_stale_selector_is_healed_and_the_scenario_passes(healing_run):
     run.assert_line("   🤖 Llamada IA #1...")
     run.assert_line("   💡 IA sugiere: #save-profile-button")
     lines = run.stdout_lines()
-    start = lines.index("🔧 SELF-HEALING ACTIVADO")
+    start = run.line_index("🔧 SELF-HEALING ACTIVADO")
     assert lines[start - 1] == "", run.describe()
     assert lines[start + 1:start + 5] == [
         "   Selector original (fallido): #save-profile",
@@ -31,7 +31,7 @@ def test_stale_selector_is_healed_and_the_scenario_passes(healing_run):
         "   Acción: hacer click en el elemento",
     ], run.describe()
     run.assert_line("   ✅ Selector verificado - elemento encontrado e interactuable")
-    assert _failing_scenarios(run) == ["No element fits"], run.describe()
+    assert run.failing_scenarios() == ["No element fits"], run.describe()
 
 
 def test_second_use_on_the_same_page_comes_from_the_cache(healing_run):
@@ -57,14 +57,3 @@ def test_page_without_a_fitting_element_fails_the_step(healing_run):
     run.assert_contains("Elemento 'launch_button' no encontrado con el selector '#launch-rocket'")
     run.assert_contains("1 scenario passed, 1 failed")
 
-
-def _failing_scenarios(run):
-    lines = run.stdout_lines()
-    if "Failing scenarios:" not in lines:
-        return []
-    names = []
-    for line in lines[lines.index("Failing scenarios:") + 1:]:
-        if not line.strip():
-            break
-        names.append(line.split("  ")[-1].strip())
-    return names

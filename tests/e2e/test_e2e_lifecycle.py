@@ -42,7 +42,7 @@ def test_browserless_scenario_gets_no_page(lifecycle_run):
     run.assert_contains("🚫 Tag @no_browser detectado - navegador desactivado")
     run.assert_contains("🚫 Navegador desactivado - saltando inicialización")
     # Its step asserted there was no page anywhere in the browser; the run says it passed.
-    assert _failing_scenarios(run) == ["Failing scenario"], run.describe()
+    assert run.failing_scenarios() == ["Failing scenario"], run.describe()
 
 
 def test_popup_is_closed_when_its_scenario_ends(lifecycle_run):
@@ -79,19 +79,6 @@ def test_xray_results_hold_one_entry_per_scenario(lifecycle_run):
         "Fresh page in the next feature": "PASSED",
     }
     assert statuses == expected
-
-
-def _failing_scenarios(run):
-    """Names listed under behave's closing "Failing scenarios:" block."""
-    lines = run.stdout.splitlines()
-    if "Failing scenarios:" not in lines:
-        return []
-    names = []
-    for line in lines[lines.index("Failing scenarios:") + 1:]:
-        if not line.strip():
-            break
-        names.append(line.split("  ")[-1].strip())
-    return names
 
 
 def _xray_statuses(data):

@@ -27,7 +27,7 @@ def always_failing_run(projects_copy, tmp_path_factory):
 def test_scenarios_passing_on_retry_are_reported(flaky_run):
     run = flaky_run
     lines = run.stdout_lines()
-    header = lines.index("🔄 REINTENTOS: 2 escenario(s) fallido(s) detectado(s)")
+    header = run.line_index("🔄 REINTENTOS: 2 escenario(s) fallido(s) detectado(s)")
     assert lines[header - 1:header + 3] == [
         RULE, "🔄 REINTENTOS: 2 escenario(s) fallido(s) detectado(s)",
         "   Máximo reintentos configurados: 1", RULE], run.describe()
@@ -62,7 +62,7 @@ def test_always_failing_scenario_uses_every_attempt(always_failing_run):
     assert run.count("   ▶ Reintentando: Always fails\n") == 2, run.describe()
     assert run.count("   ❌ Sigue fallando\n") == 2, run.describe()
     lines = run.stdout_lines()
-    summary = lines.index("❌ 1 escenario(s) siguen fallando después de 2 reintento(s):")
+    summary = run.line_index("❌ 1 escenario(s) siguen fallando después de 2 reintento(s):")
     assert lines[summary + 1] == "   - Always fails", run.describe()
     assert lines[summary - 1] == "", run.describe()
     # One normal run and two retries.
