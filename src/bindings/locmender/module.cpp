@@ -1,8 +1,310 @@
 // tarvolab_framework.core.locmender: the AI locator self-healing manager.
+// The decisions live in the C++ core (core/healing); this file adapts Python
+// arguments, keeps `healing_log` and `_provider` as instance attributes (so
+// Python sees and may replace them), and re-raises the original Python
+// exception when a page or provider failure escapes the core.
 #include <nanobind/nanobind.h>
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+
+#include "bindings/common/pyutil.hpp"
+#include "bindings/locmender/adapters.hpp"
+#include "core/healing/locmender.hpp"
 
 namespace nb = nanobind;
+using namespace nb::literals;
+using tarvo::healing::HealingIo;
+using tarvo::healing::HealingSettings;
+
+namespace {
+
+constexpr const char* kLoggerName = "tarvolab_framework.core.locmender";
+
+struct PyLocmender {
+  explicit PyLocmender(HealingSettings s) : core(std::move(s)) {}
+  tarvo::healing::Locmender core;
+};
+
+using Self = nb::pointer_and_handle<PyLocmender>;
+
+// Console, logger, provider slot and log sink for one operation.
+struct CallIo {
+  explicit CallIo(nb::handle owner) : logger(kLoggerName), providers(owner, slot), sink(owner) {}
+  tarvo::py::FailureSlot slot;
+  tarvo::py::PyConsole console;
+  tarvo::py::PyLogger logger;
+  tarvo::py::PyProviderSlot providers;
+  tarvo::py::PyLogSink sink;
+  HealingIo io{console, logger, providers, sink};
+};
+
+std::string text_arg(nb::handle value, const char* function, const char* name) {
+  if (!PyUnicode_Check(value.ptr()))
+    throw nb::type_error((std::string(function) + "() argument '" + name + "' must be str, not " +
+                          Py_TYPE(value.ptr())->tp_name)
+                             .c_str());
+  return nb::cast<std::string>(value);
+}
+
+// Runs a core operation; a page or provider failure that escapes it is raised
+// again as the original Python exception, after the C++ one has been handled.
+template <typename F>
+auto run_core(CallIo& call, F&& f) -> decltype(f()) {
+  std::optional<std::string> escaped;
+  try {
+    return f();
+  } catch (const tarvo::PageError& e) {
+    escaped = e.what();
+  } catch (const tarvo::ProviderError& e) {
+    escaped = e.what();
+  }
+  if (call.slot.last) tarvo::py::reraise(*call.slot.last);
+  throw std::runtime_error(*escaped);
+}
+
+nb::object optional_text(const std::optional<std::string>& t) {
+  return t ? nb::object(nb::str(t->c_str(), t->size())) : nb::none();
+}
+
+tarvo::healing::PromptContext prompt_context(nb::handle failed_selector, nb::handle element_name,
+                                             nb::handle action_context, nb::handle step_text,
+                                             nb::handle scenario_name, nb::handle feature_name, nb::handle page_url,
+                                             nb::handle page_title, nb::handle html_content, const char* fn) {
+  return {text_arg(failed_selector, fn, "failed_selector"), text_arg(element_name, fn, "element_name"),
+          text_arg(action_context, fn, "action_context"),   text_arg(step_text, fn, "step_text"),
+          text_arg(scenario_name, fn, "scenario_name"),     text_arg(feature_name, fn, "feature_name"),
+          text_arg(page_url, fn, "page_url"),               text_arg(page_title, fn, "page_title"),
+          text_arg(html_content, fn, "html_content")};
+}
+
+nb::object summary(Self self) {
+  nb::object log = nb::getattr(self.h, "healing_log");
+  long long total = 0, successful = 0;
+  for (nb::handle entry : log) {
+    ++total;
+    if (tarvo::py::truthy(entry["success"])) ++successful;
+  }
+  nb::dict d;
+  d["total_attempts"] = total;
+  d["successful"] = successful;
+  d["failed"] = total - successful;
+  d["success_rate"] = tarvo::healing::success_rate(total, successful);
+  d["healings"] = log;
+  return d;
+}
+
+nb::list report_entries(Self self) {
+  nb::list out;
+  for (nb::handle entry : nb::getattr(self.h, "healing_log")) {
+    bool success = tarvo::py::truthy(entry["success"]);
+    nb::dict d;
+    d["type"] = "self_healing";
+    d["status"] = success ? "healed" : "failed";
+    d["message"] = tarvo::healing::report_message(success, nb::cast<std::string>(entry["original_selector"]),
+                                                  nb::cast<std::string>(entry["suggested_selector"]));
+    d["step"] = entry["step"];
+    d["scenario"] = entry["scenario"];
+    d["feature"] = entry["feature"];
+    d["timestamp"] = entry["timestamp"];
+    out.append(d);
+  }
+  return out;
+}
+
+}  // namespace
 
 NB_MODULE(locmender, m) {
-  (void)m;
+  nb::class_<PyLocmender>(m, "Locmender", nb::dynamic_attr(),
+                          "Repairs element locators that stopped matching by asking an AI model for a "
+                          "replacement selector and verifying it on the live page.")
+      .def("__init__",
+           [](Self self) {
+             tarvo::py::PyEnvironment env;
+             HealingSettings settings = HealingSettings::from_environment(env);
+             new (self.p) PyLocmender(std::move(settings));
+             nb::setattr(self.h, "healing_log", nb::list());
+             nb::setattr(self.h, "_provider", nb::none());
+           })
+      .def_prop_rw(
+          "enabled", [](PyLocmender& t) { return t.core.settings.enabled; },
+          [](PyLocmender& t, nb::handle v) { t.core.settings.enabled = tarvo::py::truthy(v); })
+      .def_prop_rw(
+          "model", [](PyLocmender& t) { return optional_text(t.core.settings.model); },
+          [](PyLocmender& t, nb::handle v) {
+            if (v.is_none())
+              t.core.settings.model.reset();
+            else
+              t.core.settings.model = text_arg(v, "model", "model");
+          })
+      .def_prop_rw(
+          "auto_update_pom", [](PyLocmender& t) { return t.core.settings.auto_update_pom; },
+          [](PyLocmender& t, nb::handle v) { t.core.settings.auto_update_pom = tarvo::py::truthy(v); })
+      .def_prop_rw(
+          "max_retries", [](PyLocmender& t) { return t.core.settings.max_retries; },
+          [](PyLocmender& t, long long v) { t.core.settings.max_retries = v; })
+      .def_prop_rw(
+          "log_suggestions", [](PyLocmender& t) { return t.core.settings.log_suggestions; },
+          [](PyLocmender& t, nb::handle v) { t.core.settings.log_suggestions = tarvo::py::truthy(v); })
+      .def_prop_rw(
+          "max_html_length", [](PyLocmender& t) { return t.core.settings.max_html_length; },
+          [](PyLocmender& t, long long v) { t.core.settings.max_html_length = v; })
+      .def_prop_rw(
+          "confidence_threshold", [](PyLocmender& t) { return t.core.settings.confidence_threshold; },
+          [](PyLocmender& t, double v) { t.core.settings.confidence_threshold = v; })
+      .def_prop_rw(
+          "_verified_nth_index", [](PyLocmender& t) { return t.core.verified_nth_index; },
+          [](PyLocmender& t, std::optional<long long> v) { t.core.verified_nth_index = v; }, nb::arg("value").none())
+      .def_prop_ro("_cache",
+                   [](PyLocmender& t) {
+                     nb::dict d;
+                     for (const auto& [key, selector] : t.core.cache.items()) d[key.c_str()] = selector;
+                     return d;
+                   })
+      .def_prop_ro("_failed_suggestions",
+                   [](PyLocmender& t) {
+                     nb::dict d;
+                     for (const auto& [key, selectors] : t.core.failed_suggestions.items()) {
+                       nb::list l;
+                       for (const auto& s : selectors) l.append(s);
+                       d[key.c_str()] = l;
+                     }
+                     return d;
+                   })
+      .def(
+          "attempt_heal",
+          [](Self self, nb::object page, nb::handle failed_selector, nb::handle element_name,
+             nb::handle action_context, nb::handle step_text, nb::handle scenario_name, nb::handle feature_name) {
+            const char* fn = "attempt_heal";
+            tarvo::healing::HealRequest req{text_arg(failed_selector, fn, "failed_selector"),
+                                            text_arg(element_name, fn, "element_name"),
+                                            text_arg(action_context, fn, "action_context"),
+                                            text_arg(step_text, fn, "step_text"),
+                                            text_arg(scenario_name, fn, "scenario_name"),
+                                            text_arg(feature_name, fn, "feature_name")};
+            CallIo call(self.h);
+            tarvo::py::PyPage p(page, call.slot);
+            auto healed = run_core(call, [&] { return self.p->core.attempt_heal(call.io, p, req); });
+            return optional_text(healed);
+          },
+          "page"_a.none(), "failed_selector"_a.none(), "element_name"_a.none(), "action_context"_a.none(),
+          "step_text"_a.none() = nb::str(""), "scenario_name"_a.none() = nb::str(""),
+          "feature_name"_a.none() = nb::str(""),
+          "Returns a verified replacement selector for failed_selector, or None.")
+      .def("get_healing_summary", &summary)
+      .def("get_healing_report_entries", &report_entries)
+      .def("clear_cache", [](PyLocmender& t) { t.core.clear_cache(); })
+      .def("clear_log", [](Self self) { nb::getattr(self.h, "healing_log").attr("clear")(); })
+      .def("_get_provider",
+           [](Self self) -> nb::object {
+             CallIo call(self.h);
+             auto* provider = run_core(call, [&] { return self.p->core.get_provider(call.io); });
+             if (!provider) return nb::none();
+             return nb::getattr(self.h, "_provider");
+           })
+      .def(
+          "_capture_relevant_html",
+          [](Self self, nb::object page) {
+            CallIo call(self.h);
+            tarvo::py::PyPage p(page, call.slot);
+            return self.p->core.capture_relevant_html(call.io, p);
+          },
+          "page"_a.none())
+      .def(
+          "_build_prompt",
+          [](nb::handle, nb::handle a, nb::handle b, nb::handle c, nb::handle d, nb::handle e, nb::handle f,
+             nb::handle g, nb::handle h, nb::handle i) {
+            return tarvo::healing::build_prompt(prompt_context(a, b, c, d, e, f, g, h, i, "_build_prompt"));
+          },
+          "failed_selector"_a.none(), "element_name"_a.none(), "action_context"_a.none(), "step_text"_a.none(),
+          "scenario_name"_a.none(), "feature_name"_a.none(), "page_url"_a.none(), "page_title"_a.none(),
+          "html_content"_a.none())
+      .def(
+          "_build_retry_prompt",
+          [](nb::handle, nb::handle a, nb::handle b, nb::handle c, nb::handle d, nb::handle e, nb::handle f,
+             nb::handle g, nb::handle h, nb::handle i, nb::handle failed_attempts) {
+            auto ctx = prompt_context(a, b, c, d, e, f, g, h, i, "_build_retry_prompt");
+            if (!PyList_Check(failed_attempts.ptr()))
+              throw nb::type_error((std::string("_build_retry_prompt() argument 'failed_attempts' must be list, "
+                                                "not ") +
+                                    Py_TYPE(failed_attempts.ptr())->tp_name)
+                                       .c_str());
+            std::vector<tarvo::healing::FailedAttempt> failed;
+            for (nb::handle record : failed_attempts)
+              failed.push_back({nb::cast<std::string>(record["selector"]), nb::cast<std::string>(record["reason"])});
+            return tarvo::healing::build_retry_prompt(ctx, failed);
+          },
+          "failed_selector"_a.none(), "element_name"_a.none(), "action_context"_a.none(), "step_text"_a.none(),
+          "scenario_name"_a.none(), "feature_name"_a.none(), "page_url"_a.none(), "page_title"_a.none(),
+          "html_content"_a.none(), "failed_attempts"_a.none())
+      .def(
+          "_call_gemini",
+          [](Self self, nb::handle prompt) {
+            std::string text = text_arg(prompt, "_call_gemini", "prompt");
+            CallIo call(self.h);
+            return optional_text(run_core(call, [&] { return self.p->core.call_ai(call.io, text); }));
+          },
+          "prompt"_a.none())
+      .def(
+          "_is_valid_selector",
+          [](nb::handle, nb::handle selector) {
+            return tarvo::healing::is_valid_selector(text_arg(selector, "_is_valid_selector", "selector"));
+          },
+          "selector"_a.none())
+      .def(
+          "_verify_selector",
+          [](Self self, nb::object page, nb::handle selector) {
+            std::string sel = text_arg(selector, "_verify_selector", "selector");
+            CallIo call(self.h);
+            tarvo::py::PyPage p(page, call.slot);
+            return run_core(call, [&] { return self.p->core.verify_selector(call.io, p, sel); });
+          },
+          "page"_a.none(), "selector"_a.none())
+      .def(
+          "_verify_single_element",
+          [](Self self, nb::object page, nb::handle selector, nb::object locator) {
+            std::string sel = text_arg(selector, "_verify_single_element", "selector");
+            CallIo call(self.h);
+            tarvo::py::PyPage p(page, call.slot);
+            tarvo::py::PyLocator l(locator, call.slot);
+            return run_core(call, [&] { return self.p->core.verify_single_element(call.io, p, sel, l); });
+          },
+          "page"_a.none(), "selector"_a.none(), "locator"_a.none())
+      .def(
+          "_is_salesforce_page",
+          [](Self self, nb::object page) {
+            CallIo call(self.h);
+            tarvo::py::PyPage p(page, call.slot);
+            return self.p->core.is_salesforce_page(p);
+          },
+          "page"_a.none())
+      .def(
+          "_validate_salesforce_selector",
+          [](Self self, nb::object page, nb::object locator) {
+            (void)page;  // the checks use the locator only
+            CallIo call(self.h);
+            tarvo::py::PyLocator l(locator, call.slot);
+            return run_core(call, [&] { return self.p->core.validate_salesforce_selector(call.io, l); });
+          },
+          "page"_a.none(), "locator"_a.none())
+      .def(
+          "_register_healing",
+          [](Self self, nb::handle failed_selector, nb::handle suggested_selector, nb::handle element_name,
+             nb::handle action_context, nb::handle step_text, nb::handle scenario_name, nb::handle feature_name,
+             nb::handle page_url, nb::handle success) {
+            const char* fn = "_register_healing";
+            tarvo::healing::HealRequest req{text_arg(failed_selector, fn, "failed_selector"), "", "", "", "", ""};
+            std::string suggested = text_arg(suggested_selector, fn, "suggested_selector");
+            req.element_name = text_arg(element_name, fn, "element_name");
+            req.action_context = text_arg(action_context, fn, "action_context");
+            req.step_text = text_arg(step_text, fn, "step_text");
+            req.scenario_name = text_arg(scenario_name, fn, "scenario_name");
+            req.feature_name = text_arg(feature_name, fn, "feature_name");
+            std::string url = text_arg(page_url, fn, "page_url");
+            bool ok = tarvo::py::truthy(success);
+            CallIo call(self.h);
+            self.p->core.register_healing(call.io, req, suggested, url, ok);
+          },
+          "failed_selector"_a.none(), "suggested_selector"_a.none(), "element_name"_a.none(),
+          "action_context"_a.none(), "step_text"_a.none(), "scenario_name"_a.none(), "feature_name"_a.none(),
+          "page_url"_a.none(), "success"_a.none());
 }

@@ -1,0 +1,151 @@
+#include "bindings/locmender/adapters.hpp"
+
+#include <nanobind/stl/string.h>
+
+namespace tarvo::py {
+
+namespace {
+
+// Runs f() against Python; on failure records it and throws E(text) once no
+// Python exception is pending any more.
+template <typename E, typename F>
+auto guarded(FailureSlot& slot, F&& f) -> decltype(f()) {
+  std::optional<decltype(f())> result;
+  auto failure = attempt([&] { result.emplace(f()); });
+  if (failure) {
+    std::string text = failure->text;
+    slot.last = std::move(*failure);
+    throw E(text);
+  }
+  return std::move(*result);
+}
+
+}  // namespace
+
+ScriptValue to_script_value(nb::handle value) {
+  ScriptValue v;
+  v.type_name = Py_TYPE(value.ptr())->tp_name;
+  if (value.is_none()) return ScriptValue::null();
+  v.truthy = truthy(value);
+  if (PyBool_Check(value.ptr())) {
+    v.kind = ScriptValue::Kind::Bool;
+  } else if (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) {
+    v.kind = ScriptValue::Kind::Number;
+  } else if (PyUnicode_Check(value.ptr())) {
+    v.kind = ScriptValue::Kind::Text;
+    v.text = nb::cast<std::string>(value);
+  } else {
+    v.kind = ScriptValue::Kind::Other;
+  }
+  return v;
+}
+
+long long PyLocator::count() {
+  return guarded<PageError>(slot_, [&] { return nb::cast<long long>(locator_.attr("count")()); });
+}
+
+std::unique_ptr<Locator> PyLocator::nth(long long index) {
+  nb::object n = guarded<PageError>(slot_, [&] { return nb::object(locator_.attr("nth")(index)); });
+  return std::make_unique<PyLocator>(std::move(n), slot_);
+}
+
+bool PyLocator::is_visible() {
+  return guarded<PageError>(slot_, [&] { return truthy(locator_.attr("is_visible")()); });
+}
+
+ScriptValue PyLocator::evaluate(const std::string& script) {
+  return guarded<PageError>(slot_, [&] { return to_script_value(locator_.attr("evaluate")(script)); });
+}
+
+std::string PyPage::url() {
+  return guarded<PageError>(slot_, [&] { return to_str(page_.attr("url")); });
+}
+
+std::string PyPage::title() {
+  return guarded<PageError>(slot_, [&] { return to_str(page_.attr("title")()); });
+}
+
+ScriptValue PyPage::evaluate(const std::string& script) {
+  return guarded<PageError>(slot_, [&] { return to_script_value(page_.attr("evaluate")(script)); });
+}
+
+std::unique_ptr<Locator> PyPage::locator(const std::string& selector) {
+  nb::object loc = guarded<PageError>(slot_, [&] { return nb::object(page_.attr("locator")(selector)); });
+  return std::make_unique<PyLocator>(std::move(loc), slot_);
+}
+
+std::optional<std::string> PyProvider::generate(const std::string& prompt, double temperature) {
+  nb::object reply = guarded<ProviderError>(slot_, [&] {
+    return nb::object(provider_.attr("generate")(nb::str(prompt.c_str(), prompt.size()),
+                                                 nb::arg("temperature") = temperature));
+  });
+  std::optional<std::string> text;
+  std::optional<std::string> wrong_kind;
+  auto failure = attempt([&] {
+    if (!truthy(reply)) return;
+    if (!PyUnicode_Check(reply.ptr())) {
+      wrong_kind = std::string("'") + Py_TYPE(reply.ptr())->tp_name + "' object has no attribute 'strip'";
+      return;
+    }
+    text = nb::cast<std::string>(reply);
+  });
+  if (failure) {
+    std::string t = failure->text;
+    slot_.last = std::move(*failure);
+    throw ProviderError(t);
+  }
+  if (wrong_kind) throw ProviderError(*wrong_kind);
+  return text;
+}
+
+AiProvider* PyProviderSlot::stored() {
+  auto provider = get_attr(owner_, "_provider");
+  if (!provider || provider->is_none()) return nullptr;
+  current_ = std::make_unique<PyProvider>(*provider, slot_);
+  return current_.get();
+}
+
+AiProvider* PyProviderSlot::create(const std::optional<std::string>& model) {
+  constexpr const char* kModule = "tarvolab_framework.core.ai_provider";
+  nb::object created;
+  bool missing_name = false;
+  auto failure = attempt([&] {
+    nb::object module = nb::module_::import_(kModule);
+    auto factory = get_attr(module, "get_ai_provider");
+    if (!factory) {
+      missing_name = true;
+      return;
+    }
+    nb::object model_arg = model ? nb::object(nb::str(model->c_str(), model->size())) : nb::none();
+    created = (*factory)(nb::arg("model") = model_arg);
+  });
+  if (missing_name)
+    throw ProviderError(std::string("cannot import name 'get_ai_provider' from '") + kModule + "'", true);
+  if (failure) {
+    bool recoverable = failure->is_import_error() || failure->is_value_error();
+    std::string text = failure->text;
+    slot_.last = std::move(*failure);
+    throw ProviderError(text, recoverable);
+  }
+  nb::setattr(owner_, "_provider", created);
+  if (created.is_none()) return nullptr;
+  current_ = std::make_unique<PyProvider>(created, slot_);
+  return current_.get();
+}
+
+void PyLogSink::append(const healing::HealingEntry& e) {
+  nb::dict d;
+  d["timestamp"] = e.timestamp;
+  d["feature"] = e.feature;
+  d["scenario"] = e.scenario;
+  d["step"] = e.step;
+  d["element_name"] = e.element_name;
+  d["action"] = e.action;
+  d["original_selector"] = e.original_selector;
+  d["suggested_selector"] = e.suggested_selector;
+  d["page_url"] = e.page_url;
+  d["success"] = e.success;
+  nb::getattr(owner_, "healing_log").attr("append")(d);
+}
+
+}  // namespace tarvo::py

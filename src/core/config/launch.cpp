@@ -1,0 +1,162 @@
+#include "core/config/launch.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "core/common/text.hpp"
+#include "core/config/settings.hpp"
+
+namespace tarvo::config {
+namespace {
+
+void append(StringList& to, const StringList& from) { to.insert(to.end(), from.begin(), from.end()); }
+
+// Thrown inside load_flag_file for a file that holds the wrong shape of data.
+struct FlagFileError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+StringList read_flag_file(const std::string& path) {
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    int err = errno ? errno : ENOENT;
+    throw FlagFileError("[Errno " + std::to_string(err) + "] " + std::strerror(err) + ": '" + path + "'");
+  }
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  if (in.bad()) throw FlagFileError("could not read '" + path + "'");
+  nlohmann::json doc = nlohmann::json::parse(buf.str());  // throws on malformed JSON or bad UTF-8
+  if (!doc.is_object()) throw FlagFileError("the top level is not a JSON object");
+  auto it = doc.find("args");
+  // No "args" member means no arguments. "args": null is treated the same way:
+  // the file names no flags, which is not a fault worth a warning.
+  if (it == doc.end() || it->is_null()) return {};
+  if (!it->is_array()) throw FlagFileError("\"args\" is not a list");
+  StringList out;
+  std::size_t index = 0;
+  for (const auto& item : *it) {
+    // A flag that is not a text cannot be passed to the browser; the whole
+    // file is refused rather than launching with a partial list.
+    if (!item.is_string())
+      throw FlagFileError("\"args\" item " + std::to_string(index) + " is not a text: " + item.dump());
+    out.push_back(item.get<std::string>());
+    ++index;
+  }
+  return out;
+}
+
+}  // namespace
+
+Engine engine_for(const std::string& browser) {
+  if (browser == "firefox") return Engine::Firefox;
+  if (browser == "webkit") return Engine::Webkit;
+  if (browser == "chrome") return Engine::Chrome;
+  return Engine::Chromium;
+}
+
+StringList preset_args(const std::string& preset) {
+  static const std::map<std::string, StringList> presets = {
+      {"performance",
+       {"--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--disable-software-rasterizer",
+        "--disable-background-timer-throttling", "--disable-backgrounding-occluded-windows",
+        "--disable-renderer-backgrounding", "--disable-field-trial-config", "--disable-back-forward-cache",
+        "--disable-ipc-flooding-protection", "--aggressive-cache-discard", "--memory-pressure-off"}},
+      {"mobile",
+       {"--use-mobile-user-agent", "--touch-events=enabled", "--enable-viewport-meta",
+        "--disable-desktop-notifications", "--force-device-scale-factor=2"}},
+      {"cicd",
+       {"--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--disable-software-rasterizer",
+        "--disable-background-timer-throttling", "--disable-backgrounding-occluded-windows",
+        "--disable-renderer-backgrounding", "--disable-extensions", "--disable-plugins",
+        "--disable-default-apps", "--disable-sync", "--metrics-recording-only", "--no-first-run",
+        "--safebrowsing-disable-auto-update", "--disable-background-networking"}},
+      {"security_disabled",
+       {"--disable-web-security", "--disable-features=VizDisplayCompositor", "--disable-ipc-flooding-protection",
+        "--disable-xss-auditor", "--ignore-certificate-errors", "--ignore-ssl-errors",
+        "--ignore-certificate-errors-spki-list", "--allow-running-insecure-content"}},
+  };
+  auto it = presets.find(preset);
+  return it == presets.end() ? StringList{} : it->second;
+}
+
+StringList load_flag_file(const std::string& path, Console& console) {
+  std::string reason;
+  try {
+    return read_flag_file(path);
+  } catch (const std::exception& e) {
+    reason = e.what();
+  }
+  console.print(std::string(kMsgFlagFileErrorPrefix) + path + ": " + reason);
+  return {};
+}
+
+StringList browser_specific_args(const SettingMap& s) {
+  StringList out;
+  const std::string browser = get_string(s, "browser");
+  if (browser == "chromium" || browser == "chrome") {
+    if (get_flag(s, "chrome_disable_security"))
+      append(out, {"--disable-web-security", "--disable-features=VizDisplayCompositor",
+                   "--ignore-certificate-errors", "--ignore-ssl-errors"});
+    if (get_flag(s, "chrome_disable_extensions")) out.push_back("--disable-extensions");
+    if (get_flag(s, "chrome_disable_plugins")) out.push_back("--disable-plugins");
+    if (get_flag(s, "chrome_disable_images")) out.push_back("--blink-settings=imagesEnabled=false");
+    if (get_flag(s, "chrome_disable_javascript")) out.push_back("--disable-javascript");
+    if (get_flag(s, "chrome_enable_logging")) {
+      out.push_back("--enable-logging");
+      out.push_back("--log-level=" + to_lower(get_string(s, "chrome_log_level")));
+    }
+  } else if (browser == "firefox") {
+    if (get_flag(s, "firefox_private_mode")) out.push_back("--private-window");
+    if (get_flag(s, "firefox_disable_addons")) out.push_back("--safe-mode");
+  } else if (browser == "webkit") {
+    for (const auto& item : get_list(s, "webkit_disable_features")) {
+      std::string feature = trim(item);
+      if (!feature.empty()) out.push_back("--disable-" + feature);
+    }
+  }
+  return out;
+}
+
+StringList merge_launch_args(const SettingMap& s, Console& console) {
+  StringList args;
+  for (const auto& item : get_list(s, "browser_args")) {
+    std::string flag = trim(item);
+    if (!flag.empty()) args.push_back(flag);
+  }
+  const std::string preset = get_string(s, "browser_config_preset");
+  if (!preset.empty()) append(args, preset_args(preset));
+  const std::string file = get_string(s, "browser_config_file");
+  if (!file.empty()) append(args, load_flag_file(file, console));
+  append(args, browser_specific_args(s));
+  if (get_flag(s, "headless")) {
+    append(args, {"--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--disable-web-security",
+                  "--disable-features=VizDisplayCompositor"});
+    args.push_back("--max_old_space_size=" + std::to_string(get_int(s, "browser_memory_limit")));
+  }
+  const std::string proxy = get_string(s, "browser_proxy");
+  if (!proxy.empty()) args.push_back("--proxy-server=" + proxy);
+  return args;
+}
+
+LaunchOptions build_launch_options(const SettingMap& s, Console& console) {
+  LaunchOptions o;
+  o.headless = get_flag(s, "headless");
+  o.slow_mo = get_int(s, "slow_mo");
+  std::string downloads = get_string(s, "downloads_dir");
+  if (!downloads.empty()) o.downloads_path = downloads;
+  o.args = merge_launch_args(s, console);
+  return o;
+}
+
+std::optional<std::string> chromium_executable(const Environment& env) {
+  auto v = env.get("TARVO_CHROMIUM_EXECUTABLE");
+  if (!v || v->empty()) return std::nullopt;
+  return v;
+}
+
+}  // namespace tarvo::config

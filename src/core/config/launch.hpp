@@ -1,0 +1,59 @@
+// Browser launch: the launch options and the merged command-line arguments,
+// from the settings, a named preset and a JSON flag file.
+#pragma once
+#include <optional>
+#include <string>
+
+#include "core/common/settings_value.hpp"
+#include "services/console.hpp"
+#include "services/environment.hpp"
+
+namespace tarvo::config {
+
+// Options handed to the engine's launch(), in this key order.
+struct LaunchOptions {
+  bool headless = false;
+  long long slow_mo = 0;
+  std::optional<std::string> downloads_path;  // when setting downloads_dir is non-empty
+  StringList args;                            // passed only when non-empty
+  std::optional<std::string> channel;         // "chrome" while trying the installed Chrome
+  std::optional<std::string> executable_path; // Debian Chromium, for launches without channel
+};
+
+enum class Engine { Chromium, Firefox, Webkit, Chrome };
+
+// "firefox" and "webkit" pick those engines, "chrome" the installed Chrome through
+// Chromium's channel, and any other name Chromium.
+Engine engine_for(const std::string& browser);
+
+// The named preset's arguments (exact, case-sensitive name), or an empty list.
+StringList preset_args(const std::string& preset);
+
+// The "args" list of a JSON flag file. Any problem (missing or unreadable file,
+// malformed JSON, a top level that is not an object, "args" that is not a list
+// of texts) prints "⚠️ Error cargando archivo de configuración <path>: <reason>"
+// and gives no arguments.
+StringList load_flag_file(const std::string& path, Console& console);
+
+// The per-engine arguments built from the settings.
+StringList browser_specific_args(const SettingMap& settings);
+
+// The merged argument list, from the six sources in order: BROWSER_ARGS items
+// (trimmed, empty ones dropped), the preset, the flag file, the per-engine
+// rules, the head-less flags and the proxy. Never de-duplicated.
+StringList merge_launch_args(const SettingMap& settings, Console& console);
+
+// Launch options for the settings (without channel or executable path).
+LaunchOptions build_launch_options(const SettingMap& settings, Console& console);
+
+// The Chromium executable named by TARVO_CHROMIUM_EXECUTABLE, when set and non-empty.
+std::optional<std::string> chromium_executable(const Environment& env);
+
+// Fixed console texts of the launch.
+inline constexpr const char* kMsgUsingChrome = "🌐 Usando Google Chrome instalado en el sistema";
+inline constexpr const char* kMsgChromeFailedPrefix = "⚠️ No se pudo iniciar Chrome instalado: ";
+inline constexpr const char* kMsgChromiumFallback = "🔄 Usando Chromium como alternativa";
+inline constexpr const char* kMsgUsingChromium = "🌐 Usando Chromium";
+inline constexpr const char* kMsgFlagFileErrorPrefix = "⚠️ Error cargando archivo de configuración ";
+
+}  // namespace tarvo::config

@@ -1,0 +1,92 @@
+// Small services of the framework configuration: the .env search, the
+// environment-validation report, logger levels, test data and the retention
+// of old video recordings.
+#pragma once
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/common/settings_value.hpp"
+#include "services/console.hpp"
+
+namespace tarvo::config {
+
+// ---- .env search ----------------------------------------------------------
+// "<dir>/.env" for the directory and each ancestor, nearest first, ending at the root.
+std::vector<std::string> dotenv_candidates(const std::string& cwd);
+// The first candidate for which exists() holds, or nullopt.
+std::optional<std::string> find_dotenv(const std::string& cwd, const std::function<bool(const std::string&)>& exists);
+
+// ---- validation report ----------------------------------------------------
+inline constexpr std::size_t kMaxErrorsShown = 5;
+inline constexpr std::size_t kMaxWarningsShown = 3;
+
+// Errors are shown when LOG_LEVEL (default "INFO") is DEBUG, INFO or WARNING.
+bool show_validation_errors(const std::string& log_level_env);
+// Warnings are shown only when LOG_LEVEL (default empty) is DEBUG.
+bool show_validation_warnings(const std::string& log_level_env);
+std::string validation_errors_heading(std::size_t count);
+std::string validation_error_line(const std::string& text);
+// The "... y N más" line, or nullopt when every error was listed.
+std::optional<std::string> validation_more_line(std::size_t count);
+std::string validation_warning_line(const std::string& text);
+// The whole report at once, for a result whose items are already texts.
+std::vector<std::string> validation_report(const std::vector<std::string>& errors,
+                                           const std::vector<std::string>& warnings,
+                                           const std::optional<std::string>& log_level_env);
+inline constexpr const char* kMsgValidationSkippedPrefix = "Config validation skipped: ";
+
+// ---- logging ----------------------------------------------------------------
+inline constexpr const char* kFrameworkLoggerName = "tarvolab_framework";
+inline constexpr const char* kLogFormat = "%(asctime)s - %(name)s - %(levelname)s - %(message)s";
+// The numeric level of a level name (any capitalisation); WARNING (30) for a
+// name that is not a level.
+int log_level_value(const std::string& name);
+
+// ---- test data --------------------------------------------------------------
+std::vector<std::pair<std::string, std::string>> test_data(const SettingMap& settings);
+
+// ---- stealth ----------------------------------------------------------------
+inline constexpr const char* kMsgStealthOn = "🥷 Modo stealth activado - Propiedades de automatización ocultas";
+inline constexpr const char* kMsgStealthMissing =
+    "⚠️ playwright-stealth no está instalado. Ejecuta: pip install playwright-stealth";
+inline constexpr const char* kMsgStealthErrorPrefix = "⚠️ Error activando modo stealth: ";
+inline constexpr const char* kMsgBrowserNotInitialized = "Browser not initialized. Call setup_playwright() first.";
+
+// ---- video retention --------------------------------------------------------
+struct VideoFile {
+  std::string name;  // file name
+  std::string path;  // full path
+  double mtime = 0;  // modification time, seconds since the epoch
+};
+
+inline constexpr const char* kKeptVideoName = "base.mp4";
+
+// The files to delete, in the given order: every file except "base.mp4" whose
+// age (now - mtime) is strictly greater than max_age_hours.
+std::vector<std::string> videos_to_delete(const std::vector<VideoFile>& files, double now, long long max_age_hours);
+
+// Lists the directory's "*.webm" files, then its "*.mp4" files (not recursive;
+// names beginning with "." are not matched, as with shell patterns), each group
+// in name order. Throws std::runtime_error with an OS-style reason on failure.
+std::vector<VideoFile> list_video_files(const std::string& dir);
+
+// One retention pass over dir. Never throws: a failed removal is reported per
+// file and the pass goes on; any other failure ends the pass with the general
+// message. remove() returns an error text, or nullopt on success.
+void cleanup_old_videos(const std::string& dir, long long max_age_hours, double now, Console& console,
+                        const std::function<std::optional<std::string>(const std::string&)>& remove);
+
+// remove() for cleanup_old_videos over the real file system.
+std::optional<std::string> remove_file(const std::string& path);
+
+// Seconds since the epoch, now.
+double now_seconds();
+
+std::string videos_removed_message(std::size_t count);
+std::string video_remove_failed_message(const std::string& path, const std::string& reason);
+std::string video_cleanup_error_message(const std::string& reason);
+
+}  // namespace tarvo::config

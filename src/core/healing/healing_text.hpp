@@ -1,0 +1,75 @@
+// Pure text rules of the self-healing manager: settings conversion, the
+// selector gate, AI answer cleaning, prompts, healing log texts.
+#pragma once
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "services/environment.hpp"
+
+namespace tarvo::healing {
+
+// A SELF_HEALING_* variable whose text cannot be converted. Reaches Python as
+// ValueError.
+class SettingError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+struct HealingSettings {
+  bool enabled = false;
+  std::optional<std::string> model;
+  bool auto_update_pom = false;
+  long long max_retries = 2;
+  bool log_suggestions = true;
+  long long max_html_length = 15000;
+  double confidence_threshold = 0.7;
+
+  // Reads the settings once; throws SettingError naming the variable and value.
+  static HealingSettings from_environment(const Environment& env);
+};
+
+// URL fragments that mark a Salesforce org: the main domain (classic and
+// my-domain hosts) and the Lightning Experience domain.
+inline constexpr std::string_view kSalesforceDomain = "salesforce.com";
+inline constexpr std::string_view kLightningDomain = "lightning.force.com";
+bool url_is_salesforce(std::string_view url);
+
+// Textual gate for AI answers: XPath passes, prose and URLs do not.
+bool is_valid_selector(std::string_view selector);
+
+// First line of the answer without code fences, backticks or outer blanks.
+std::string clean_ai_answer(std::string_view reply);
+
+// Page script returning the cleaned inner HTML of a body clone.
+extern const char* const kCaptureScript;
+extern const char* const kCaptureErrorMarker;
+extern const char* const kTruncationMarker;
+// Cuts html to max_length characters (code points) and appends the marker.
+std::string truncate_html(const std::string& html, long long max_length);
+
+struct PromptContext {
+  std::string failed_selector, element_name, action_context, step_text, scenario_name,
+      feature_name, page_url, page_title, html_content;
+};
+struct FailedAttempt {
+  std::string selector;
+  std::string reason;
+};
+std::string build_prompt(const PromptContext& c);
+std::string build_retry_prompt(const PromptContext& c, const std::vector<FailedAttempt>& failed);
+
+// Healing log texts.
+struct LocalTime {
+  int year, month, day, hour, minute, second, microsecond;
+};
+LocalTime local_now();
+// YYYY-MM-DDTHH:MM:SS[.ffffff], the fraction omitted when zero.
+std::string iso_timestamp(const LocalTime& t);
+// successful/total*100 with one decimal and "%", or "N/A" for no entries.
+std::string success_rate(long long total, long long successful);
+std::string report_message(bool success, const std::string& original, const std::string& suggested);
+
+}  // namespace tarvo::healing

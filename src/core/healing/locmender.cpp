@@ -1,0 +1,305 @@
+// The healing loop and the page checks. Failures of page and provider calls
+// arrive as PageError/ProviderError; they are turned into values inside the
+// catch blocks and acted upon only after leaving them, because the bindings'
+// console, logger and page calls run Python code (Playwright switches
+// greenlets under these frames).
+#include "core/healing/locmender.hpp"
+
+#include "core/common/text.hpp"
+
+namespace tarvo::healing {
+
+namespace {
+constexpr const char* kBodyClassScript = "() => document.body.className";
+constexpr const char* kInteractableScript = "el => !el.disabled && el.offsetHeight > 0";
+}  // namespace
+
+AiProvider* Locmender::get_provider(HealingIo& io) {
+  if (AiProvider* p = io.providers.stored()) return p;
+  AiProvider* created = nullptr;
+  std::optional<std::string> disabled_by;
+  try {
+    created = io.providers.create(settings.model);
+  } catch (const ProviderError& e) {
+    if (!e.recoverable()) throw;
+    disabled_by = e.what();
+  }
+  if (disabled_by) {
+    io.log.warning("SELF_HEALING: No se pudo inicializar proveedor de IA: " + *disabled_by);
+    settings.enabled = false;
+    return nullptr;
+  }
+  return created;
+}
+
+std::string Locmender::capture_relevant_html(HealingIo& io, Page& page) {
+  std::optional<std::string> error;
+  std::string html;
+  try {
+    ScriptValue v = page.evaluate(kCaptureScript);
+    if (v.kind != ScriptValue::Kind::Text)
+      throw PageError("object of type '" + v.type_name + "' has no len()");
+    html = truncate_html(v.text, settings.max_html_length);
+  } catch (const PageError& e) {
+    error = e.what();
+  }
+  if (error) {
+    io.log.warning("SELF_HEALING: Error capturando HTML: " + *error);
+    return kCaptureErrorMarker;
+  }
+  return html;
+}
+
+std::optional<std::string> Locmender::call_ai(HealingIo& io, const std::string& prompt) {
+  std::optional<std::string> error;
+  std::optional<std::string> reply;
+  try {
+    AiProvider* provider = get_provider(io);
+    if (!provider) return std::nullopt;
+    reply = provider->generate(prompt, 0.1);
+  } catch (const PageError& e) {
+    error = e.what();
+  } catch (const ProviderError& e) {
+    error = e.what();
+  }
+  if (error) {
+    io.log.error("SELF_HEALING: Error llamando a proveedor de IA: " + *error);
+    return std::nullopt;
+  }
+  if (!reply || reply->empty()) return std::nullopt;
+  std::string cleaned = clean_ai_answer(*reply);
+  if (to_upper(cleaned) == "NO_MATCH") {
+    io.log.info("SELF_HEALING: IA no encontró un selector válido (NO_MATCH)");
+    return std::nullopt;
+  }
+  if (!cleaned.empty() && is_valid_selector(cleaned)) return cleaned;
+  io.log.warning("SELF_HEALING: Selector inválido recibido de IA: " + cleaned);
+  return std::nullopt;
+}
+
+bool Locmender::is_salesforce_page(Page& page) {
+  try {
+    if (url_is_salesforce(page.url())) return true;
+    ScriptValue cls = page.evaluate(kBodyClassScript);
+    return cls.kind == ScriptValue::Kind::Text && !cls.text.empty() && contains(to_lower(cls.text), "slds");
+  } catch (const PageError&) {
+    return false;
+  }
+}
+
+bool Locmender::validate_salesforce_selector(HealingIo& io, Locator& locator) {
+  long long count = 0;
+  std::optional<std::string> count_error;
+  try {
+    count = locator.count();
+  } catch (const PageError& e) {
+    count_error = e.what();
+  }
+  if (count_error) {
+    io.log.error("SELF_HEALING (Salesforce): Error validando selector: " + *count_error);
+    return false;
+  }
+  if (count != 1) {
+    io.log.warning("SELF_HEALING (Salesforce): El selector no es único en Salesforce (" + std::to_string(count) +
+                   " elementos encontrados). Rechazando.");
+    return false;
+  }
+  std::optional<std::string> eval_error;
+  bool interactable = false;
+  try {
+    interactable = locator.evaluate(kInteractableScript).truthy;
+  } catch (const PageError& e) {
+    eval_error = e.what();
+  }
+  if (eval_error) {
+    io.log.debug("SELF_HEALING: No se pudo validar interactuabilidad: " + *eval_error);
+    return true;
+  }
+  if (!interactable) {
+    io.log.warning(
+        "SELF_HEALING (Salesforce): El selector encontró elemento pero NO es interactuable (podría estar "
+        "deshabilitado o hidden).");
+    return false;
+  }
+  return true;
+}
+
+bool Locmender::verify_single_element(HealingIo& io, Page& page, const std::string& selector, Locator& locator) {
+  verified_nth_index.reset();
+  if (is_salesforce_page(page)) return validate_salesforce_selector(io, locator);
+  std::optional<std::string> error;
+  bool visible = false;
+  try {
+    visible = locator.is_visible();
+  } catch (const PageError& e) {
+    error = e.what();
+  }
+  if (error) {
+    io.log.debug("SELF_HEALING: No se pudo verificar visibilidad: " + *error);
+    return true;
+  }
+  if (visible) return true;
+  io.log.warning("SELF_HEALING: Selector '" + selector + "' encontró elemento pero NO es visible.");
+  return false;
+}
+
+bool Locmender::verify_selector(HealingIo& io, Page& page, const std::string& selector) {
+  std::unique_ptr<Locator> locator;
+  long long count = 0;
+  std::optional<std::string> error;
+  try {
+    locator = page.locator(selector);
+    count = locator->count();
+  } catch (const PageError& e) {
+    error = e.what();
+  }
+  if (!error) {
+    if (count == 0) {
+      io.log.warning("SELF_HEALING: Selector '" + selector + "' encontró 0 elementos. Rechazando.");
+      return false;
+    }
+    if (count == 1) return verify_single_element(io, page, selector, *locator);
+    io.log.info("SELF_HEALING: Selector '" + selector + "' encontró " + std::to_string(count) +
+                " elementos. Intentando con elementos visibles/interactuables...");
+    for (long long idx = 0; idx < 2 && idx < count && !error; ++idx) {
+      std::unique_ptr<Locator> nth;
+      try {
+        nth = locator->nth(idx);
+      } catch (const PageError& e) {
+        error = e.what();
+        break;
+      }
+      bool visible = false;
+      try {
+        visible = nth->is_visible();
+      } catch (const PageError&) {
+        continue;  // an element that cannot be asked is skipped
+      }
+      if (visible) {
+        verified_nth_index = idx;
+        io.log.info("SELF_HEALING: Usando elemento #" + std::to_string(idx + 1) + " de " + std::to_string(count) +
+                    " (primer visible/interactuable)");
+        return true;
+      }
+    }
+    if (!error) {
+      verified_nth_index = 0;
+      io.log.warning("SELF_HEALING: Ningún elemento visible de " + std::to_string(count) +
+                     ". Usando el primero como fallback.");
+      return true;
+    }
+  }
+  io.log.error("SELF_HEALING: Error verificando selector '" + selector + "': " + *error);
+  return false;
+}
+
+void Locmender::register_healing(HealingIo& io, const HealRequest& req, const std::string& suggested,
+                                 const std::string& page_url, bool success) {
+  HealingEntry e;
+  e.timestamp = iso_timestamp(io.clock());
+  e.feature = req.feature_name;
+  e.scenario = req.scenario_name;
+  e.step = req.step_text;
+  e.element_name = req.element_name;
+  e.action = req.action_context;
+  e.original_selector = req.failed_selector;
+  e.suggested_selector = suggested;
+  e.page_url = page_url;
+  e.success = success;
+  io.sink.append(e);
+}
+
+std::optional<std::string> Locmender::attempt_heal(HealingIo& io, Page& page, const HealRequest& req) {
+  if (!settings.enabled) return std::nullopt;
+  const std::string cache_key = req.failed_selector + "|" + page.url();
+  if (const std::string* cached = cache.find(cache_key)) {
+    std::string selector = *cached;
+    io.log.info("SELF_HEALING: Usando selector cacheado: " + selector);
+    return selector;
+  }
+  if (!get_provider(io)) return std::nullopt;
+
+  const std::string html = capture_relevant_html(io, page);
+  std::vector<FailedAttempt> failed_attempts;
+  const long long max_ai_attempts = settings.max_retries + 1;
+  io.console.print("   🔍 SELF-HEALING: Buscando selector alternativo (máx " + std::to_string(max_ai_attempts) +
+                   " intentos con IA)...");
+
+  long long attempt = 0;
+  std::optional<std::string> verified;
+  while (attempt < max_ai_attempts) {
+    ++attempt;
+    PromptContext ctx{req.failed_selector, req.element_name, req.action_context, req.step_text,
+                      req.scenario_name,   req.feature_name, page.url(),         page.title(),
+                      html};
+    std::string prompt = failed_attempts.empty() ? build_prompt(ctx) : build_retry_prompt(ctx, failed_attempts);
+    io.console.print("   🤖 Llamada IA #" + std::to_string(attempt) + "...");
+    std::optional<std::string> suggested = call_ai(io, prompt);
+    if (!suggested || suggested->empty()) {
+      io.console.print("   ❌ IA no pudo sugerir un selector");
+      break;
+    }
+    io.console.print("   💡 IA sugiere: " + *suggested);
+
+    if (auto* rejected = failed_suggestions.find(cache_key)) {
+      bool seen = false;
+      for (const auto& s : *rejected) seen = seen || s == *suggested;
+      if (seen) {
+        io.console.print("   ⚠️ Selector ya fue rechazado anteriormente, pidiendo otro...");
+        failed_attempts.push_back({*suggested, "ya rechazado en ejecución anterior"});
+        continue;
+      }
+    }
+
+    if (verify_selector(io, page, *suggested)) {
+      verified = suggested;
+      break;
+    }
+
+    long long count = 0;
+    try {
+      count = page.locator(*suggested)->count();
+    } catch (const PageError&) {
+      count = 0;
+    }
+    std::string reason = count == 0  ? "0 elementos encontrados en la página"
+                         : count > 1 ? std::to_string(count) + " elementos encontrados (ninguno visible/interactuable)"
+                                     : "elemento encontrado pero no visible/interactuable";
+    failed_attempts.push_back({*suggested, reason});
+    io.console.print("   ❌ Rechazado: " + reason);
+    failed_suggestions[cache_key].push_back(*suggested);
+    register_healing(io, req, *suggested, page.url(), false);
+    if (attempt < max_ai_attempts) io.console.print("   🔄 Pidiendo alternativa a IA...");
+  }
+
+  if (!verified) {
+    if (settings.log_suggestions && !failed_attempts.empty()) {
+      io.console.print("\n⚠️ SELF-HEALING: No se encontró selector válido después de " + std::to_string(attempt) +
+                       " intento(s)");
+      io.console.print("   Original: " + req.failed_selector);
+      io.console.print("   Intentos fallidos:");
+      for (const auto& f : failed_attempts) io.console.print("     - '" + f.selector + "' → " + f.reason);
+      io.console.print("   💡 Sugerencia: Verificar que la página cargó completamente\n");
+    }
+    return std::nullopt;
+  }
+
+  const std::optional<long long> index = verified_nth_index;
+  std::string final_selector = *verified;
+  if (index) final_selector += " >> nth=" + std::to_string(*index);
+  register_healing(io, req, final_selector, page.url(), true);
+  cache[cache_key] = final_selector;
+  if (settings.log_suggestions) {
+    io.console.print("\n🔧 SELF-HEALING ACTIVADO");
+    io.console.print("   Selector original (fallido): " + req.failed_selector);
+    io.console.print("   Selector sugerido por IA:    " + final_selector);
+    io.console.print("   Elemento: " + req.element_name);
+    io.console.print("   Acción: " + req.action_context);
+    if (attempt > 1) io.console.print("   🔄 Resuelto en intento #" + std::to_string(attempt) + " de IA");
+    if (index) io.console.print("   ℹ️  Múltiples elementos, usando el #" + std::to_string(*index + 1) + " (visible)");
+    io.console.print("   ✅ Selector verificado - elemento encontrado e interactuable\n");
+  }
+  return final_selector;
+}
+
+}  // namespace tarvo::healing

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+
+#include "core/config/launch.hpp"
+#include "core/config/settings.hpp"
+
+using namespace tarvo;
+using namespace tarvo::config;
+namespace fs = std::filesystem;
+
+namespace {
+SettingMap settings(std::map<std::string, std::string> vars) { return load_config(MapEnvironment(std::move(vars))); }
+
+class ConfigFlagFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tarvo_flags_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string write(const std::string& text) {
+    std::string path = (dir_ / "flags.json").string();
+    std::ofstream(path) << text;
+    return path;
+  }
+  fs::path dir_;
+  RecordingConsole console_;
+};
+}  // namespace
+
+TEST(ConfigLaunch, DefaultChromium) {
+  RecordingConsole console;
+  LaunchOptions o = build_launch_options(settings({}), console);
+  EXPECT_FALSE(o.headless);
+  EXPECT_EQ(o.slow_mo, 0);
+  EXPECT_EQ(o.downloads_path, "downloads");
+  EXPECT_EQ(o.args, (StringList{"--disable-extensions", "--disable-plugins"}));
+  EXPECT_FALSE(o.channel);
+  EXPECT_TRUE(console.lines.empty());
+}
+
+TEST(ConfigLaunch, HeadlessFirefoxAndProxyOrder) {
+  RecordingConsole console;
+  auto s = settings({{"HEADLESS", "true"}, {"BROWSER", "firefox"}, {"BROWSER_PROXY", "http://p:1"},
+                     {"DOWNLOADS_DIR", ""}, {"BROWSER_MEMORY_LIMIT", "-1"}});
+  LaunchOptions o = build_launch_options(s, console);
+  EXPECT_FALSE(o.downloads_path);
+  EXPECT_EQ(o.args, (StringList{"--safe-mode", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
+                                "--disable-web-security", "--disable-features=VizDisplayCompositor",
+                                "--max_old_space_size=-1", "--proxy-server=http://p:1"}));
+}
+
+TEST(ConfigLaunch, BrowserArgsTrimmedAndPresetNotDeduplicated) {
+  RecordingConsole console;
+  auto args = merge_launch_args(settings({{"BROWSER_ARGS", "  --one ,, ,\t--two"}, {"BROWSER_CONFIG_PRESET", "cicd"}}),
+                                console);
+  ASSERT_EQ(args.size(), 2u + 15u + 2u);
+  EXPECT_EQ(args[0], "--one");
+  EXPECT_EQ(args[1], "--two");
+  EXPECT_EQ(args[2], "--no-sandbox");
+  EXPECT_EQ(std::count(args.begin(), args.end(), "--disable-extensions"), 2);
+  EXPECT_EQ(std::count(args.begin(), args.end(), "--disable-plugins"), 2);
+}
+
+TEST(ConfigLaunch, PresetTable) {
+  EXPECT_EQ(preset_args("performance").size(), 12u);
+  EXPECT_EQ(preset_args("mobile").back(), "--force-device-scale-factor=2");
+  EXPECT_EQ(preset_args("cicd").size(), 15u);
+  EXPECT_EQ(preset_args("security_disabled").front(), "--disable-web-security");
+  EXPECT_TRUE(preset_args("CICD").empty());
+  EXPECT_TRUE(preset_args(" cicd").empty());
+}
+
+TEST(ConfigLaunch, EngineRules) {
+  auto s = settings({{"BROWSER", "chrome"}, {"CHROME_DISABLE_SECURITY", "true"}, {"CHROME_DISABLE_EXTENSIONS", "no"},
+                     {"CHROME_DISABLE_IMAGES", "true"}, {"CHROME_DISABLE_JAVASCRIPT", "true"},
+                     {"CHROME_ENABLE_LOGGING", "true"}});
+  EXPECT_EQ(browser_specific_args(s),
+            (StringList{"--disable-web-security", "--disable-features=VizDisplayCompositor",
+                        "--ignore-certificate-errors", "--ignore-ssl-errors", "--disable-plugins",
+                        "--blink-settings=imagesEnabled=false", "--disable-javascript", "--enable-logging",
+                        "--log-level=info"}));
+  EXPECT_EQ(browser_specific_args(settings({{"BROWSER", "firefox"}, {"FIREFOX_PRIVATE_MODE", "true"}})),
+            (StringList{"--private-window", "--safe-mode"}));
+  EXPECT_EQ(browser_specific_args(settings({{"BROWSER", "webkit"}, {"WEBKIT_DISABLE_FEATURES", " a ,, b"}})),
+            (StringList{"--disable-a", "--disable-b"}));
+  EXPECT_TRUE(browser_specific_args(settings({{"BROWSER", "edge"}})).empty());
+
+  EXPECT_EQ(engine_for("firefox"), Engine::Firefox);
+  EXPECT_EQ(engine_for("webkit"), Engine::Webkit);
+  EXPECT_EQ(engine_for("chrome"), Engine::Chrome);
+  EXPECT_EQ(engine_for("edge"), Engine::Chromium);
+}
+
+TEST_F(ConfigFlagFile, ArgsTakenAsTheyStand) {
+  std::string path = write(R"({"args": [" --flag ", "--x"], "other": 1})");
+  EXPECT_EQ(load_flag_file(path, console_), (StringList{" --flag ", "--x"}));
+  EXPECT_EQ(load_flag_file(write(R"({"other": 1})"), console_), StringList{});
+  EXPECT_TRUE(console_.lines.empty());
+}
+
+TEST_F(ConfigFlagFile, NullArgsMeanNoArgsSilently) {
+  EXPECT_TRUE(load_flag_file(write(R"({"args": null})"), console_).empty());
+  EXPECT_TRUE(console_.lines.empty());
+}
+
+TEST_F(ConfigFlagFile, MalformedFilesReportAndGiveNothing) {
+  const std::string prefix = "⚠️ Error cargando archivo de configuración ";
+  struct Case {
+    std::string text;
+    std::string reason_part;
+  } cases[] = {
+      {R"(["--a"])", "not a JSON object"},
+      {R"({"args": "--a"})", "\"args\" is not a list"},
+      {R"({"args": ["--a", 3]})", "item 1 is not a text"},
+      {R"({"args": [)", "parse_error"},
+  };
+  for (const auto& c : cases) {
+    console_.lines.clear();
+    std::string path = write(c.text);
+    EXPECT_TRUE(load_flag_file(path, console_).empty()) << c.text;
+    ASSERT_EQ(console_.lines.size(), 1u) << c.text;
+    EXPECT_EQ(console_.lines[0].rfind(prefix + path + ": ", 0), 0u) << console_.lines[0];
+    EXPECT_NE(console_.lines[0].find(c.reason_part), std::string::npos) << console_.lines[0];
+  }
+  console_.lines.clear();
+  std::string missing = (dir_ / "absent.json").string();
+  EXPECT_TRUE(load_flag_file(missing, console_).empty());
+  ASSERT_EQ(console_.lines.size(), 1u);
+  EXPECT_EQ(console_.lines[0], prefix + missing + ": [Errno 2] No such file or directory: '" + missing + "'");
+}
+
+TEST_F(ConfigFlagFile, MergedBetweenPresetAndEngineRules) {
+  std::string path = write(R"({"args": ["--from-file"]})");
+  auto args = merge_launch_args(settings({{"BROWSER_ARGS", "--first"}, {"BROWSER_CONFIG_PRESET", "mobile"},
+                                          {"BROWSER_CONFIG_FILE", path}}),
+                                console_);
+  ASSERT_EQ(args.size(), 1u + 5u + 1u + 2u);
+  EXPECT_EQ(args[0], "--first");
+  EXPECT_EQ(args[6], "--from-file");
+  EXPECT_EQ(args[7], "--disable-extensions");
+}
+
+TEST(ConfigLaunch, ChromiumExecutableFromEnvironment) {
+  using Vars = std::map<std::string, std::string>;
+  EXPECT_FALSE(chromium_executable(MapEnvironment()));
+  EXPECT_FALSE(chromium_executable(MapEnvironment(Vars{{"TARVO_CHROMIUM_EXECUTABLE", ""}})));
+  EXPECT_EQ(chromium_executable(MapEnvironment(Vars{{"TARVO_CHROMIUM_EXECUTABLE", "/usr/bin/chromium"}})),
+            "/usr/bin/chromium");
+}
