@@ -114,6 +114,10 @@ nb::list report_entries(Self self) {
 }  // namespace
 
 NB_MODULE(locmender, m) {
+  // Playwright keeps caller frames alive (for its stack traces) that reach the
+  // runner context and so our objects; they are still referenced when the
+  // interpreter exits, which is expected, not a leak worth a warning.
+  nb::set_leak_warnings(false);
   nb::class_<PyLocmender>(m, "Locmender", nb::dynamic_attr(),
                           "Repairs element locators that stopped matching by asking an AI model for a "
                           "replacement selector and verifying it on the live page.")

@@ -9,6 +9,10 @@
 namespace nb = nanobind;
 
 NB_MODULE(runwright, m) {
+  // Playwright keeps caller frames alive (for its stack traces) that reach the
+  // runner context and so our objects; they are still referenced when the
+  // interpreter exits, which is expected, not a leak worth a warning.
+  nb::set_leak_warnings(false);
   tarvo::py::runwright::bind_standard_facilities(m);
   tarvo::py::runwright::bind_playwright(m);
   tarvo::py::runwright::apply_startup_switches(m);

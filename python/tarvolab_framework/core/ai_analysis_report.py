@@ -1,0 +1,222 @@
+"""Run analysis report: what passed, what failed, and which failures belong together.
+
+The run set-up creates an :class:`AIAnalysisReport` and calls :meth:`~AIAnalysisReport.start`;
+the scenario teardown hands it every finished scenario; at run end
+:meth:`~AIAnalysisReport.generate` writes ``ai_analysis_report.html`` and
+``ai_analysis_report.json`` into ``HTML_REPORTS_DIR`` (default ``html-reports``).
+
+Failures are grouped into clusters by their normalised error message (numbers,
+quoted texts and addresses blanked out), so twenty scenarios broken by one missing
+button appear as one cluster of twenty rather than twenty separate problems. Each
+cluster also gets a probable cause from the kind of error.
+"""
+
+from __future__ import annotations
+
+import json
+import re
+import time
+from datetime import datetime
+from html import escape
+from typing import Any, Dict, List, Optional
+
+from tarvolab_framework.core.ai_report_generator import reports_dir
+
+HTML_FILE_NAME = "ai_analysis_report.html"
+JSON_FILE_NAME = "ai_analysis_report.json"
+FAILED_STATUSES = ("failed", "error", "hook_error")
+
+_NUMBER = re.compile(r"\b\d+(?:\.\d+)?\b")
+_QUOTED = re.compile(r"'[^']*'|\"[^\"]*\"")
+_URL = re.compile(r"\bhttps?://\S+")
+_BLANKS = re.compile(r"\s+")
+
+# (pattern on the lower-cased error text, probable cause); first match wins.
+_CAUSES = (
+    ("no encontrado|not found|no element|waiting for locator|selector", "Elemento no encontrado: selector obsoleto o página distinta"),
+    ("timeout|timed out|tiempo", "Tiempo de espera agotado: página lenta o condición que nunca se cumple"),
+    ("net::|connection|econnrefused|dns|network", "Problema de red o del servidor"),
+    ("assert|expected|esperaba", "Verificación fallida: el resultado difiere del esperado"),
+    ("closed|crash|target page", "Navegador o página cerrados durante el paso"),
+)
+
+
+def _lookup(obj: Any, name: str, default: Any = None) -> Any:
+    try:
+        return getattr(obj, name)
+    except (AttributeError, KeyError):
+        return default
+
+
+def _status_text(status: Any) -> str:
+    """behave's ``Status`` enum (or a plain text) as a lower-case name."""
+    if status is None:
+        return "unknown"
+    return str(_lookup(status, "name", status)).lower()
+
+
+def normalise_error(message: str) -> str:
+    """The cluster key of an error: its first line with the variable parts blanked."""
+    lines = [line.strip() for line in str(message).splitlines() if line.strip()]
+    first = lines[0] if lines else ""
+    first = _URL.sub("<url>", first)
+    first = _QUOTED.sub("'…'", first)
+    first = _NUMBER.sub("<n>", first)
+    return _BLANKS.sub(" ", first)[:240]
+
+
+def probable_cause(message: str) -> str:
+    text = str(message).lower()
+    for pattern, cause in _CAUSES:
+        if re.search(pattern, text):
+            return cause
+    return "Error inesperado en el código del paso"
+
+
+class AIAnalysisReport:
+    """Records the run's scenarios and writes the analysis report."""
+
+    def __init__(self) -> None:
+        self.scenarios: List[Dict[str, Any]] = []
+        self.started_at: Optional[float] = None
+
+    def start(self) -> None:
+        """Begin a recording: forget earlier scenarios and note the start time."""
+        self.scenarios = []
+        self.started_at = time.time()
+
+    def record_scenario(self, scenario: Any) -> Dict[str, Any]:
+        """Record one finished scenario and return the stored record.
+
+        Kept: name, feature, status text, tags, duration in seconds, the first
+        failing step with its error message, and soft-assertion failures.
+        """
+        if self.started_at is None:
+            self.start()
+        status = _status_text(_lookup(scenario, "status"))
+        failing_step = None
+        error = None
+        if status in FAILED_STATUSES:
+            steps = list(_lookup(scenario, "all_steps", None) or _lookup(scenario, "steps", None) or [])
+            for step in steps:
+                if _status_text(_lookup(step, "status")) in FAILED_STATUSES:
+                    keyword = str(_lookup(step, "keyword", "") or "").strip()
+                    failing_step = f"{keyword} {_lookup(step, 'name', '')}".strip()
+                    error = _lookup(step, "error_message")
+                    break
+            if error is None:
+                error = _lookup(scenario, "error_message")
+            if error is None:
+                exception = _lookup(scenario, "exception")
+                error = str(exception) if exception is not None else "Error desconocido"
+        feature = _lookup(scenario, "feature")
+        duration = _lookup(scenario, "duration", 0) or 0
+        record = {
+            "name": str(_lookup(scenario, "name", "") or ""),
+            "feature": str(_lookup(feature, "name", "") or "") if feature is not None else "",
+            "status": status,
+            "tags": [str(tag) for tag in (_lookup(scenario, "tags", None) or [])],
+            "duration": round(float(duration), 3),
+            "failing_step": failing_step,
+            "error": str(error) if error is not None else None,
+            "soft_assertion_failures": list(_lookup(scenario, "soft_assertion_failures", None) or []),
+        }
+        self.scenarios.append(record)
+        return record
+
+    def analysis(self) -> Dict[str, Any]:
+        """Counts, pass rate and failure clusters of the recorded scenarios."""
+        counts: Dict[str, int] = {}
+        for record in self.scenarios:
+            counts[record["status"]] = counts.get(record["status"], 0) + 1
+        failed = [r for r in self.scenarios if r["status"] in FAILED_STATUSES]
+        passed = counts.get("passed", 0)
+        total = len(self.scenarios)
+
+        clusters: Dict[str, Dict[str, Any]] = {}
+        for record in failed:
+            key = normalise_error(record["error"] or "")
+            cluster = clusters.setdefault(key, {
+                "signature": key,
+                "probable_cause": probable_cause(record["error"] or ""),
+                "example_error": record["error"],
+                "scenarios": [],
+            })
+            cluster["scenarios"].append(record["name"])
+        ordered = sorted(clusters.values(), key=lambda c: (-len(c["scenarios"]), c["signature"]))
+
+        return {
+            "generated_at": datetime.now().isoformat(timespec="seconds"),
+            "total": total,
+            "passed": passed,
+            "failed": len(failed),
+            "skipped": counts.get("skipped", 0),
+            "by_status": counts,
+            "pass_rate": f"{passed / total * 100:.1f}%" if total else "N/A",
+            "duration": round(time.time() - self.started_at, 1) if self.started_at else 0.0,
+            "soft_assertion_scenarios": sum(1 for r in self.scenarios if r["soft_assertion_failures"]),
+            "clusters": ordered,
+            "scenarios": self.scenarios,
+        }
+
+    def generate(self) -> str:
+        """Write the HTML and JSON reports; return the HTML path, or ``""`` with nothing recorded."""
+        if not self.scenarios:
+            return ""
+        data = self.analysis()
+        directory = reports_dir()
+        directory.mkdir(parents=True, exist_ok=True)
+        (directory / JSON_FILE_NAME).write_text(
+            json.dumps(data, ensure_ascii=False, indent=2), encoding="utf-8"
+        )
+        html_path = directory / HTML_FILE_NAME
+        html_path.write_text(self.render(data), encoding="utf-8")
+        return str(html_path)
+
+    @staticmethod
+    def render(data: Dict[str, Any]) -> str:
+        """The analysis as an HTML page; every value from the run is escaped."""
+        e = lambda value: escape("" if value is None else str(value))  # noqa: E731
+        cards = "".join(
+            f'<div class="card"><div>{e(label)}</div><div class="value">{e(value)}</div></div>'
+            for label, value in (
+                ("Escenarios", data["total"]), ("Pasados", data["passed"]),
+                ("Fallidos", data["failed"]), ("Tasa de éxito", data["pass_rate"]),
+                ("Con soft assertions", data["soft_assertion_scenarios"]),
+            )
+        )
+        clusters = "".join(
+            f"<section class=\"cluster\"><h3>{len(c['scenarios'])} escenario(s): {e(c['probable_cause'])}</h3>"
+            f"<pre>{e(c['example_error'])}</pre><ul>"
+            + "".join(f"<li>{e(name)}</li>" for name in c["scenarios"])
+            + "</ul></section>"
+            for c in data["clusters"]
+        ) or "<p>Sin fallos 🎉</p>"
+        rows = "".join(
+            f"<tr class=\"{e(r['status'])}\"><td>{e(r['feature'])}</td><td>{e(r['name'])}</td>"
+            f"<td>{e(r['status'])}</td><td>{e(' '.join('@' + t for t in r['tags']))}</td>"
+            f"<td>{e(r['duration'])}</td><td>{e(r['failing_step'] or '')}</td>"
+            f"<td>{e('; '.join(r['soft_assertion_failures']))}</td></tr>"
+            for r in data["scenarios"]
+        )
+        return (
+            "<!DOCTYPE html>\n<html lang=\"es\"><head><meta charset=\"utf-8\">"
+            "<title>Reporte de Análisis IA</title><style>"
+            "body{font-family:system-ui,sans-serif;margin:2rem;color:#222}"
+            ".cards{display:flex;gap:1rem;flex-wrap:wrap;margin:1rem 0 2rem}"
+            ".card{border:1px solid #ddd;border-radius:6px;padding:.8rem 1.2rem}"
+            ".card .value{font-size:1.6rem;font-weight:bold}"
+            ".cluster{border-left:4px solid #cf222e;padding-left:1rem;margin-bottom:1rem}"
+            "pre{white-space:pre-wrap;background:#f6f8fa;padding:.5rem}"
+            "table{border-collapse:collapse;width:100%;font-size:.9rem}"
+            "th,td{border:1px solid #ddd;padding:.4rem .6rem;text-align:left}"
+            "tr.failed td,tr.error td,tr.hook_error td{background:#fff0f0}"
+            "</style></head><body>"
+            "<h1>📊 Reporte de Análisis IA</h1>"
+            f"<p>Generado: {e(data['generated_at'])} · Duración: {e(data['duration'])} s</p>"
+            f'<div class="cards">{cards}</div>'
+            f"<h2>Grupos de fallos</h2>{clusters}"
+            "<h2>Escenarios</h2><table><thead><tr><th>Feature</th><th>Escenario</th><th>Estado</th>"
+            "<th>Tags</th><th>Duración (s)</th><th>Paso fallido</th><th>Soft assertions</th></tr></thead>"
+            f"<tbody>{rows}</tbody></table></body></html>\n"
+        )

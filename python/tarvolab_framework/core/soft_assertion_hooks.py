@@ -1,0 +1,115 @@
+"""Soft assertions: checks that record a failure and let the scenario go on.
+
+Before each scenario the hook installs ``context.soft_assert(condition, message)``
+and ``context.soft_assert_equal(actual, expected, message=None)``. A failing soft
+assertion is collected instead of raised; after each step the collected failures are
+tagged with that step, and after the scenario they are printed and the scenario is
+counted in ``context._soft_assertion_failed_scenarios_count``. behave still reports
+the scenario as passed (that is the point of a soft assertion); the run-end summary
+prints the count, and the failures are left on the scenario object as
+``soft_assertion_failures`` for report writers.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from typing import Any, List, Optional
+
+COUNT_ATTRIBUTE = "_soft_assertion_failed_scenarios_count"
+COLLECTOR_ATTRIBUTE = "soft_assertions"
+
+
+@dataclass
+class SoftAssertionFailure:
+    """One failed soft assertion; ``step`` is filled in when its step ends."""
+
+    message: str
+    step: Optional[str] = None
+
+    def __str__(self) -> str:
+        return f"[{self.step}] {self.message}" if self.step else self.message
+
+
+@dataclass
+class SoftAssertionCollector:
+    """The failed soft assertions of one scenario."""
+
+    failures: List[SoftAssertionFailure] = field(default_factory=list)
+
+    def soft_assert(self, condition: Any, message: str = "Soft assertion fallida") -> bool:
+        """Record ``message`` when ``condition`` is false; return the condition's truth."""
+        passed = bool(condition)
+        if not passed:
+            self.failures.append(SoftAssertionFailure(str(message)))
+        return passed
+
+    def soft_assert_equal(self, actual: Any, expected: Any, message: Optional[str] = None) -> bool:
+        """Record a failure when ``actual != expected``; return whether they matched."""
+        passed = bool(actual == expected)
+        if not passed:
+            detail = f"se esperaba {expected!r} pero se obtuvo {actual!r}"
+            text = f"{message}: {detail}" if message else "S" + detail[1:]
+            self.failures.append(SoftAssertionFailure(text))
+        return passed
+
+    def tag_untagged(self, step_text: str) -> None:
+        for failure in self.failures:
+            if failure.step is None:
+                failure.step = step_text
+
+
+def _lookup(obj: Any, name: str, default: Any = None) -> Any:
+    # behave 1.2.6 raises KeyError for a missing "_name" attribute of the context.
+    try:
+        return getattr(obj, name)
+    except (AttributeError, KeyError):
+        return default
+
+
+def _step_text(step: Any) -> str:
+    keyword = str(_lookup(step, "keyword", "") or "").strip()
+    name = str(_lookup(step, "name", "") or "")
+    return f"{keyword} {name}".strip()
+
+
+def before_scenario_soft_assertions(context: Any, scenario: Any) -> None:
+    """Start an empty collection and install ``soft_assert``/``soft_assert_equal``."""
+    collector = SoftAssertionCollector()
+    setattr(context, COLLECTOR_ATTRIBUTE, collector)
+    context.soft_assert = collector.soft_assert
+    context.soft_assert_equal = collector.soft_assert_equal
+
+
+def after_step_soft_assertions(context: Any, step: Any) -> None:
+    """Tag the failures collected during ``step`` with the step's text."""
+    collector = _lookup(context, COLLECTOR_ATTRIBUTE)
+    if isinstance(collector, SoftAssertionCollector):
+        collector.tag_untagged(_step_text(step))
+
+
+def after_scenario_soft_assertions(context: Any, scenario: Any) -> None:
+    """Count and print the scenario's soft-assertion failures, if any.
+
+    The collection is emptied afterwards, so a second call for the same scenario
+    neither counts nor prints again.
+    """
+    collector = _lookup(context, COLLECTOR_ATTRIBUTE)
+    if not isinstance(collector, SoftAssertionCollector) or not collector.failures:
+        return
+    failures = list(collector.failures)
+    collector.failures.clear()
+
+    count = _lookup(context, COUNT_ATTRIBUTE, 0)
+    if not isinstance(count, int) or isinstance(count, bool):
+        count = 0
+    setattr(context, COUNT_ATTRIBUTE, count + 1)
+
+    try:
+        scenario.soft_assertion_failures = [str(f) for f in failures]
+    except Exception:  # a read-only scenario object still gets its failures printed
+        pass
+
+    name = _lookup(scenario, "name", "") or ""
+    print(f"⚠️  SOFT ASSERTIONS: {len(failures)} fallo(s) en el escenario '{name}'")
+    for number, failure in enumerate(failures, start=1):
+        print(f"   {number}. {failure}")

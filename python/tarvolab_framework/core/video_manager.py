@@ -1,0 +1,135 @@
+"""Post-processing of the scenario recordings that Playwright leaves in the video directory.
+
+After each feature the lifecycle calls :func:`process_videos_with_intro` with the
+video directory. With ``ffmpeg`` on the ``PATH``, every WebM recording gets a copy
+``<name>_intro.mp4`` that opens with a short title card naming the recording. Without
+``ffmpeg`` the directory gets an ``index.html`` that lists the recordings with a
+player for each. Recordings themselves are never changed or deleted (the retention
+clean-up of the browser settings takes care of old ones).
+"""
+
+from __future__ import annotations
+
+import logging
+import os
+import re
+import shutil
+import subprocess
+from datetime import datetime
+from html import escape
+from pathlib import Path
+from typing import List, Optional, Tuple, Union
+
+logger = logging.getLogger("tarvolab_framework.core.video_manager")
+
+INTRO_SECONDS = 2
+INDEX_FILE_NAME = "index.html"
+INTRO_SUFFIX = "_intro.mp4"
+DEFAULT_SIZE = (1280, 720)
+FFMPEG_TIMEOUT_SECONDS = 300
+
+
+def _video_size() -> Tuple[int, int]:
+    """Output size from ``VIDEO_SIZE`` ("1280x720"), the recording size of the run."""
+    match = re.fullmatch(r"\s*(\d+)x(\d+)\s*", os.environ.get("VIDEO_SIZE", ""))
+    if not match:
+        return DEFAULT_SIZE
+    # libx264 with yuv420p needs even dimensions.
+    width, height = (max(2, int(v) - int(v) % 2) for v in match.groups())
+    return width, height
+
+
+def _drawtext_escape(text: str) -> str:
+    # drawtext's own escaping inside a filter graph: \ : ' and % are special.
+    for char in ("\\", ":", "'", "%", ","):
+        text = text.replace(char, "\\" + char)
+    return text
+
+
+def _recordings(directory: Path) -> List[Path]:
+    return sorted(p for p in directory.glob("*.webm") if p.is_file())
+
+
+def _make_intro(ffmpeg: str, video: Path, target: Path) -> None:
+    width, height = _video_size()
+    title = _drawtext_escape(video.stem)
+    graph = (
+        f"[0:v]drawtext=text='{title}':fontcolor=white:fontsize={max(16, height // 20)}:"
+        f"x=(w-text_w)/2:y=(h-text_h)/2,fps=25,format=yuv420p[intro];"
+        f"[1:v]scale={width}:{height}:force_original_aspect_ratio=decrease,"
+        f"pad={width}:{height}:(ow-iw)/2:(oh-ih)/2,setsar=1,fps=25,format=yuv420p[main];"
+        f"[intro][main]concat=n=2:v=1:a=0[out]"
+    )
+    command = [
+        ffmpeg, "-hide_banner", "-loglevel", "error", "-y",
+        "-f", "lavfi", "-i", f"color=c=black:s={width}x{height}:d={INTRO_SECONDS}",
+        "-i", str(video),
+        "-filter_complex", graph, "-map", "[out]",
+        "-c:v", "libx264", "-preset", "veryfast", "-movflags", "+faststart",
+        str(target),
+    ]
+    result = subprocess.run(command, capture_output=True, text=True, timeout=FFMPEG_TIMEOUT_SECONDS)
+    if result.returncode != 0:
+        target.unlink(missing_ok=True)
+        raise RuntimeError(result.stderr.strip() or f"ffmpeg terminó con código {result.returncode}")
+
+
+def _write_index(directory: Path, videos: List[Path]) -> Path:
+    items = []
+    for video in videos:
+        stat = video.stat()
+        modified = datetime.fromtimestamp(stat.st_mtime).strftime("%Y-%m-%d %H:%M:%S")
+        name = escape(video.name)
+        href = escape(video.name, quote=True)
+        items.append(
+            f"<section><h2>{name}</h2>"
+            f"<p>{modified} · {stat.st_size / 1024:.0f} KB · <a href=\"{href}\">descargar</a></p>"
+            f"<video controls preload=\"metadata\" width=\"640\" src=\"{href}\"></video></section>"
+        )
+    title = f"Grabaciones de pruebas: {escape(directory.resolve().name)}"
+    page = (
+        "<!DOCTYPE html>\n<html lang=\"es\"><head><meta charset=\"utf-8\">"
+        f"<title>{title}</title><style>body{{font-family:system-ui,sans-serif;margin:2rem}}"
+        "section{margin-bottom:2rem}</style></head><body>"
+        f"<h1>🎬 {title}</h1><p>{len(videos)} grabación(es)</p>{''.join(items)}</body></html>\n"
+    )
+    index = directory / INDEX_FILE_NAME
+    index.write_text(page, encoding="utf-8")
+    return index
+
+
+def process_videos_with_intro(video_dir: Union[str, os.PathLike], ffmpeg: Optional[str] = None) -> List[str]:
+    """Post-process the recordings in ``video_dir``; return the paths written.
+
+    With ffmpeg (``ffmpeg`` argument, else the one on ``PATH``) each ``*.webm`` gets
+    ``<name>_intro.mp4`` with a title card (skipped when that file is already newer
+    than the recording); a recording ffmpeg cannot convert is reported and skipped.
+    Without ffmpeg an ``index.html`` listing the recordings is written or refreshed.
+    A missing directory, or one without recordings, gives an empty list.
+    """
+    if not isinstance(video_dir, (str, os.PathLike)):
+        raise TypeError(f"video_dir must be a path, not {type(video_dir).__name__}")
+    directory = Path(video_dir)
+    if not directory.is_dir():
+        return []
+    videos = _recordings(directory)
+    if not videos:
+        return []
+
+    tool = ffmpeg or shutil.which("ffmpeg")
+    if not tool:
+        return [str(_write_index(directory, videos))]
+
+    produced: List[str] = []
+    for video in videos:
+        target = video.with_name(video.stem + INTRO_SUFFIX)
+        if target.exists() and target.stat().st_mtime >= video.stat().st_mtime:
+            continue
+        try:
+            _make_intro(tool, video, target)
+        except (OSError, RuntimeError, subprocess.SubprocessError) as exc:
+            print(f"⚠️ No se pudo añadir la intro a {video}: {exc}")
+            logger.warning("Intro not added to %s: %s", video, exc)
+            continue
+        produced.append(str(target))
+    return produced

@@ -1,0 +1,117 @@
+"""Configuration validator and the tarvo-validate command."""
+
+import os
+
+import pytest
+
+from tarvolab_framework.core import config_schema as cs
+
+CHECKED = set(
+    cs.INTEGER_SETTINGS + cs.REAL_SETTINGS + cs.FLAG_SETTINGS
+    + ("BROWSER", "VIDEO_SIZE", "BROWSER_CONFIG_FILE", "BROWSER_CONFIG_PRESET", "LOG_LEVEL", "AI_PROVIDER")
+)
+
+
+@pytest.fixture(autouse=True)
+def clean_environment(monkeypatch):
+    for name in CHECKED:
+        monkeypatch.delenv(name, raising=False)
+
+
+def errors_for(monkeypatch, **env):
+    for name, value in env.items():
+        monkeypatch.setenv(name, value)
+    return cs.validate_config().errors
+
+
+class TestErrors:
+    def test_defaults_and_sensible_values_are_clean(self, monkeypatch, tmp_path):
+        flags = tmp_path / "flags.json"
+        flags.write_text('{"args": []}')
+        result = cs.validate_config()
+        assert (result.errors, result.warnings) == ([], [])
+        assert errors_for(monkeypatch, BROWSER="Firefox", TIMEOUT=" 45000 ", VIEWPORT_WIDTH="",
+                          DEVICE_SCALE_FACTOR="1.5e0", GEOLOCATION_LATITUDE="-33.45",
+                          VIDEO_SIZE="800x600", BROWSER_CONFIG_FILE=str(flags)) == []
+
+    @pytest.mark.parametrize("name, value", [
+        ("TIMEOUT", "30s"), ("TIMEOUT", ""), ("SLOW_MO", "1.5"), ("MAX_SCENARIO_RETRIES", "1_0"),
+        ("SELF_HEALING_MAX_HTML_LENGTH", "big"), ("DEVICE_SCALE_FACTOR", "nan"),
+        ("SELF_HEALING_CONFIDENCE_THRESHOLD", "70%"), ("GEOLOCATION_ACCURACY", "lejos"),
+    ])
+    def test_non_numbers_are_errors_naming_variable_and_value(self, monkeypatch, name, value):
+        assert errors_for(monkeypatch, **{name: value}) == [
+            f"{name} debe ser {'un número entero' if name in cs.INTEGER_SETTINGS else 'un número'}, "
+            f"valor actual: '{value}'"
+        ]
+
+    def test_browser_video_size_and_flag_file(self, monkeypatch, tmp_path):
+        errors = errors_for(monkeypatch, BROWSER="opera", VIDEO_SIZE="1280X720",
+                            BROWSER_CONFIG_FILE=str(tmp_path / "missing.json"))
+        assert len(errors) == 3
+        assert "BROWSER 'opera'" in errors[0]
+        assert "'1280X720'" in errors[1]
+        assert "missing.json" in errors[2]
+
+
+class TestWarnings:
+    def test_questionable_values_are_warnings_not_errors(self, monkeypatch):
+        for name, value in {"HEADLESS": "yes", "RECORD_VIDEO": "TRUE", "BROWSER_CONFIG_PRESET": "CICD",
+                            "LOG_LEVEL": "verbose", "AI_PROVIDER": "mistral",
+                            "SELF_HEALING_CONFIDENCE_THRESHOLD": "7"}.items():
+            monkeypatch.setenv(name, value)
+        result = cs.validate_config()
+        assert result.errors == []
+        joined = "\n".join(result.warnings)
+        assert len(result.warnings) == 5
+        for part in ("HEADLESS='yes'", "'CICD'", "'verbose'", "'mistral'", "SELF_HEALING_CONFIDENCE_THRESHOLD=7"):
+            assert part in joined
+        assert "RECORD_VIDEO" not in joined  # TRUE is true in any capitalisation
+
+    def test_level_and_provider_names_in_any_case_are_accepted(self, monkeypatch):
+        monkeypatch.setenv("LOG_LEVEL", "debug")
+        monkeypatch.setenv("AI_PROVIDER", " Ollama")
+        assert cs.validate_config().warnings == []
+
+
+class TestEnvFileAndStrict:
+    def test_env_file_values_override_the_environment_without_changing_it(self, monkeypatch, tmp_path):
+        env_file = tmp_path / ".env"
+        env_file.write_text("TIMEOUT=abc\nBROWSER=chromium\nBARE_NAME\n")
+        monkeypatch.setenv("BROWSER", "opera")
+        result = cs.validate_config(env_file=str(env_file))
+        assert result.errors == ["TIMEOUT debe ser un número entero, valor actual: 'abc'"]
+        assert os.environ["BROWSER"] == "opera" and "TIMEOUT" not in os.environ
+
+    def test_missing_env_file_is_an_error(self, tmp_path):
+        assert cs.validate_config(env_file=str(tmp_path / "nope.env")).errors == [
+            f"Archivo de entorno no encontrado: {tmp_path / 'nope.env'}"]
+
+    def test_strict_raises_listing_every_error_and_wrong_kinds_are_refused(self, monkeypatch):
+        monkeypatch.setenv("BROWSER", "opera")
+        monkeypatch.setenv("TIMEOUT", "x")
+        with pytest.raises(ValueError) as info:
+            cs.validate_config(strict=True)
+        assert "BROWSER 'opera'" in str(info.value) and "TIMEOUT" in str(info.value)
+        with pytest.raises(TypeError, match="env_file"):
+            cs.validate_config(env_file=3)
+
+
+class TestCommand:
+    def test_prints_every_error_numbered_and_exits_1(self, monkeypatch, capsys):
+        for name in ("TIMEOUT", "NAVIGATION_TIMEOUT", "SLOW_MO", "WORKER_TIMEOUT", "PARALLEL_WORKERS",
+                     "BROWSER_POOL_SIZE", "MAX_BROWSER_INSTANCES"):
+            monkeypatch.setenv(name, "many")
+        monkeypatch.setenv("HEADLESS", "1")
+        assert cs.main([]) == 1
+        out = capsys.readouterr().out
+        assert "7 error(es)" in out and "  7. " in out and "WORKER_TIMEOUT" in out
+        assert "1 advertencia(s)" in out and "HEADLESS='1'" in out
+
+    def test_exit_status_0_when_clean_and_strict_fails_on_warnings(self, monkeypatch, capsys, tmp_path):
+        assert cs.main([]) == 0
+        assert "Configuración válida" in capsys.readouterr().out
+        env_file = tmp_path / "ci.env"
+        env_file.write_text("HEADLESS=on\n")
+        assert cs.main(["--env-file", str(env_file)]) == 0
+        assert cs.main(["--env-file", str(env_file), "--strict"]) == 1
