@@ -22,7 +22,8 @@ requires_chromium = pytest.mark.skipif(
     not CHROMIUM, reason="TARVO_CHROMIUM_EXECUTABLE is not set (source scripts/env.sh)")
 
 # Variables passed through from the calling environment; everything else is set per run.
-_INHERITED = ("PATH", "HOME", "USER", "LANG", "LC_ALL", "TMPDIR", "PLAYWRIGHT_BROWSERS_PATH")
+_INHERITED = ("PATH", "HOME", "USER", "LANG", "LC_ALL", "TMPDIR", "PYTHONPATH",
+              "PLAYWRIGHT_BROWSERS_PATH")
 
 BEHAVE_TIMEOUT = 240
 
@@ -34,6 +35,7 @@ class BehaveRun:
     stderr: str
     state_dir: Path
     workdir: Path
+    formatter: str = ""  # behave's plain formatter output (steps with their results)
 
     @property
     def output(self):
@@ -41,7 +43,9 @@ class BehaveRun:
 
     def describe(self):
         return ("behave exit status %d\n--- stdout ---\n%s\n--- stderr ---\n%s"
-                % (self.returncode, self.stdout[-6000:], self.stderr[-6000:]))
+                "\n--- formatter ---\n%s"
+                % (self.returncode, self.stdout[-6000:], self.stderr[-6000:],
+                   self.formatter[-4000:]))
 
     def stdout_lines(self):
         return self.stdout.splitlines()
@@ -123,9 +127,13 @@ def run_behave(projects_copy, tmp, project, *args, **settings):
     tmp = Path(tmp)
     (tmp / "state").mkdir(parents=True, exist_ok=True)
     workdir = projects_copy / project
+    formatter_file = tmp / "behave-formatter.txt"
+    # The step-by-step report goes to a file, so that standard output holds only the
+    # framework's console lines and behave's closing summary.
     cmd = [sys.executable, "-m", "behave", "--no-color", "-f", "plain",
-           "-o", str(tmp / "behave-formatter.txt"), *args]
+           "-o", str(formatter_file), *args]
     proc = subprocess.run(cmd, cwd=workdir, env=base_env(tmp, **settings),
                           capture_output=True, text=True, encoding="utf-8",
                           errors="replace", timeout=BEHAVE_TIMEOUT)
-    return BehaveRun(proc.returncode, proc.stdout, proc.stderr, tmp / "state", workdir)
+    formatter = formatter_file.read_text(encoding="utf-8") if formatter_file.exists() else ""
+    return BehaveRun(proc.returncode, proc.stdout, proc.stderr, tmp / "state", workdir, formatter)

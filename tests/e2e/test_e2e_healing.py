@@ -54,6 +54,8 @@ def test_page_without_a_fitting_element_fails_the_step(healing_run):
     assert summary, run.describe()
     assert "     - '#launch-rocket-old' → elemento encontrado pero no visible/interactuable" \
         in summary.group(2).splitlines()
-    run.assert_contains("Elemento 'launch_button' no encontrado con el selector '#launch-rocket'")
+    run.assert_contains('When I click "NewsPage.launch_button" ... failed\n'
+                        "ASSERT FAILED: Elemento 'launch_button' no encontrado con el selector "
+                        "'#launch-rocket'", "formatter")
     run.assert_contains("1 scenario passed, 1 failed")
 

@@ -5,7 +5,7 @@ Feature: Scenarios that pass when run again
     Then it fails on its first run only for "flaky"
 
   Scenario: Step with a table
-    Given the rows are recorded for "table":
+    Given the rows are recorded for "table"
       | name |
       | uno  |
       | dos  |
