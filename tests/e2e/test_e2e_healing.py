@@ -32,6 +32,7 @@ def test_stale_selector_is_healed_and_the_scenario_passes(healing_run):
     ], run.describe()
     run.assert_line("   ✅ Selector verificado - elemento encontrado e interactuable")
     assert run.failing_scenarios() == ["No element fits"], run.describe()
+    run.assert_absent("HOOK-ERROR")
 
 
 def test_second_use_on_the_same_page_comes_from_the_cache(healing_run):

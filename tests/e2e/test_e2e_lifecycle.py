@@ -26,6 +26,8 @@ def test_only_the_intended_scenario_fails(lifecycle_run):
     run = lifecycle_run
     assert run.returncode == 1, run.describe()
     run.assert_contains("7 scenarios passed, 1 failed")
+    assert run.failing_scenarios() == ["Failing scenario"], run.describe()
+    run.assert_absent("HOOK-ERROR")
 
 
 def test_one_page_serves_every_scenario_of_a_feature(lifecycle_run):
@@ -41,8 +43,9 @@ def test_browserless_scenario_gets_no_page(lifecycle_run):
     run = lifecycle_run
     run.assert_contains("🚫 Tag @no_browser detectado - navegador desactivado")
     run.assert_contains("🚫 Navegador desactivado - saltando inicialización")
-    # Its step asserted there was no page anywhere in the browser; the run says it passed.
-    assert run.failing_scenarios() == ["Failing scenario"], run.describe()
+    # Its step asserts there is no page anywhere in the browser.
+    run.assert_contains("  Scenario: Browserless scenario\n"
+                        "    Then no page was opened for this scenario ... passed", "formatter")
 
 
 def test_popup_is_closed_when_its_scenario_ends(lifecycle_run):

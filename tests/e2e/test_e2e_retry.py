@@ -40,6 +40,7 @@ def test_scenarios_passing_on_retry_are_reported(flaky_run):
     # The retry outcome is only reported: behave still ends with the original failures.
     assert run.returncode == 1, run.describe()
     run.assert_contains("1 scenario passed, 2 failed")
+    run.assert_absent("HOOK-ERROR")
 
 
 def test_retried_step_runs_without_its_table(flaky_run):
