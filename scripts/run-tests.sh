@@ -14,3 +14,6 @@ cmake --build build/core-tests >/dev/null
 
 echo "== Python binding and end-to-end tests =="
 .venv/bin/python -m pytest -q "$@"
+
+echo "== End-to-end tests again under behave 1.2.6 =="
+E2E_BEHAVE_PATH="$ROOT/build/behave-1.2.6" .venv/bin/python -m pytest -q tests/e2e "$@"

@@ -43,3 +43,12 @@ echo "[setup] building tarvolab_framework"
 # launches) into build/playwright-browsers, which scripts/env.sh points Playwright at.
 "$VPY" scripts/playwright_browsers.py --dir "$ROOT/build/playwright-browsers" \
   || echo "[setup] WARNING: build/playwright-browsers not prepared; RECORD_VIDEO=true will fail at page creation" >&2
+
+# behave 1.2.6 beside the venv's current behave: the end-to-end suite runs a second
+# time with it first on PYTHONPATH, since projects use either version.
+if [ ! -f build/behave-1.2.6/.complete ]; then
+  echo "[setup] installing behave 1.2.6 into build/behave-1.2.6"
+  rm -rf build/behave-1.2.6
+  "$VPY" -m pip install -q --target build/behave-1.2.6 behave==1.2.6
+  touch build/behave-1.2.6/.complete
+fi

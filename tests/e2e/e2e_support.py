@@ -88,8 +88,15 @@ def copy_projects(tmp_path_factory):
     return target
 
 
+# When set, a folder holding another behave release (for example 1.2.6) that the
+# runs import ahead of the venv's own.
+OTHER_BEHAVE = os.environ.get("E2E_BEHAVE_PATH", "")
+
+
 def base_env(tmp, **settings):
     env = {k: os.environ[k] for k in _INHERITED if k in os.environ}
+    if OTHER_BEHAVE:
+        env["PYTHONPATH"] = os.pathsep.join(p for p in (OTHER_BEHAVE, env.get("PYTHONPATH")) if p)
     env.update({
         "TARVO_CHROMIUM_EXECUTABLE": CHROMIUM,
         "PYTHONIOENCODING": "utf-8",
