@@ -4,18 +4,30 @@
 
 namespace tarvo::py {
 
+bool is_interruption(const Failure& f) {
+  return f.exc.is_valid() && !f.exc.is_none() && !f.is_a(PyExc_Exception);
+}
+
 namespace {
 
-// Runs f() against Python; on failure records it and throws E(text) once no
-// Python exception is pending any more.
+// Records the failure and throws E(text), or Interrupted for a KeyboardInterrupt
+// or SystemExit, once no Python exception is pending any more.
+template <typename E>
+[[noreturn]] void fail(FailureSlot& slot, Failure failure, E error) {
+  bool interrupted = is_interruption(failure);
+  slot.last = std::move(failure);
+  if (interrupted) throw Interrupted();
+  throw error;
+}
+
+// Runs f() against Python; a failure becomes PageError/ProviderError (see fail).
 template <typename E, typename F>
 auto guarded(FailureSlot& slot, F&& f) -> decltype(f()) {
   std::optional<decltype(f())> result;
   auto failure = attempt([&] { result.emplace(f()); });
   if (failure) {
     std::string text = failure->text;
-    slot.last = std::move(*failure);
-    throw E(text);
+    fail(slot, std::move(*failure), E(text));
   }
   return std::move(*result);
 }
@@ -91,8 +103,7 @@ std::optional<std::string> PyProvider::generate(const std::string& prompt, doubl
   });
   if (failure) {
     std::string t = failure->text;
-    slot_.last = std::move(*failure);
-    throw ProviderError(t);
+    fail(slot_, std::move(*failure), ProviderError(t));
   }
   if (wrong_kind) throw ProviderError(*wrong_kind);
   return text;
@@ -124,8 +135,7 @@ AiProvider* PyProviderSlot::create(const std::optional<std::string>& model) {
   if (failure) {
     bool recoverable = failure->is_import_error() || failure->is_value_error();
     std::string text = failure->text;
-    slot_.last = std::move(*failure);
-    throw ProviderError(text, recoverable);
+    fail(slot_, std::move(*failure), ProviderError(text, recoverable));
   }
   nb::setattr(owner_, "_provider", created);
   if (created.is_none()) return nullptr;
