@@ -430,3 +430,31 @@ def test_texts_that_are_not_valid_unicode_are_value_errors(env):
         m._build_prompt("\ud800", "", "", "", "", "", "", "", "")
     with pytest.raises(TypeError, match="failed_attempts"):
         m._build_retry_prompt("#a", "e", "a", "s", "sc", "f", "u", "t", "<html>", [{"selector": 1, "reason": "r"}])
+
+
+def test_page_texts_with_half_an_emoji_still_heal(env, capsys, caplog):
+    # A JavaScript string cut inside an emoji reaches Python with a lone surrogate
+    # (Chromium keeps it in the DOM and in document.title); the healing goes on
+    # with '?' in its place.
+    class HalfEmoji(FakePage):
+        def title(self):
+            return "Oferta \ud83d"
+
+        def evaluate(self, script):
+            if "className" in script:
+                return "app \ud83d"
+            return "<button id='real'>Entrar \ud83d</button>"
+
+    m = Locmender()
+    m._provider = FakeProvider("#real\ud83d")
+    with caplog.at_level(logging.WARNING, logger=LOGGER):
+        assert m._call_gemini("prompt") is None
+    assert caplog.records[-1].getMessage() == "SELF_HEALING: Selector inválido recibido de IA: #real?"
+    m._provider = FakeProvider("#real")
+    page = HalfEmoji({"#real": [True]}, url="https://shop.example.com/\ud83d")
+    assert heal(m, page) == "#real"
+    prompt = m._provider.calls[0][0]
+    assert "Oferta ?" in prompt and "Entrar ?</button>" in prompt
+    assert "https://shop.example.com/?" in prompt
+    assert m._cache == {"#old-login|https://shop.example.com/?": "#real"}
+    assert "   💡 IA sugiere: #real\n" in capsys.readouterr().out
