@@ -159,6 +159,14 @@ TEST(SelectorGate, RejectsProseUrlsAndForeignCharacters) {
   EXPECT_FALSE(is_valid_selector("ñ"));
 }
 
+TEST(SelectorGate, WhiteSpaceIsPythonsSet) {
+  // The information separators count as white space; U+180E and U+200B do not.
+  for (const char* ok : {"a\x1c", "a\x1f" "b", "a\u2003b", "a\u3000", "a\u0085b", "a\n\n"})
+    EXPECT_TRUE(is_valid_selector(ok)) << ok;
+  for (const char* bad : {"a\u180e", "a\u200bb", "a\x1b", "a\x7f"})
+    EXPECT_FALSE(is_valid_selector(bad)) << bad;
+}
+
 TEST(AnswerCleaning, FencesBackticksAndExtraLines) {
   EXPECT_EQ(clean_ai_answer("   #login-button \n"), "#login-button");
   EXPECT_EQ(clean_ai_answer("```css\n#login\n```"), "css");

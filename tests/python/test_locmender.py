@@ -347,3 +347,114 @@ def test_real_chromium_heal_and_capture(env):
                 m.attempt_heal(page, "#other", "x", "click")
         finally:
             browser.close()
+
+
+class InterruptingLocator(FakeLocator):
+    def _check(self, where):
+        if self.page.where == where:
+            raise self.page.exc
+
+    def count(self):
+        self._check("count")
+        return super().count()
+
+    def nth(self, i):
+        self._check("nth")
+        return InterruptingLocator(self.page, self.selector, i)
+
+    def is_visible(self):
+        self._check("is_visible")
+        return super().is_visible()
+
+    def evaluate(self, script):
+        self._check("locator.evaluate")
+        return super().evaluate(script)
+
+
+class InterruptingPage(FakePage):
+    """A page whose `where` call raises `exc` (a BaseException that is not an Exception)."""
+
+    def __init__(self, where, exc, **kw):
+        super().__init__(**kw)
+        self.where, self.exc = where, exc
+
+    def evaluate(self, script):
+        if self.where == "evaluate" and "className" not in script:
+            raise self.exc
+        return super().evaluate(script)
+
+    def locator(self, selector):
+        if self.where == "locator":
+            raise self.exc
+        return InterruptingLocator(self, selector)
+
+
+@pytest.mark.parametrize("exc", [KeyboardInterrupt(), SystemExit(3)], ids=["KeyboardInterrupt", "SystemExit"])
+@pytest.mark.parametrize("where,elements,url", [
+    ("generate", {"#real": [True]}, "https://shop.example.com/login"),
+    ("evaluate", {"#real": [True]}, "https://shop.example.com/login"),
+    ("locator", {"#real": [True]}, "https://shop.example.com/login"),
+    ("count", {"#real": [True]}, "https://shop.example.com/login"),
+    ("is_visible", {"#real": [True]}, "https://shop.example.com/login"),
+    ("nth", {"#real": [False, True]}, "https://shop.example.com/login"),
+    ("is_visible", {"#real": [False, True]}, "https://shop.example.com/login"),
+    ("locator.evaluate", {"#real": [True]}, "https://acme.lightning.force.com/x"),
+])
+def test_interruptions_are_never_swallowed(env, exc, where, elements, url):
+    # A KeyboardInterrupt or SystemExit inside a provider or page call stops the
+    # healing with the original exception: it is neither logged as a failed call
+    # nor taken as a failed (or passed) check.
+    m = Locmender()
+    m._provider = FakeProvider(exc if where == "generate" else "#real")
+    page = InterruptingPage(where, exc, elements=elements, url=url)
+    with pytest.raises(type(exc)) as raised:
+        heal(m, page)
+    assert raised.value is exc
+    assert m.healing_log == [] and m._cache == {}
+    if where == "evaluate":
+        with pytest.raises(type(exc)):
+            m._capture_relevant_html(page)
+    m._provider = FakeProvider("#real")
+    assert heal(m, FakePage({"#real": [True]})) == "#real"
+
+
+def test_texts_that_are_not_valid_unicode_are_value_errors(env):
+    m = Locmender()
+    page = FakePage()
+    with pytest.raises(ValueError):
+        m.attempt_heal(page, "#a\ud800", "e", "click")
+    assert not page.touched
+    with pytest.raises(ValueError):
+        m._is_valid_selector("#a\ud800")
+    with pytest.raises(ValueError):
+        m._build_prompt("\ud800", "", "", "", "", "", "", "", "")
+    with pytest.raises(TypeError, match="failed_attempts"):
+        m._build_retry_prompt("#a", "e", "a", "s", "sc", "f", "u", "t", "<html>", [{"selector": 1, "reason": "r"}])
+
+
+def test_page_texts_with_half_an_emoji_still_heal(env, capsys, caplog):
+    # A JavaScript string cut inside an emoji reaches Python with a lone surrogate
+    # (Chromium keeps it in the DOM and in document.title); the healing goes on
+    # with '?' in its place.
+    class HalfEmoji(FakePage):
+        def title(self):
+            return "Oferta \ud83d"
+
+        def evaluate(self, script):
+            if "className" in script:
+                return "app \ud83d"
+            return "<button id='real'>Entrar \ud83d</button>"
+
+    m = Locmender()
+    m._provider = FakeProvider("#real\ud83d")
+    with caplog.at_level(logging.WARNING, logger=LOGGER):
+        assert m._call_gemini("prompt") is None
+    assert caplog.records[-1].getMessage() == "SELF_HEALING: Selector inválido recibido de IA: #real?"
+    m._provider = FakeProvider("#real")
+    page = HalfEmoji({"#real": [True]}, url="https://shop.example.com/\ud83d")
+    assert heal(m, page) == "#real"
+    prompt = m._provider.calls[0][0]
+    assert "Oferta ?" in prompt and "Entrar ?</button>" in prompt
+    assert "https://shop.example.com/?" in prompt
+    assert m._cache == {"#old-login|https://shop.example.com/?": "#real"}
+    assert "   💡 IA sugiere: #real\n" in capsys.readouterr().out

@@ -4,18 +4,50 @@
 
 namespace tarvo::py {
 
+bool is_interruption(const Failure& f) {
+  return f.exc.is_valid() && !f.exc.is_none() && !f.is_a(PyExc_Exception);
+}
+
 namespace {
 
-// Runs f() against Python; on failure records it and throws E(text) once no
-// Python exception is pending any more.
+// Records the failure and throws E(text), or Interrupted for a KeyboardInterrupt
+// or SystemExit, once no Python exception is pending any more.
+// UTF-8 of a Python str. Texts from the page or the model may hold lone
+// surrogates (a JavaScript string cut inside an emoji keeps half of it); those
+// become '?' instead of failing the whole call.
+std::string utf8_replacing(nb::handle text) {
+  Py_ssize_t size = 0;
+  if (const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size))
+    return std::string(data, static_cast<std::size_t>(size));
+  PyErr_Clear();
+  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "replace"));
+  if (!bytes.is_valid()) throw nb::python_error();
+  return std::string(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+}
+
+// str(obj) as UTF-8, as utf8_replacing.
+std::string str_replacing(nb::handle obj) {
+  nb::object text = nb::steal(PyObject_Str(obj.ptr()));
+  if (!text.is_valid()) throw nb::python_error();
+  return utf8_replacing(text);
+}
+
+template <typename E>
+[[noreturn]] void fail(FailureSlot& slot, Failure failure, E error) {
+  bool interrupted = is_interruption(failure);
+  slot.last = std::move(failure);
+  if (interrupted) throw Interrupted();
+  throw error;
+}
+
+// Runs f() against Python; a failure becomes PageError/ProviderError (see fail).
 template <typename E, typename F>
 auto guarded(FailureSlot& slot, F&& f) -> decltype(f()) {
   std::optional<decltype(f())> result;
   auto failure = attempt([&] { result.emplace(f()); });
   if (failure) {
     std::string text = failure->text;
-    slot.last = std::move(*failure);
-    throw E(text);
+    fail(slot, std::move(*failure), E(text));
   }
   return std::move(*result);
 }
@@ -33,7 +65,7 @@ ScriptValue to_script_value(nb::handle value) {
     v.kind = ScriptValue::Kind::Number;
   } else if (PyUnicode_Check(value.ptr())) {
     v.kind = ScriptValue::Kind::Text;
-    v.text = nb::cast<std::string>(value);
+    v.text = utf8_replacing(value);
   } else {
     v.kind = ScriptValue::Kind::Other;
   }
@@ -58,11 +90,11 @@ ScriptValue PyLocator::evaluate(const std::string& script) {
 }
 
 std::string PyPage::url() {
-  return guarded<PageError>(slot_, [&] { return to_str(page_.attr("url")); });
+  return guarded<PageError>(slot_, [&] { return str_replacing(page_.attr("url")); });
 }
 
 std::string PyPage::title() {
-  return guarded<PageError>(slot_, [&] { return to_str(page_.attr("title")()); });
+  return guarded<PageError>(slot_, [&] { return str_replacing(page_.attr("title")()); });
 }
 
 ScriptValue PyPage::evaluate(const std::string& script) {
@@ -87,12 +119,11 @@ std::optional<std::string> PyProvider::generate(const std::string& prompt, doubl
       wrong_kind = std::string("'") + Py_TYPE(reply.ptr())->tp_name + "' object has no attribute 'strip'";
       return;
     }
-    text = nb::cast<std::string>(reply);
+    text = utf8_replacing(reply);
   });
   if (failure) {
     std::string t = failure->text;
-    slot_.last = std::move(*failure);
-    throw ProviderError(t);
+    fail(slot_, std::move(*failure), ProviderError(t));
   }
   if (wrong_kind) throw ProviderError(*wrong_kind);
   return text;
@@ -124,8 +155,7 @@ AiProvider* PyProviderSlot::create(const std::optional<std::string>& model) {
   if (failure) {
     bool recoverable = failure->is_import_error() || failure->is_value_error();
     std::string text = failure->text;
-    slot_.last = std::move(*failure);
-    throw ProviderError(text, recoverable);
+    fail(slot_, std::move(*failure), ProviderError(text, recoverable));
   }
   nb::setattr(owner_, "_provider", created);
   if (created.is_none()) return nullptr;

@@ -16,6 +16,17 @@ struct FailureSlot {
   std::optional<Failure> last;
 };
 
+// Thrown instead of PageError/ProviderError when the Python failure is not an
+// Exception (KeyboardInterrupt, SystemExit): the core never catches it, so it is
+// not logged away as a failed page check or AI call; the binding re-raises it.
+class Interrupted : public std::exception {
+ public:
+  const char* what() const noexcept override { return "interrupted"; }
+};
+
+// True for a failure that must stop the run rather than be handled.
+bool is_interruption(const Failure& f);
+
 ScriptValue to_script_value(nb::handle value);
 
 class PyLocator : public Locator {

@@ -43,7 +43,11 @@ std::string text_arg(nb::handle value, const char* function, const char* name) {
     throw nb::type_error((std::string(function) + "() argument '" + name + "' must be str, not " +
                           Py_TYPE(value.ptr())->tp_name)
                              .c_str());
-  return nb::cast<std::string>(value);
+  // A text that is not valid Unicode (a lone surrogate) raises UnicodeEncodeError.
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
+  if (!data) throw nb::python_error();
+  return std::string(data, static_cast<std::size_t>(size));
 }
 
 // Runs a core operation; a page or provider failure that escapes it is raised
@@ -56,6 +60,8 @@ auto run_core(CallIo& call, F&& f) -> decltype(f()) {
   } catch (const tarvo::PageError& e) {
     escaped = e.what();
   } catch (const tarvo::ProviderError& e) {
+    escaped = e.what();
+  } catch (const tarvo::py::Interrupted& e) {
     escaped = e.what();
   }
   if (call.slot.last) tarvo::py::reraise(*call.slot.last);
@@ -210,7 +216,7 @@ NB_MODULE(locmender, m) {
           [](Self self, nb::object page) {
             CallIo call(self.h);
             tarvo::py::PyPage p(page, call.slot);
-            return self.p->core.capture_relevant_html(call.io, p);
+            return run_core(call, [&] { return self.p->core.capture_relevant_html(call.io, p); });
           },
           "page"_a.none())
       .def(
@@ -233,8 +239,16 @@ NB_MODULE(locmender, m) {
                                     Py_TYPE(failed_attempts.ptr())->tp_name)
                                        .c_str());
             std::vector<tarvo::healing::FailedAttempt> failed;
+            auto record_text = [](nb::handle record, const char* key) {
+              nb::object v = record[key];
+              if (!PyUnicode_Check(v.ptr()))
+                throw nb::type_error((std::string("_build_retry_prompt() argument 'failed_attempts': '") + key +
+                                      "' of a record must be str, not " + Py_TYPE(v.ptr())->tp_name)
+                                         .c_str());
+              return text_arg(v, "_build_retry_prompt", "failed_attempts");
+            };
             for (nb::handle record : failed_attempts)
-              failed.push_back({nb::cast<std::string>(record["selector"]), nb::cast<std::string>(record["reason"])});
+              failed.push_back({record_text(record, "selector"), record_text(record, "reason")});
             return tarvo::healing::build_retry_prompt(ctx, failed);
           },
           "failed_selector"_a.none(), "element_name"_a.none(), "action_context"_a.none(), "step_text"_a.none(),
@@ -278,7 +292,7 @@ NB_MODULE(locmender, m) {
           [](Self self, nb::object page) {
             CallIo call(self.h);
             tarvo::py::PyPage p(page, call.slot);
-            return self.p->core.is_salesforce_page(p);
+            return run_core(call, [&] { return self.p->core.is_salesforce_page(p); });
           },
           "page"_a.none())
       .def(

@@ -58,8 +58,12 @@ namespace {
 constexpr std::string_view kInvalidPatterns[] = {"http",  "www.",  "no se encontr", "no_match",
                                                  "no match", "error", "sorry"};
 
-// Characters a CSS selector may use; \w and \s in their Unicode meaning.
-constexpr const char* kSelectorPattern = R"(^[a-zA-Z#.\[\]@\-_:="\'\s\w\(\)>~\+\*\^$|,]+$)";
+// Characters a CSS selector may use; \w in its Unicode meaning. White space is
+// spelled out as the set Python's str.isspace() and trim() use (PCRE2's \s
+// leaves out the separators U+001C..U+001F and takes in U+180E).
+constexpr const char* kSelectorPattern =
+    R"(^[a-zA-Z#.\[\]@\-_:="\'\t\n\x0b\f\r\x1c-\x1f \x{85}\x{a0}\x{1680}\x{2000}-\x{200a}\x{2028}\x{2029})"
+    R"(\x{202f}\x{205f}\x{3000}\w\(\)>~\+\*\^$|,]+$)";
 
 struct CodeDeleter {
   void operator()(pcre2_code* c) const { pcre2_code_free(c); }
