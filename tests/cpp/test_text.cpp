@@ -57,3 +57,9 @@ TEST(Text, CodePointPrefixAndFormatting) {
   EXPECT_EQ(format_real(1.0), "1.0");
   EXPECT_EQ(format_real(0.1), "0.1");
 }
+
+TEST(Text, InvalidUtf8IsEscapedForMessages) {
+  EXPECT_EQ(escape_invalid_utf8("30\xff"), "30\\xff");
+  EXPECT_EQ(escape_invalid_utf8("año"), "año");
+  EXPECT_EQ(escape_invalid_utf8("\xc3"), "\\xc3");  // truncated sequence
+}

@@ -8,12 +8,16 @@ std::optional<std::string> PyEnvironment::get(const std::string& name) const {
   nb::object environ = nb::module_::import_("os").attr("environ");
   nb::object value = environ.attr("get")(name);
   if (value.is_none()) return std::nullopt;
-  return nb::cast<std::string>(value);
+  // os.environ holds undecodable bytes as surrogate escapes; encoding them back
+  // gives the variable's original bytes instead of a failed conversion.
+  nb::bytes raw = nb::borrow<nb::bytes>(value.attr("encode")("utf-8", "surrogateescape"));
+  return std::string(raw.c_str(), raw.size());
 }
 
 void PyEnvironment::set(const std::string& name, const std::string& value) {
   nb::object environ = nb::module_::import_("os").attr("environ");
-  environ[nb::str(name.c_str())] = nb::str(value.c_str());
+  nb::object text = nb::bytes(value.data(), value.size()).attr("decode")("utf-8", "surrogateescape");
+  environ[nb::str(name.c_str())] = text;
 }
 
 void print_line(const std::string& text) {

@@ -224,6 +224,23 @@ std::string utf8_prefix(std::string_view text, std::size_t n) {
   return std::string(text);
 }
 
+std::string escape_invalid_utf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t start = i;
+    if (decode(text, i) == 0xFFFFFFFF) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(text[start]));
+      out += buf;
+    } else {
+      out.append(text.substr(start, i - start));
+    }
+  }
+  return out;
+}
+
 std::string format_fixed1(double value) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.1f", value);  // glibc rounds correctly (half-even on exact ties)

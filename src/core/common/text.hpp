@@ -36,6 +36,10 @@ std::optional<double> parse_double(std::string_view text);
 std::size_t utf8_length(std::string_view text);
 std::string utf8_prefix(std::string_view text, std::size_t n);
 
+// The text with every byte that is not part of valid UTF-8 written as \xNN, so
+// it can go into an error message (which must be valid UTF-8 to reach Python).
+std::string escape_invalid_utf8(std::string_view text);
+
 // Python's format(value, ".1f"): one digit after the point, correctly rounded.
 std::string format_fixed1(double value);
 

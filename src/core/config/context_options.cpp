@@ -15,7 +15,7 @@ bool wants_window_sized_page(const StringList& browser_args) {
 Size parse_video_size(const std::string& text) {
   auto parts = split(text, "x");
   auto fail = [&]() -> ConfigError {
-    return ConfigError("video_size: '" + text + "' is not a valid video size (expected <width>x<height>, e.g. 1280x720)");
+    return ConfigError("video_size: '" + escape_invalid_utf8(text) + "' is not a valid video size (expected <width>x<height>, e.g. 1280x720)");
   };
   if (parts.size() != 2) throw fail();
   auto w = parse_int(parts[0]);

@@ -21,14 +21,14 @@ long long read_int(const Environment& env, const char* name, const char* fallbac
   std::string text = env.get_or(name, fallback);
   auto v = parse_int(text);
   if (!v)
-    throw SettingError(std::string(name) + ": invalid literal for int() with base 10: '" + text + "'");
+    throw SettingError(std::string(name) + ": invalid literal for int() with base 10: '" + escape_invalid_utf8(text) + "'");
   return *v;
 }
 
 double read_real(const Environment& env, const char* name, const char* fallback) {
   std::string text = env.get_or(name, fallback);
   auto v = parse_double(text);
-  if (!v) throw SettingError(std::string(name) + ": could not convert string to float: '" + text + "'");
+  if (!v) throw SettingError(std::string(name) + ": could not convert string to float: '" + escape_invalid_utf8(text) + "'");
   return *v;
 }
 

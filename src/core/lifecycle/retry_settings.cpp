@@ -10,7 +10,7 @@ long long parse_max_retries(const std::string& text) {
   auto n = parse_int(text);
   if (!n)
     throw std::invalid_argument("MAX_SCENARIO_RETRIES debe ser un número entero, valor recibido: '" +
-                                text + "'");
+                                escape_invalid_utf8(text) + "'");
   return *n;
 }
 

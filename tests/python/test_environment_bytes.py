@@ -1,0 +1,32 @@
+"""Environment variables holding bytes that are not UTF-8 (os.environ keeps them as
+surrogate escapes) give clear errors naming the variable, not a failed conversion."""
+import os
+
+import pytest
+
+from tarvolab_framework.core import runwright
+
+
+@pytest.fixture
+def clean_cwd(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    return tmp_path
+
+
+def test_undecodable_number_names_the_variable(clean_cwd, monkeypatch):
+    monkeypatch.setitem(os.environ, "TIMEOUT", b"30\xff".decode("utf-8", "surrogateescape"))
+    with pytest.raises(ValueError, match=r"TIMEOUT: '30\\xff'"):
+        runwright.FrameworkConfig()
+
+
+def test_undecodable_flag_is_simply_not_true(clean_cwd, monkeypatch):
+    monkeypatch.setitem(os.environ, "HEADLESS", b"tru\xe9".decode("utf-8", "surrogateescape"))
+    cfg = runwright.FrameworkConfig()
+    assert cfg.config["headless"] is False
+
+
+def test_undecodable_retry_count_names_the_variable(monkeypatch):
+    monkeypatch.setitem(os.environ, "MAX_SCENARIO_RETRIES", b"\xff".decode("utf-8", "surrogateescape"))
+    context = type("Context", (), {})()
+    with pytest.raises(ValueError, match="MAX_SCENARIO_RETRIES"):
+        runwright.auto_after_all(context)
