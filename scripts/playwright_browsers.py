@@ -62,10 +62,10 @@ class SetupError(Exception):
 
 def browsers_json_path() -> Path:
     """browsers.json of the Playwright package the running interpreter imports."""
-    spec = importlib.util.find_spec("playwright")
-    if spec is None or not spec.submodule_search_locations:
+    module_spec = importlib.util.find_spec("playwright")
+    if module_spec is None or not module_spec.submodule_search_locations:
         raise SetupError("Playwright is not installed for " + sys.executable)
-    package = Path(list(spec.submodule_search_locations)[0])
+    package = Path(list(module_spec.submodule_search_locations)[0])
     path = package / "driver" / "package" / "browsers.json"
     if not path.is_file():
         raise SetupError(f"{path} not found: unexpected Playwright package layout")

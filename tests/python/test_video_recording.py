@@ -30,9 +30,9 @@ PAGE = "data:text/html,<body style='background:white'><h1>Grabaci%C3%B3n</h1></b
 
 
 def load_script():
-    spec = importlib.util.spec_from_file_location("playwright_browsers", ROOT / "scripts" / "playwright_browsers.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("playwright_browsers", ROOT / "scripts" / "playwright_browsers.py")
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 
