@@ -244,7 +244,7 @@ def schema_returning(monkeypatch, result, seen=None):
     def validate_config(env_file=None, strict=True):
         if seen is not None:
             seen.append((env_file, strict))
-        if isinstance(result, Exception):
+        if isinstance(result, BaseException):
             raise result
         return result
 
@@ -297,6 +297,24 @@ def test_validation_skipped_quietly(problem, monkeypatch, capsys, caplog):
     assert capsys.readouterr().out == ""
     msgs = [r.getMessage() for r in caplog.records if r.name == "tarvolab_framework.core.runwright"]
     assert len(msgs) == 1 and msgs[0].startswith("Config validation skipped: ")
+
+
+def test_interrupt_is_not_absorbed_by_the_guards(monkeypatch, driver, capsys):
+    # The optional steps absorb failures of the work, not a Ctrl-C.
+    schema_returning(monkeypatch, KeyboardInterrupt())
+    with pytest.raises(KeyboardInterrupt):
+        FrameworkConfig()
+    schema_returning(monkeypatch, Result())
+    os.environ["BROWSER"] = "chrome"
+    cfg = FrameworkConfig()
+
+    def interrupted(**options):
+        raise KeyboardInterrupt
+
+    driver["driver"].chromium.launch = interrupted
+    with pytest.raises(KeyboardInterrupt):
+        cfg.setup_playwright()
+    assert capsys.readouterr().out == ""
 
 
 # ---- browser launch ----------------------------------------------------------

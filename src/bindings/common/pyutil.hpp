@@ -82,6 +82,9 @@ struct Failure {
   bool is_import_error() const { return is_a(PyExc_ImportError); }
   bool is_assertion_error() const { return is_a(PyExc_AssertionError); }
   bool is_value_error() const { return is_a(PyExc_ValueError); }
+  // KeyboardInterrupt, SystemExit and the like: never absorbed by a guard that
+  // stands for "any failure of the work".
+  bool is_interrupt() const { return exc.is_valid() && !exc.is_none() && !is_a(PyExc_Exception); }
 };
 
 // Runs f(); returns nullopt on success, or the failure it raised, already

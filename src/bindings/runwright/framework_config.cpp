@@ -179,6 +179,7 @@ nb::object validate_environment(nb::handle env_file) {
     }
     result = r;
   });
+  if (failure && failure->is_interrupt()) reraise(*failure);
   if (failure) {
     PyLogger(kModuleLogger).debug(std::string(kMsgValidationSkippedPrefix) + failure->text);
     return nb::none();
@@ -229,6 +230,7 @@ nb::object setup_playwright(nb::handle self) {
       with_channel.channel = "chrome";
       nb::dict kw = launch_kwargs(with_channel);
       auto failure = attempt([&] { browser = chromium.attr("launch")(**kw); });
+      if (failure && failure->is_interrupt()) reraise(*failure);
       if (!failure) {
         print_line(kMsgUsingChrome);
         break;
@@ -334,6 +336,7 @@ void apply_stealth(nb::handle page) {
       missing = true;
     }
   });
+  if (failure && failure->is_interrupt()) reraise(*failure);
   if (missing || (failure && failure->is_import_error()))
     print_line(kMsgStealthMissing);
   else if (failure)
