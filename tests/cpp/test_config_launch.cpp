@@ -136,6 +136,15 @@ TEST_F(ConfigFlagFile, MalformedFilesReportAndGiveNothing) {
   EXPECT_EQ(console_.lines[0], prefix + missing + ": [Errno 2] No such file or directory: '" + missing + "'");
 }
 
+TEST_F(ConfigFlagFile, PathWithNulIsRefusedNotCut) {
+  // Cut at the NUL the name would open this valid file instead.
+  std::string path = write(R"({"args": ["--wrong-file"]})");
+  std::string with_nul = path + std::string("\0.json", 6);
+  EXPECT_TRUE(load_flag_file(with_nul, console_).empty());
+  ASSERT_EQ(console_.lines.size(), 1u);
+  EXPECT_NE(console_.lines[0].find("embedded null byte"), std::string::npos);
+}
+
 TEST_F(ConfigFlagFile, MergedBetweenPresetAndEngineRules) {
   std::string path = write(R"({"args": ["--from-file"]})");
   auto args = merge_launch_args(settings({{"BROWSER_ARGS", "--first"}, {"BROWSER_CONFIG_PRESET", "mobile"},

@@ -134,6 +134,13 @@ TEST_F(ConfigVideoDir, MissingDirectoryOrNothingOldIsSilent) {
   EXPECT_TRUE(console_.lines.empty());
 }
 
+TEST_F(ConfigVideoDir, NameWithNulCleansNothing) {
+  touch("old.webm", 7200);
+  cleanup_old_videos(dir_.string() + std::string("\0/elsewhere", 11), 0, now_seconds(), console_, remove_file);
+  EXPECT_TRUE(fs::exists(dir_ / "old.webm"));
+  EXPECT_TRUE(console_.lines.empty());
+}
+
 TEST_F(ConfigVideoDir, UnreadableDirectoryEndsWithGeneralMessage) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads any directory";
   fs::permissions(dir_, fs::perms::none);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 #include "core/common/text.hpp"
 
 using namespace tarvo;
@@ -62,4 +65,24 @@ TEST(Text, InvalidUtf8IsEscapedForMessages) {
   EXPECT_EQ(escape_invalid_utf8("30\xff"), "30\\xff");
   EXPECT_EQ(escape_invalid_utf8("año"), "año");
   EXPECT_EQ(escape_invalid_utf8("\xc3"), "\\xc3");  // truncated sequence
+}
+
+TEST(Text, NumbersIgnoreTheProgramsLocale) {
+  // A project may select a locale whose decimal point is a comma.
+  std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  const char* comma = nullptr;
+  for (const char* name : {"es_ES.UTF-8", "de_DE.UTF-8", "fr_FR.UTF-8", "es_ES.utf8", "de_DE.utf8"})
+    if (std::setlocale(LC_NUMERIC, name)) {
+      comma = name;
+      break;
+    }
+  if (!comma) GTEST_SKIP() << "no locale with a decimal comma installed";
+  auto v = parse_double("1.5");
+  std::string fixed = format_fixed1(2.25);
+  std::string real = format_real(0.5);
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  ASSERT_TRUE(v.has_value());
+  EXPECT_DOUBLE_EQ(*v, 1.5);
+  EXPECT_EQ(fixed, "2.2");
+  EXPECT_EQ(real, "0.5");
 }

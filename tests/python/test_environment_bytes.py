@@ -15,8 +15,10 @@ def clean_cwd(tmp_path, monkeypatch):
 
 def test_undecodable_number_names_the_variable(clean_cwd, monkeypatch):
     monkeypatch.setitem(os.environ, "TIMEOUT", b"30\xff".decode("utf-8", "surrogateescape"))
-    with pytest.raises(ValueError, match=r"TIMEOUT: '30\\xff'"):
+    with pytest.raises(ValueError) as err:
         runwright.FrameworkConfig()
+    # The value comes back exactly as the environment holds it.
+    assert str(err.value).startswith("TIMEOUT: '30\udcff'")
 
 
 def test_undecodable_flag_is_simply_not_true(clean_cwd, monkeypatch):

@@ -174,6 +174,35 @@ def test_env_file_must_be_text():
         FrameworkConfig(env_file=3)
 
 
+def test_undecodable_os_bytes_survive(isolated):
+    # Linux hands Python undecodable bytes of the environment and of file names
+    # as lone surrogates; they must come back unchanged, and a bad number with
+    # them must still be a ValueError naming its variable.
+    os.environ["TEST_EMAIL"] = "caf\udce9"
+    os.environ["BROWSER_ARGS"] = "--a=\udcff,--b"
+    odd_dir = isolated / "dir\udce9"
+    odd_dir.mkdir()
+    (odd_dir / ".env").write_text("TEST_PASSWORD=from_odd_dir\n")
+    os.chdir(odd_dir)
+    cfg = FrameworkConfig()
+    assert cfg.config["test_email"] == "caf\udce9" and cfg.config["browser_args"] == ["--a=\udcff", "--b"]
+    assert cfg.get_test_data()["password"] == "from_odd_dir"
+    named = odd_dir / "x\udcff.env"
+    named.write_text("TEST_USER_NAME=named\n")
+    assert FrameworkConfig(str(named)).get_test_data()["user_name"] == "named"
+    os.environ["TIMEOUT"] = "3\udce9"
+    with pytest.raises(ValueError) as err:
+        FrameworkConfig()
+    assert str(err.value) == "TIMEOUT: '3\udce9' is not a valid integer"
+
+
+@pytest.mark.parametrize("method,arg", [("_get_preset_config", "preset"), ("_load_config_file", "config_file"),
+                                        ("_cleanup_old_videos", "video_dir")])
+def test_none_is_refused_naming_the_argument(method, arg):
+    with pytest.raises(TypeError, match=f"argument '{arg}' must be .*, not NoneType"):
+        getattr(FrameworkConfig(), method)(None)
+
+
 def test_dotenv_nearest_ancestor_wins_and_beats_shell(isolated):
     grand = isolated.parent
     parent = isolated / "parent"
@@ -215,7 +244,7 @@ def schema_returning(monkeypatch, result, seen=None):
     def validate_config(env_file=None, strict=True):
         if seen is not None:
             seen.append((env_file, strict))
-        if isinstance(result, Exception):
+        if isinstance(result, BaseException):
             raise result
         return result
 
@@ -250,18 +279,42 @@ def test_validation_warnings_only_at_debug(monkeypatch, capsys):
     assert capsys.readouterr().out == "   ℹ️  w1\n   ℹ️  w2\n   ℹ️  w3\n"
 
 
-@pytest.mark.parametrize("problem", ["absent", "raises", "no_members"])
+class Unprintable(Exception):
+    def __str__(self):
+        raise RuntimeError("no text")
+
+
+@pytest.mark.parametrize("problem", ["absent", "raises", "no_members", "unprintable"])
 def test_validation_skipped_quietly(problem, monkeypatch, capsys, caplog):
     if problem == "absent":
         monkeypatch.setitem(sys.modules, SCHEMA_MODULE, None)  # import fails
     else:
-        schema_returning(monkeypatch, RuntimeError("boom") if problem == "raises" else object())
+        failures = {"raises": RuntimeError("boom"), "unprintable": Unprintable()}
+        schema_returning(monkeypatch, failures.get(problem, object()))
     with caplog.at_level(logging.DEBUG, logger="tarvolab_framework.core.runwright"):
         cfg = FrameworkConfig()
     assert cfg._validation_result is None and len(cfg.config) == 60
     assert capsys.readouterr().out == ""
     msgs = [r.getMessage() for r in caplog.records if r.name == "tarvolab_framework.core.runwright"]
     assert len(msgs) == 1 and msgs[0].startswith("Config validation skipped: ")
+
+
+def test_interrupt_is_not_absorbed_by_the_guards(monkeypatch, driver, capsys):
+    # The optional steps absorb failures of the work, not a Ctrl-C.
+    schema_returning(monkeypatch, KeyboardInterrupt())
+    with pytest.raises(KeyboardInterrupt):
+        FrameworkConfig()
+    schema_returning(monkeypatch, Result())
+    os.environ["BROWSER"] = "chrome"
+    cfg = FrameworkConfig()
+
+    def interrupted(**options):
+        raise KeyboardInterrupt
+
+    driver["driver"].chromium.launch = interrupted
+    with pytest.raises(KeyboardInterrupt):
+        cfg.setup_playwright()
+    assert capsys.readouterr().out == ""
 
 
 # ---- browser launch ----------------------------------------------------------

@@ -513,8 +513,23 @@ def test_infer_action_from_step(hr, text, expected):
 
 @pytest.mark.parametrize("bad", [None, 3, b"click", ["click"]])
 def test_infer_action_from_step_refuses_non_text(hr, bad):
-    with pytest.raises(TypeError, match="step_text"):
+    with pytest.raises(TypeError, match=f"^step_text must be str, not {type(bad).__name__}$"):
         hr._infer_action_from_step(bad)
+
+
+def test_infer_action_keeps_undecodable_bytes(hr):
+    assert hr._infer_action_from_step("x\udcff") == "interactuar con el elemento (paso: x\udcff)"
+
+
+@pytest.mark.parametrize("hook", HOOKS)
+def test_hooks_pass_none_arguments_on(hr, rec, hook, tmp_path, monkeypatch):
+    # The hooks take whatever the caller passes, as Python functions would.
+    monkeypatch.chdir(tmp_path)
+    ctx = Ctx()
+    args = (ctx,) if hook in ("before_all", "after_all") else (ctx, None)
+    getattr(hr, hook)(*args)
+    assert rec.names() == ORDERS[hook]
+    assert all(passed == args for _, passed in rec.calls)
 
 
 # --- .env in the working directory ------------------------------------------------

@@ -8,21 +8,17 @@ std::optional<std::string> PyEnvironment::get(const std::string& name) const {
   nb::object environ = nb::module_::import_("os").attr("environ");
   nb::object value = environ.attr("get")(name);
   if (value.is_none()) return std::nullopt;
-  // os.environ holds undecodable bytes as surrogate escapes; encoding them back
-  // gives the variable's original bytes instead of a failed conversion.
-  nb::bytes raw = nb::borrow<nb::bytes>(value.attr("encode")("utf-8", "surrogateescape"));
-  return std::string(raw.c_str(), raw.size());
+  return utf8_of(value);
 }
 
 void PyEnvironment::set(const std::string& name, const std::string& value) {
   nb::object environ = nb::module_::import_("os").attr("environ");
-  nb::object text = nb::bytes(value.data(), value.size()).attr("decode")("utf-8", "surrogateescape");
-  environ[nb::str(name.c_str())] = text;
+  environ[py_str(name)] = py_str(value);
 }
 
 void print_line(const std::string& text) {
   nb::object builtins = nb::module_::import_("builtins");
-  builtins.attr("print")(nb::str(text.c_str(), text.size()));
+  builtins.attr("print")(py_str(text));
 }
 
 void PyConsole::print(const std::string& line) { print_line(line); }
@@ -63,10 +59,44 @@ std::string to_str(nb::handle obj) {
   PyObject* s = PyObject_Str(obj.ptr());
   if (!s) throw nb::python_error();
   nb::object guard = nb::steal(s);
+  return utf8_of(guard);
+}
+
+std::string utf8_of(nb::handle str) {
   Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(s, &size);
-  if (!data) throw nb::python_error();
-  return std::string(data, static_cast<std::size_t>(size));
+  if (const char* data = PyUnicode_AsUTF8AndSize(str.ptr(), &size))
+    return std::string(data, static_cast<std::size_t>(size));
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw nb::python_error();
+  PyErr_Clear();
+  PyObject* bytes = PyUnicode_AsEncodedString(str.ptr(), "utf-8", "surrogateescape");
+  if (!bytes) throw nb::python_error();
+  nb::object guard = nb::steal(bytes);
+  return std::string(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+}
+
+nb::str py_str(std::string_view text) {
+  PyObject* s = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogateescape");
+  if (!s) throw nb::python_error();
+  return nb::steal<nb::str>(s);
+}
+
+std::string failure_text(nb::handle exc) {
+  PyObject* s = PyObject_Str(exc.ptr());
+  if (!s) {
+    PyErr_Clear();
+    return "<exception str() failed>";
+  }
+  nb::object guard = nb::steal(s);
+  // Undecodable OS bytes come back as bytes (as in utf8_of); any other lone
+  // surrogate is shown escaped rather than failing the message.
+  for (const char* errors : {"surrogateescape", "backslashreplace"}) {
+    if (PyObject* bytes = PyUnicode_AsEncodedString(s, "utf-8", errors)) {
+      nb::object bguard = nb::steal(bytes);
+      return std::string(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+    }
+    PyErr_Clear();
+  }
+  return "<exception str() failed>";
 }
 
 bool Failure::is_a(PyObject* type) const {

@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "services/console.hpp"
 #include "services/environment.hpp"
@@ -55,8 +56,22 @@ bool truthy(nb::handle obj);
 // The attribute's truth value, false when it is missing.
 bool attr_true(nb::handle obj, const char* name);
 
-// str(obj) as UTF-8.
+// str(obj) as UTF-8 (see utf8_of for texts holding undecodable OS bytes).
 std::string to_str(nb::handle obj);
+
+// The UTF-8 bytes of a str object. Lone surrogates that stand for undecodable
+// OS bytes (as os.environ, os.getcwd() and file names hold them on Linux) are
+// turned back into those bytes, so such texts survive a trip through C++;
+// other lone surrogates raise UnicodeEncodeError.
+std::string utf8_of(nb::handle str);
+
+// A str from UTF-8 text; bytes that are not valid UTF-8 become lone surrogates,
+// as os.fsdecode does. The inverse of utf8_of.
+nb::str py_str(std::string_view text);
+
+// str(exc) for a failure message; never raises (a failing __str__ gives a
+// placeholder, as Python's traceback printing does).
+std::string failure_text(nb::handle exc);
 
 // A failure captured as a value: the Python exception object (when it came from
 // Python) and its text, str(exc). For C++ exceptions the text is what().
@@ -67,6 +82,9 @@ struct Failure {
   bool is_import_error() const { return is_a(PyExc_ImportError); }
   bool is_assertion_error() const { return is_a(PyExc_AssertionError); }
   bool is_value_error() const { return is_a(PyExc_ValueError); }
+  // KeyboardInterrupt, SystemExit and the like: never absorbed by a guard that
+  // stands for "any failure of the work".
+  bool is_interrupt() const { return exc.is_valid() && !exc.is_none() && !is_a(PyExc_Exception); }
 };
 
 // Runs f(); returns nullopt on success, or the failure it raised, already
@@ -89,7 +107,7 @@ std::optional<Failure> attempt(F&& f) {
   Failure fl;
   if (exc.is_valid()) {
     fl.exc = exc;
-    fl.text = to_str(exc);
+    fl.text = failure_text(exc);
   } else {
     fl.exc = nb::none();
     fl.text = cpp_text;

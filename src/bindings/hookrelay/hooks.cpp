@@ -18,7 +18,7 @@ namespace tarvo::py::hookrelay {
 
 namespace {
 
-nb::str make_str(std::string_view text) { return nb::str(text.data(), text.size()); }
+nb::str make_str(std::string_view text) { return py_str(text); }
 
 std::string type_name_of(nb::handle h) { return Py_TYPE(h.ptr())->tp_name; }
 
@@ -26,10 +26,7 @@ std::string type_name_of(nb::handle h) { return Py_TYPE(h.ptr())->tp_name; }
 std::string text_of(nb::handle h, const char* what) {
   if (!PyUnicode_Check(h.ptr()))
     throw nb::type_error((std::string(what) + " must be str, not " + type_name_of(h)).c_str());
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(h.ptr(), &size);
-  if (!data) throw nb::python_error();
-  return std::string(data, static_cast<std::size_t>(size));
+  return utf8_of(h);
 }
 
 // A module attribute bound at load time (tests and projects may replace it).
@@ -167,20 +164,21 @@ void register_hooks(nb::module_& m) {
 
   m.def("_get_plugin_manager", &get_plugin_manager,
         "The process's one PluginManager, constructed on first use.");
-  m.def("_infer_action_from_step", &infer_action, nb::arg("step_text"),
+  m.def("_infer_action_from_step", [](nb::handle step_text) { return make_str(infer_action(step_text)); },
+        nb::arg("step_text").none(),
         "Short Spanish description of what a step text does, for the healing context.");
 
-  m.def("before_all", &before_all, nb::arg("context"),
+  m.def("before_all", &before_all, nb::arg("context").none(),
         "Loads ./.env with override, sets up the framework context, then calls the plug-ins.");
-  m.def("before_feature", &before_feature, nb::arg("context"), nb::arg("feature"));
-  m.def("before_scenario", &before_scenario, nb::arg("context"), nb::arg("scenario"),
+  m.def("before_feature", &before_feature, nb::arg("context").none(), nb::arg("feature").none());
+  m.def("before_scenario", &before_scenario, nb::arg("context").none(), nb::arg("scenario").none(),
         "Marks @no_browser scenarios, sets up the scenario, soft assertions, then the plug-ins.");
-  m.def("before_step", &before_step, nb::arg("context"), nb::arg("step"),
+  m.def("before_step", &before_step, nb::arg("context").none(), nb::arg("step").none(),
         "Hands the element locator the step's healing context, then calls the plug-ins.");
-  m.def("after_step", &after_step, nb::arg("context"), nb::arg("step"));
-  m.def("after_scenario", &after_scenario, nb::arg("context"), nb::arg("scenario"));
-  m.def("after_feature", &after_feature, nb::arg("context"), nb::arg("feature"));
-  m.def("after_all", &after_all, nb::arg("context"));
+  m.def("after_step", &after_step, nb::arg("context").none(), nb::arg("step").none());
+  m.def("after_scenario", &after_scenario, nb::arg("context").none(), nb::arg("scenario").none());
+  m.def("after_feature", &after_feature, nb::arg("context").none(), nb::arg("feature").none());
+  m.def("after_all", &after_all, nb::arg("context").none());
 
   nb::list all;
   for (const char* name : {"before_all", "before_feature", "before_scenario", "before_step",

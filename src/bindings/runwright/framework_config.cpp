@@ -61,18 +61,18 @@ nb::object guarded(F&& f) {
 // ---- settings map <-> Python dict -------------------------------------------
 
 nb::object to_py(const SettingValue& v) {
-  if (auto p = std::get_if<std::string>(&v)) return nb::str(p->c_str(), p->size());
+  if (auto p = std::get_if<std::string>(&v)) return py_str(*p);
   if (auto p = std::get_if<long long>(&v)) return nb::steal(PyLong_FromLongLong(*p));
   if (auto p = std::get_if<double>(&v)) return nb::steal(PyFloat_FromDouble(*p));
   if (auto p = std::get_if<bool>(&v)) return nb::bool_(*p);
   nb::list out;
-  for (const auto& item : std::get<StringList>(v)) out.append(nb::str(item.c_str(), item.size()));
+  for (const auto& item : std::get<StringList>(v)) out.append(py_str(item));
   return out;
 }
 
 nb::list to_py_list(const StringList& items) {
   nb::list out;
-  for (const auto& item : items) out.append(nb::str(item.c_str(), item.size()));
+  for (const auto& item : items) out.append(py_str(item));
   return out;
 }
 
@@ -95,13 +95,13 @@ std::optional<SettingValue> from_py(const std::string& key, nb::handle v) {
     return SettingValue(n);
   }
   if (PyFloat_Check(v.ptr())) return SettingValue(PyFloat_AsDouble(v.ptr()));
-  if (is_str(v)) return SettingValue(nb::cast<std::string>(v));
+  if (is_str(v)) return SettingValue(utf8_of(v));
   if (PyList_Check(v.ptr()) || PyTuple_Check(v.ptr())) {
     StringList items;
     for (nb::handle item : v) {
       if (!is_str(item))
         throw nb::type_error(("config['" + key + "'] must hold texts only, found " + py_type_name(item)).c_str());
-      items.push_back(nb::cast<std::string>(item));
+      items.push_back(utf8_of(item));
     }
     return SettingValue(std::move(items));
   }
@@ -131,17 +131,17 @@ SettingMap settings_of(nb::handle self) {
 
 void apply_dotenv(nb::handle env_file) {
   nb::module_ mod = this_module();
-  std::optional<std::string> path;
-  if (!env_file.is_none() && !nb::cast<std::string>(env_file).empty()) {
-    path = nb::cast<std::string>(env_file);
-  } else {
-    std::string cwd = nb::cast<std::string>(mod.attr("os").attr("getcwd")());
-    path = find_dotenv(cwd, [](const std::string& p) {
-      std::error_code ec;
-      return std::filesystem::exists(p, ec);
-    });
+  // A named file is handed to the loader as the caller gave it.
+  if (!env_file.is_none() && PyUnicode_GetLength(env_file.ptr()) > 0) {
+    mod.attr("load_dotenv")(env_file, "override"_a = true);
+    return;
   }
-  if (path) mod.attr("load_dotenv")(nb::str(path->c_str(), path->size()), "override"_a = true);
+  std::string cwd = utf8_of(mod.attr("os").attr("getcwd")());
+  std::optional<std::string> path = find_dotenv(cwd, [](const std::string& p) {
+    std::error_code ec;
+    return std::filesystem::exists(p, ec);
+  });
+  if (path) mod.attr("load_dotenv")(py_str(*path), "override"_a = true);
 }
 
 // ---- methods ----------------------------------------------------------------
@@ -179,6 +179,7 @@ nb::object validate_environment(nb::handle env_file) {
     }
     result = r;
   });
+  if (failure && failure->is_interrupt()) reraise(*failure);
   if (failure) {
     PyLogger(kModuleLogger).debug(std::string(kMsgValidationSkippedPrefix) + failure->text);
     return nb::none();
@@ -190,10 +191,10 @@ nb::dict launch_kwargs(const LaunchOptions& o) {
   nb::dict kw;
   kw["headless"] = nb::bool_(o.headless);
   kw["slow_mo"] = nb::steal(PyLong_FromLongLong(o.slow_mo));
-  if (o.downloads_path) kw["downloads_path"] = nb::str(o.downloads_path->c_str());
+  if (o.downloads_path) kw["downloads_path"] = py_str(*o.downloads_path);
   if (!o.args.empty()) kw["args"] = to_py_list(o.args);
-  if (o.channel) kw["channel"] = nb::str(o.channel->c_str());
-  if (o.executable_path) kw["executable_path"] = nb::str(o.executable_path->c_str());
+  if (o.channel) kw["channel"] = py_str(*o.channel);
+  if (o.executable_path) kw["executable_path"] = py_str(*o.executable_path);
   return kw;
 }
 
@@ -229,6 +230,7 @@ nb::object setup_playwright(nb::handle self) {
       with_channel.channel = "chrome";
       nb::dict kw = launch_kwargs(with_channel);
       auto failure = attempt([&] { browser = chromium.attr("launch")(**kw); });
+      if (failure && failure->is_interrupt()) reraise(*failure);
       if (!failure) {
         print_line(kMsgUsingChrome);
         break;
@@ -262,9 +264,9 @@ nb::dict context_kwargs(const ContextOptions& o) {
   if (o.device_scale_factor) kw["device_scale_factor"] = nb::steal(PyFloat_FromDouble(*o.device_scale_factor));
   kw["ignore_https_errors"] = nb::bool_(o.ignore_https_errors);
   if (o.no_viewport) kw["no_viewport"] = nb::bool_(true);
-  if (o.record_video_dir) kw["record_video_dir"] = nb::str(o.record_video_dir->c_str());
+  if (o.record_video_dir) kw["record_video_dir"] = py_str(*o.record_video_dir);
   if (o.record_video_size) kw["record_video_size"] = size(*o.record_video_size);
-  if (o.user_agent) kw["user_agent"] = nb::str(o.user_agent->c_str());
+  if (o.user_agent) kw["user_agent"] = py_str(*o.user_agent);
   if (o.geolocation) {
     nb::dict g;
     g["latitude"] = nb::steal(PyFloat_FromDouble(o.geolocation->latitude));
@@ -285,7 +287,7 @@ StringList permission_names(nb::handle value, const char* arg) {
     if (!is_str(item))
       throw nb::type_error((std::string(arg) + "['permissions'] must hold permission names (str), found " +
                             py_type_name(item)).c_str());
-    names.push_back(nb::cast<std::string>(item));
+    names.push_back(utf8_of(item));
   }
   return names;
 }
@@ -302,9 +304,9 @@ nb::object create_context(nb::handle self, nb::handle custom_options) {
   SettingMap settings = settings_of(self);
   ContextOptions options = build_context_options(settings);  // a bad video size fails here, before any side effect
   if (options.record_video_dir) {
-    this_module().attr("os").attr("makedirs")(nb::str(options.record_video_dir->c_str()), "exist_ok"_a = true);
+    this_module().attr("os").attr("makedirs")(py_str(*options.record_video_dir), "exist_ok"_a = true);
     if (get_flag(settings, "cleanup_old_videos"))
-      self.attr("_cleanup_old_videos")(nb::str(options.record_video_dir->c_str()));
+      self.attr("_cleanup_old_videos")(py_str(*options.record_video_dir));
   }
   nb::dict kw = context_kwargs(options);
 
@@ -334,6 +336,7 @@ void apply_stealth(nb::handle page) {
       missing = true;
     }
   });
+  if (failure && failure->is_interrupt()) reraise(*failure);
   if (missing || (failure && failure->is_import_error()))
     print_line(kMsgStealthMissing);
   else if (failure)
@@ -394,7 +397,7 @@ nb::object setup_logging(nb::handle self) {
 nb::dict get_test_data(nb::handle self) {
   nb::dict out;
   for (const auto& [key, value] : test_data(settings_of(self)))
-    out[nb::str(key.c_str())] = nb::str(value.c_str(), value.size());
+    out[nb::str(key.c_str())] = py_str(value);
   return out;
 }
 
@@ -435,6 +438,15 @@ void cleanup_old_videos_method(nb::handle self, nb::handle video_dir) {
 }  // namespace
 
 void register_framework_config(nb::module_& m) {
+  // A setting that cannot be converted is a ValueError; its text quotes the
+  // value, which may hold undecodable OS bytes from the environment.
+  nb::register_exception_translator([](const std::exception_ptr& p, void*) {
+    try {
+      std::rethrow_exception(p);
+    } catch (const ConfigError& e) {
+      PyErr_SetObject(PyExc_ValueError, py_str(e.what()).ptr());
+    }
+  });
   nb::class_<FrameworkConfigState>(m, "FrameworkConfig", nb::dynamic_attr(),
                                    "The run's settings dictionary and its Playwright browser.")
       .def(
@@ -459,16 +471,16 @@ void register_framework_config(nb::module_& m) {
       .def("_get_preset_config",
            [](Self, nb::object preset) {
              if (!is_str(preset)) refuse_type("_get_preset_config()", "preset", "a str", preset);
-             return to_py_list(preset_args(nb::cast<std::string>(preset)));
+             return to_py_list(preset_args(utf8_of(preset)));
            },
-           "preset"_a)
+           "preset"_a.none())
       .def("_load_config_file",
            [](Self, nb::object config_file) {
              if (!is_str(config_file)) refuse_type("_load_config_file()", "config_file", "a str", config_file);
              PyConsole console;
-             return to_py_list(load_flag_file(nb::cast<std::string>(config_file), console));
+             return to_py_list(load_flag_file(utf8_of(config_file), console));
            },
-           "config_file"_a)
+           "config_file"_a.none())
       .def("_get_browser_specific_args",
            [](Self self) { return to_py_list(browser_specific_args(settings_of(self.h))); })
       .def("create_context", [](Self self, nb::object custom) { return create_context(self.h, custom); },
@@ -480,7 +492,7 @@ void register_framework_config(nb::module_& m) {
       .def("get_test_data", [](Self self) { return get_test_data(self.h); })
       .def("cleanup", [](Self self) { cleanup(self.h); })
       .def("_cleanup_old_videos", [](Self self, nb::object video_dir) { cleanup_old_videos_method(self.h, video_dir); },
-           "video_dir"_a);
+           "video_dir"_a.none());
 }
 
 }  // namespace tarvo::py::runwright

@@ -73,6 +73,25 @@ std::string map_code_points(std::string_view text, F f) {
   return out;
 }
 
+// Numbers are read and written with "." as the decimal point whatever locale
+// the hosting program selected (a project may call locale.setlocale for its own
+// dates or money), as Python's float() and format() do.
+class CNumericLocale {
+ public:
+  CNumericLocale() {
+    static locale_t c = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+    previous_ = c ? uselocale(c) : static_cast<locale_t>(0);
+  }
+  ~CNumericLocale() {
+    if (previous_) uselocale(previous_);
+  }
+  CNumericLocale(const CNumericLocale&) = delete;
+  CNumericLocale& operator=(const CNumericLocale&) = delete;
+
+ private:
+  locale_t previous_;
+};
+
 bool is_space_cp(char32_t cp) {
   switch (cp) {
     case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x1C: case 0x1D:
@@ -201,6 +220,7 @@ std::optional<double> parse_double(std::string_view text) {
   }
   errno = 0;
   char* end = nullptr;
+  CNumericLocale c_numeric;
   double v = std::strtod(t.c_str(), &end);
   if (end != t.c_str() + t.size()) return std::nullopt;
   return v;
@@ -243,6 +263,7 @@ std::string escape_invalid_utf8(std::string_view text) {
 
 std::string format_fixed1(double value) {
   char buf[64];
+  CNumericLocale c_numeric;
   std::snprintf(buf, sizeof buf, "%.1f", value);  // glibc rounds correctly (half-even on exact ties)
   return buf;
 }
@@ -251,6 +272,7 @@ std::string format_real(double value) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
   char buf[64];
+  CNumericLocale c_numeric;
   for (int prec = 1; prec <= 17; ++prec) {
     std::snprintf(buf, sizeof buf, "%.*g", prec, value);
     if (std::strtod(buf, nullptr) == value) break;

@@ -21,6 +21,8 @@ struct FlagFileError : std::runtime_error {
 };
 
 StringList read_flag_file(const std::string& path) {
+  // The C library would stop at the NUL and open another file.
+  if (path.find('\0') != std::string::npos) throw FlagFileError("embedded null byte");
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) {

@@ -174,6 +174,9 @@ void cleanup_old_videos(const std::string& dir, long long max_age_hours, double 
   std::size_t deleted = 0;
   std::string failure;
   try {
+    // A name with a NUL names no directory (the C library would stop at the NUL
+    // and clean another one).
+    if (dir.find('\0') != std::string::npos) return;
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0) {
       if (errno == ENOENT || errno == ENOTDIR) return;  // no directory: nothing to clean

@@ -9,7 +9,7 @@ namespace {
 
 using K = SettingKind;
 
-std::string quoted(const std::string& text) { return "'" + escape_invalid_utf8(text) + "'"; }
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 long long to_int_or_throw(const std::string& name, const std::string& text) {
   auto v = parse_int(text);
