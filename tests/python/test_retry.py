@@ -263,6 +263,25 @@ def test_retries_off_or_nothing_failed_prints_nothing(retry_env, capsys):
     assert ctx.executed == [] and len(integrations) == 5
 
 
+def test_retries_off_ignore_the_shape_of_the_failed_list(retry_env, capsys):
+    env, integrations = retry_env
+    env.delenv("RETRY_FAILED_SCENARIOS")
+
+    class Unreadable:
+        def __bool__(self):
+            raise RuntimeError("no truth")
+
+    for odd in (5, Unreadable(), [1, None]):
+        rw.auto_after_all(Context(failed=odd))
+    assert capsys.readouterr().out == ""
+    assert len(integrations) == 3
+    # with retries on, a list that cannot be walked fails the run end
+    env.setenv("RETRY_FAILED_SCENARIOS", "true")
+    with pytest.raises(TypeError):
+        rw.auto_after_all(Context(failed=5))
+    assert len(integrations) == 3
+
+
 def test_integrations_looked_up_at_call_time(monkeypatch):
     monkeypatch.delenv("RETRY_FAILED_SCENARIOS", raising=False)
     monkeypatch.delenv("MAX_SCENARIO_RETRIES", raising=False)

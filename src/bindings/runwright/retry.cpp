@@ -132,8 +132,11 @@ void auto_after_all(nb::handle context) {
   PyEnvironment env;
   RetrySettings settings = read_retry_settings(env);  // std::invalid_argument reaches Python as ValueError
 
+  // The list is read always, but only looked into when retries are on: with
+  // retries off its content must not keep the run-end integrations from running.
+  auto failed = get_attr(context, "_failed_scenarios_for_retry");
   nb::list entries;
-  if (auto failed = usable_attr(context, "_failed_scenarios_for_retry"))
+  if (settings.enabled && failed && truthy(*failed))
     for (nb::handle e : *failed) entries.append(e);
 
   ContextRetryTarget target(context, entries);
