@@ -377,6 +377,8 @@ def test_single_window_untouched(logs):
 
 def status_enum(name):
     from behave.model_core import Status
+    if not hasattr(Status, name):
+        pytest.skip(f"this behave has no Status.{name}")  # "error" came with behave 1.3
     return getattr(Status, name)
 
 
