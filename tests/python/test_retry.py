@@ -172,6 +172,17 @@ def test_feature_restored_after_any_failure(capsys):
     assert out[0] == "      ERROR: division by zero"
     assert out[1].startswith("      ERROR: ") and "feature" in out[1]
 
+    # A failure whose text cannot be taken: the feature is back before that
+    # second failure reaches the caller.
+    class Unprintable(Exception):
+        def __str__(self):
+            raise LookupError("no text")
+
+    ctx = Context(script=[Unprintable()])
+    with pytest.raises(LookupError, match="no text"):
+        rw._execute_retry(ctx, scenario("Z"), None)
+    assert ctx.feature == "current feature"
+
 
 def test_page_preparation(capsys):
     ctx = Context()
@@ -261,6 +272,25 @@ def test_retries_off_or_nothing_failed_prints_nothing(retry_env, capsys):
     rw.auto_after_all(OldBehaveContext())
     assert capsys.readouterr().out == ""
     assert ctx.executed == [] and len(integrations) == 5
+
+
+def test_retries_off_ignore_the_shape_of_the_failed_list(retry_env, capsys):
+    env, integrations = retry_env
+    env.delenv("RETRY_FAILED_SCENARIOS")
+
+    class Unreadable:
+        def __bool__(self):
+            raise RuntimeError("no truth")
+
+    for odd in (5, Unreadable(), [1, None]):
+        rw.auto_after_all(Context(failed=odd))
+    assert capsys.readouterr().out == ""
+    assert len(integrations) == 3
+    # with retries on, a list that cannot be walked fails the run end
+    env.setenv("RETRY_FAILED_SCENARIOS", "true")
+    with pytest.raises(TypeError):
+        rw.auto_after_all(Context(failed=5))
+    assert len(integrations) == 3
 
 
 def test_integrations_looked_up_at_call_time(monkeypatch):

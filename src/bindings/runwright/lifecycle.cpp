@@ -366,11 +366,9 @@ void auto_after_scenario(nb::object context, nb::object scenario) {
     print(lc::tarvo_after_scenario_failed(failure->text));
   }
 
-  // The analysis report is optional output: a scenario it cannot record must
-  // not turn the scenario's teardown into a hook failure, and it has no message.
-  (void)attempt([&] {
-    if (auto report = present_and_true(context, "ai_analysis_report")) report->attr("record_scenario")(scenario);
-  });
+  // Not guarded: a scenario the analysis report cannot record fails the
+  // after-scenario hook with the report's own failure.
+  if (auto report = present_and_true(context, "ai_analysis_report")) report->attr("record_scenario")(scenario);
 }
 
 // ---- feature hooks -------------------------------------------------------

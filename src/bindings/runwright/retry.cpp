@@ -82,14 +82,30 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, nb::handle /*ste
     return false;
   }
 
+  // The feature is put back before the failure's text is taken: str() of an
+  // exception can fail too, and the runner's feature must be restored anyway.
   nb::object original_feature = nb::getattr(context, "feature");
-  auto failure = attempt([&] {
+  nb::object raised;
+  std::string cpp_error;
+  bool failed = false;
+  try {
     nb::setattr(context, "feature", nb::getattr(scenario_obj, "feature"));
     context.attr("execute_steps")(nb::str(text.c_str(), text.size()));
-  });
+  } catch (nb::python_error& e) {
+    raised = nb::borrow(e.value());
+    failed = true;
+  } catch (const std::exception& e) {
+    cpp_error = e.what();
+    failed = true;
+  }
   nb::setattr(context, "feature", original_feature);
-  if (!failure) return true;
-  print_line((failure->is_assertion_error() ? kAssertPrefix : kErrorPrefix) + failure->text);
+  if (!failed) return true;
+  if (!raised.is_valid()) {
+    print_line(kErrorPrefix + cpp_error);
+    return false;
+  }
+  bool assertion = PyErr_GivenExceptionMatches(raised.ptr(), PyExc_AssertionError) != 0;
+  print_line((assertion ? kAssertPrefix : kErrorPrefix) + to_str(raised));
   return false;
 }
 
@@ -132,8 +148,11 @@ void auto_after_all(nb::handle context) {
   PyEnvironment env;
   RetrySettings settings = read_retry_settings(env);  // std::invalid_argument reaches Python as ValueError
 
+  // The list is read always, but only looked into when retries are on: with
+  // retries off its content must not keep the run-end integrations from running.
+  auto failed = get_attr(context, "_failed_scenarios_for_retry");
   nb::list entries;
-  if (auto failed = usable_attr(context, "_failed_scenarios_for_retry"))
+  if (settings.enabled && failed && truthy(*failed))
     for (nb::handle e : *failed) entries.append(e);
 
   ContextRetryTarget target(context, entries);
