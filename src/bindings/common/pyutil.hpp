@@ -87,8 +87,12 @@ struct Failure {
   bool is_interrupt() const { return exc.is_valid() && !exc.is_none() && !is_a(PyExc_Exception); }
 };
 
+// Raises the captured failure again, unchanged when it came from Python.
+[[noreturn]] void reraise(const Failure& f);
+
 // Runs f(); returns nullopt on success, or the failure it raised, already
 // converted (no exception is in flight when the caller acts on it).
+// KeyboardInterrupt, SystemExit and other non-Exception failures are raised again.
 template <typename F>
 std::optional<Failure> attempt(F&& f) {
   nb::object exc;
@@ -112,11 +116,12 @@ std::optional<Failure> attempt(F&& f) {
     fl.exc = nb::none();
     fl.text = cpp_text;
   }
+  // Ctrl-C and SystemExit are the user's or the runner's, not a failure of the
+  // guarded work: they go on unchanged instead of being printed and absorbed.
+  if (fl.is_interrupt()) reraise(fl);
   return fl;
 }
 
-// Raises the captured failure again, unchanged when it came from Python.
-[[noreturn]] void reraise(const Failure& f);
 
 // Looks up name on the module `module_name` at the moment of the call.
 nb::object import_attr(const char* module_name, const char* name);
