@@ -50,6 +50,12 @@ bool truthy(nb::handle obj) {
   return r == 1;
 }
 
+std::optional<nb::object> get_true_attr(nb::handle obj, const char* name) {
+  auto value = get_attr(obj, name);
+  if (value && truthy(*value)) return value;
+  return std::nullopt;
+}
+
 bool attr_true(nb::handle obj, const char* name) {
   auto v = get_attr(obj, name);
   return v && truthy(*v);

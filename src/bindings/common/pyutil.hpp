@@ -50,6 +50,9 @@ void print_line(const std::string& text);
 std::optional<nb::object> get_attr(nb::handle obj, const char* name);
 bool has_attr(nb::handle obj, const char* name);
 
+// The attribute when it is present and true in Python's sense, else nullopt.
+std::optional<nb::object> get_true_attr(nb::handle obj, const char* name);
+
 // Python truth value (PyObject_IsTrue); a failing __bool__ raises.
 bool truthy(nb::handle obj);
 

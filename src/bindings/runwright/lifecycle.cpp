@@ -39,13 +39,6 @@ void log(nb::handle context, const char* level, std::string_view message) {
 
 void print(std::string_view line) { print_line(std::string(line)); }
 
-// The attribute when it is present and true in Python's sense.
-std::optional<nb::object> present_and_true(nb::handle obj, const char* name) {
-  auto value = get_attr(obj, name);
-  if (value && truthy(*value)) return value;
-  return std::nullopt;
-}
-
 // Runs f; a failure is raised again unchanged once the call has returned.
 template <typename F>
 void must(F&& f) {
@@ -188,7 +181,7 @@ std::string live_url(nb::handle page) {
 void choose_page(nb::handle context) {
   bool ready = false;
 
-  if (auto page = present_and_true(context, "page")) {
+  if (auto page = get_true_attr(context, "page")) {
     auto failure = attempt([&] {
       std::string url = live_url(*page);
       log(context, "info", lc::reusing_existing_page(url));
@@ -199,7 +192,7 @@ void choose_page(nb::handle context) {
 
   if (!ready) {
     auto failure = attempt([&] {
-      auto browser = present_and_true(context, "browser");
+      auto browser = get_true_attr(context, "browser");
       if (!browser) return;
       nb::object contexts = browser->attr("contexts");
       if (py_len(contexts) == 0) return;
@@ -220,7 +213,7 @@ void choose_page(nb::handle context) {
 
   if (!ready) {
     nb::object target = nb::none();
-    if (auto browser = present_and_true(context, "browser")) {
+    if (auto browser = get_true_attr(context, "browser")) {
       nb::object contexts;
       must([&] { contexts = browser->attr("contexts"); });
       if (py_len(contexts) > 0) target = item(contexts, 0);
@@ -250,7 +243,7 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
 
   choose_page(context);
 
-  if (auto page = present_and_true(context, "page")) {
+  if (auto page = get_true_attr(context, "page")) {
     nb::object timeout = settings_get(context, "timeout", nb::int_(lc::kDefaultTimeoutMs));
     nb::object navigation = settings_get(context, "navigation_timeout", nb::int_(lc::kDefaultNavigationTimeoutMs));
     must([&] {
@@ -277,7 +270,7 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
   }
 
   if (auto failure = attempt([&] {
-        auto browser = present_and_true(context, "browser");
+        auto browser = get_true_attr(context, "browser");
         if (!browser) return;
         nb::object contexts = browser->attr("contexts");
         if (py_len(contexts) == 0) return;
@@ -316,7 +309,7 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
 
 void close_extra_windows(nb::handle context) {
   auto failure = attempt([&] {
-    auto browser = present_and_true(context, "browser");
+    auto browser = get_true_attr(context, "browser");
     if (!browser) return;
     nb::object contexts = browser->attr("contexts");
     if (py_len(contexts) == 0) return;
@@ -359,7 +352,7 @@ void auto_after_scenario(nb::object context, nb::object scenario) {
                      &lc::meridio_after_scenario_failed, context, scenario);
 
   if (auto failure = attempt([&] {
-        auto tarvo = present_and_true(context, "tarvo_tm_hooks");
+        auto tarvo = get_true_attr(context, "tarvo_tm_hooks");
         if (!tarvo || !truthy(nb::getattr(*tarvo, "is_configured"))) return;
         tarvo->attr("after_scenario")(context, scenario);
       })) {
@@ -368,7 +361,7 @@ void auto_after_scenario(nb::object context, nb::object scenario) {
 
   // Not guarded: a scenario the analysis report cannot record fails the
   // after-scenario hook with the report's own failure.
-  if (auto report = present_and_true(context, "ai_analysis_report")) report->attr("record_scenario")(scenario);
+  if (auto report = get_true_attr(context, "ai_analysis_report")) report->attr("record_scenario")(scenario);
 }
 
 // ---- feature hooks -------------------------------------------------------
@@ -380,7 +373,7 @@ void auto_before_feature(nb::object context, nb::object feature) {
 
 void auto_after_feature(nb::object context, nb::object feature) {
   if (auto failure = attempt([&] {
-        auto browser = present_and_true(context, "browser");
+        auto browser = get_true_attr(context, "browser");
         if (!browser) return;
         for (const nb::object& browser_context : as_vector(browser->attr("contexts"))) {
           for (const nb::object& page : as_vector(browser_context.attr("pages"))) {

@@ -15,13 +15,6 @@ namespace {
 
 using namespace tarvo::lifecycle;
 
-// The attribute's value when it is present and truthy.
-std::optional<nb::object> usable_attr(nb::handle obj, const char* name) {
-  auto v = get_attr(obj, name);
-  if (v && truthy(*v)) return v;
-  return std::nullopt;
-}
-
 nb::object create_page(nb::handle context) {
   return nb::getattr(context, "framework_config").attr("create_page")();
 }
@@ -30,13 +23,13 @@ nb::object create_page(nb::handle context) {
 // closed every page). Failures are printed and the attempts still run.
 void ensure_browser_for_retry(nb::handle context) {
   auto failure = attempt([&] {
-    auto config = usable_attr(context, "framework_config");
+    auto config = get_true_attr(context, "framework_config");
     if (!config) return;
     if (!truthy(nb::getattr(*config, "browser"))) {
       config->attr("setup_playwright")();
       print_line(kBrowserRestarted);
     }
-    if (!usable_attr(context, "page")) nb::setattr(context, "page", config->attr("create_page")());
+    if (!get_true_attr(context, "page")) nb::setattr(context, "page", config->attr("create_page")());
   });
   if (failure) print_line(kBrowserPrepError + failure->text);
 }
@@ -45,7 +38,7 @@ void ensure_browser_for_retry(nb::handle context) {
 // one when there is none or the navigation fails.
 std::optional<Failure> prepare_page(nb::handle context) {
   return attempt([&] {
-    auto page = usable_attr(context, "page");
+    auto page = get_true_attr(context, "page");
     if (page) {
       auto nav = attempt([&] { page->attr("goto")("about:blank"); });
       if (!nav) return;
@@ -135,7 +128,7 @@ class ContextRetryTarget : public RetryTarget {
 
   void close_page() override {
     attempt([&] {
-      if (auto page = usable_attr(context_, "page")) {
+      if (auto page = get_true_attr(context_, "page")) {
         page->attr("close")();
         nb::setattr(context_, "page", nb::none());
       }
