@@ -98,6 +98,13 @@ class TestEnvFileAndStrict:
 
 
 class TestCommand:
+    @pytest.fixture(autouse=True)
+    def project_dir(self, monkeypatch, tmp_path):
+        # The command reads the nearest .env: run it in a directory that has an empty one.
+        (tmp_path / ".env").write_text("")
+        monkeypatch.chdir(tmp_path)
+        return tmp_path
+
     def test_prints_every_error_numbered_and_exits_1(self, monkeypatch, capsys):
         for name in ("TIMEOUT", "NAVIGATION_TIMEOUT", "SLOW_MO", "WORKER_TIMEOUT", "PARALLEL_WORKERS",
                      "BROWSER_POOL_SIZE", "MAX_BROWSER_INSTANCES"):
@@ -115,3 +122,21 @@ class TestCommand:
         env_file.write_text("HEADLESS=on\n")
         assert cs.main(["--env-file", str(env_file)]) == 0
         assert cs.main(["--env-file", str(env_file), "--strict"]) == 1
+
+    def test_nearest_env_file_is_checked_unless_one_is_named(self, monkeypatch, capsys, project_dir):
+        # A run started in a sub-folder loads the parent's .env; the check must see it too.
+        (project_dir / ".env").write_text("TIMEOUT=abc\n")
+        sub = project_dir / "features"
+        sub.mkdir()
+        monkeypatch.chdir(sub)
+        assert cs.find_env_file() == project_dir / ".env"
+        assert cs.main([]) == 1
+        out = capsys.readouterr().out
+        assert f"📄 Archivo de entorno: {project_dir / '.env'}" in out
+        assert "TIMEOUT debe ser un número entero, valor actual: 'abc'" in out
+        assert os.environ.get("TIMEOUT") is None  # checked, not loaded
+
+        named = project_dir / "ci.env"
+        named.write_text("TIMEOUT=10\n")
+        assert cs.main(["--env-file", str(named)]) == 0
+        assert "Archivo de entorno" not in capsys.readouterr().out

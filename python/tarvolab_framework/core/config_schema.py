@@ -11,7 +11,9 @@ returns a :class:`ValidationResult` with two lists of texts:
   ``yes`` or ``1`` counts as false, an unknown preset adds no flags.
 
 The framework runs the check at start-up and shows the first problems; the console
-command ``tarvo-validate`` (:func:`main`) lists all of them.
+command ``tarvo-validate`` (:func:`main`) lists all of them. Like the framework, the
+command applies the nearest ``.env`` (the working directory's, else that of the closest
+parent directory) unless ``--env-file`` names another file.
 """
 
 from __future__ import annotations
@@ -200,20 +202,42 @@ def validate_config(env_file: Optional[str] = None, strict: bool = False) -> Val
     return result
 
 
+def find_env_file(start: Optional[Path] = None) -> Optional[Path]:
+    """The ``.env`` the framework would load: in ``start`` (default: the working
+    directory) or the nearest of its parent directories; ``None`` when there is none."""
+    directory = Path.cwd() if start is None else Path(start)
+    for candidate in (directory, *directory.parents):
+        path = candidate / ".env"
+        if path.is_file():
+            return path
+    return None
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     """``tarvo-validate``: print every configuration problem; exit 1 when there are errors.
 
-    ``--strict`` also fails on warnings.
+    Without ``--env-file`` the nearest ``.env`` (see :func:`find_env_file`) is checked
+    over the environment, as a run would load it. ``--strict`` also fails on warnings.
     """
     parser = argparse.ArgumentParser(
         prog="tarvo-validate",
         description="Valida la configuración del framework (variables de entorno y archivo .env).",
     )
-    parser.add_argument("--env-file", help="archivo .env cuyos valores se validan sobre el entorno")
+    parser.add_argument(
+        "--env-file",
+        help="archivo .env cuyos valores se validan sobre el entorno "
+        "(por defecto, el .env más cercano, como al ejecutar)",
+    )
     parser.add_argument("--strict", action="store_true", help="las advertencias también hacen fallar")
     args = parser.parse_args(argv)
 
-    result = validate_config(env_file=args.env_file, strict=False)
+    env_file = args.env_file
+    if env_file is None:
+        found = find_env_file()
+        if found is not None:
+            env_file = str(found)
+            print(f"📄 Archivo de entorno: {found}")
+    result = validate_config(env_file=env_file, strict=False)
     if result.errors:
         print(f"❌ {len(result.errors)} error(es) de configuración:")
         for number, error in enumerate(result.errors, start=1):
