@@ -120,6 +120,16 @@ class TestContextHelpers:
         with pytest.raises(TypeError):
             context.click_all("F.ok")
 
+    def test_each_scenario_starts_without_the_previous_scenarios_variables(self):
+        context = self.make_context()
+        context.set_var("order", "A-1")
+        context.set_var("base", "https://x.test", scope="global")
+        helpers.setup_context_helpers(context)  # the next scenario's set-up
+        assert context.get_var("order") is None
+        assert context.resolve_vars("${base}/${order}") == "https://x.test/${order}"
+        del context.variable_manager  # no store (yet): installing still works
+        helpers.setup_context_helpers(context)
+
     def test_variables_and_missing_page_message(self):
         context = self.make_context()
         context.set_var("n", 3)

@@ -10,6 +10,11 @@ The helpers look up ``context.page``, ``context.element_locator`` and
 page changes between scenarios, and a step may replace it (a new tab, a retry).
 Installing again simply replaces the helpers, so repeated calls are harmless.
 
+:func:`setup_context_helpers` also empties the scenario scope of
+``context.variable_manager``: it runs at the start of every scenario (with or without
+a browser), and a scenario's variables must not reach the next scenario, just as they
+do not reach a re-run of the same scenario. Run-wide values belong in the global scope.
+
 None of the helper names shadows an attribute that behave itself keeps on the
 context (``feature``, ``scenario``, ``table``, ``text``, ``config``, ``execute_steps``
 and the like); :data:`RESERVED_NAMES` lists them and installation refuses them.
@@ -89,8 +94,12 @@ def setup_context_helpers(context: Any) -> None:
     ``find(ref, timeout=None)``, ``click(ref)``, ``fill(ref, text)``, ``get_text(ref)``,
     ``is_visible(ref, timeout=0)``, ``select_option(ref, value)``, ``hover(ref)``,
     ``set_var(name, value, scope="scenario")``, ``get_var(name, default=None)`` and
-    ``resolve_vars(text)``.
+    ``resolve_vars(text)``. The scenario variables of the previous scenario are
+    dropped (global ones stay).
     """
+    variables = _lookup(context, "variable_manager")
+    if variables is not None:
+        variables.clear_scenario_variables()
 
     def find(ref: str, timeout: Optional[float] = None) -> Any:
         return _locator(context).find(_page(context), ref, timeout)

@@ -2,9 +2,10 @@
 
 Variables live in one of two scopes:
 
-* ``"scenario"`` — values stored while a scenario runs; emptied by
-  :meth:`VariableManager.clear_scenario_variables` (the retry pass calls it before a
-  scenario is run again, so a re-run never sees the values of the failed run);
+* ``"scenario"`` — values stored while a scenario runs (the default scope); emptied by
+  :meth:`VariableManager.clear_scenario_variables`, which the scenario set-up calls at
+  the start of every scenario and the retry pass before a scenario is run again, so a
+  scenario never sees the values of another scenario or of its own failed run;
 * ``"global"`` — values that live for the whole run.
 
 A scenario variable hides a global variable of the same name. Texts can refer to
