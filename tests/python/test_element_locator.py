@@ -184,6 +184,16 @@ class TestFindAndHeal:
             assert part in str(error)
         assert [r.getMessage() for r in caplog.records if r.levelname == "ERROR"] == [str(error)]
 
+    def test_misspelt_page_name_is_named_when_its_selector_finds_nothing(self, locator, tmp_path):
+        with pytest.raises(el.ElementNotFoundError) as info:
+            locator.click(FakePage(), "LogniPage.username", timeout=10)
+        assert str(tmp_path / "poms" / "LogniPage.json") in str(info.value)
+        assert "'LogniPage.username' se usó como selector CSS" in str(info.value)
+        for ref in ("LoginPage.username", "#user"):  # a real page object or a plain selector
+            with pytest.raises(el.ElementNotFoundError) as info:
+                locator.click(FakePage(), ref, timeout=10)
+            assert info.value.hint is None and "CSS" not in str(info.value)
+
     def test_replacement_that_still_matches_nothing_fails_naming_both(self, locator):
         locator.locmender.answer = "#ghost"
         with pytest.raises(el.ElementNotFoundError, match="#ghost") as info:

@@ -12,7 +12,9 @@ element names to a selector, either directly or as ``{"selector": "..."}``::
     }
 
 A reference of the form ``Name.element`` counts as a page-object reference only when
-``Name.json`` exists in that directory; otherwise it is used as a selector.
+``Name.json`` exists in that directory; otherwise it is used as a selector (``div.card``
+is a CSS selector). When such a reference then finds nothing, the error says that no
+``Name.json`` was found, since a misspelt page name is the usual cause.
 
 When a selector matches nothing within the wait (``LOCATOR_TIMEOUT`` milliseconds,
 default 5000), the locator asks its self-healing manager (``Locmender``) for a
@@ -62,17 +64,22 @@ class ElementNotFoundError(AssertionError):
         selector: str,
         page_url: str,
         healed_selector: Optional[str] = None,
+        *,
+        hint: Optional[str] = None,
     ) -> None:
         self.element_name = element_name
         self.selector = selector
         self.page_url = page_url
         self.healed_selector = healed_selector
+        self.hint = hint
         message = (
             f"Elemento '{element_name}' no encontrado con el selector '{selector}' "
             f"en la página {page_url}"
         )
         if healed_selector:
             message += f" (tampoco con el selector reparado '{healed_selector}')"
+        if hint:
+            message += f". {hint}"
         super().__init__(message)
 
 
@@ -221,6 +228,16 @@ class ElementLocator:
                 return selector, element_name
         return ref, ref
 
+    def _missing_page_object_hint(self, ref: str) -> Optional[str]:
+        """For ``Name.element`` used as a selector because ``Name.json`` is missing: say so."""
+        match = _POM_REFERENCE.match(ref.strip())
+        if not match:
+            return None
+        path = self._poms_dir() / f"{match.group(1)}.json"
+        if path.is_file():
+            return None
+        return f"No existe el page object {path}: '{ref.strip()}' se usó como selector CSS"
+
     def get_selector(self, ref: str) -> str:
         """The selector a reference stands for (see :meth:`resolve`)."""
         return self.resolve(ref)[0]
@@ -275,7 +292,10 @@ class ElementLocator:
             if self._wait_attached(healed_locator, wait):
                 self._healed_selectors.add(healed_key)
                 return healed_locator
-        error = ElementNotFoundError(element_name, selector, _page_url(page), healed)
+        error = ElementNotFoundError(
+            element_name, selector, _page_url(page), healed,
+            hint=self._missing_page_object_hint(ref),
+        )
         logger.error("%s", error)  # the run log shows the failure beside the healing lines
         raise error
 
