@@ -9,6 +9,7 @@ from tarvolab_framework.core import config_schema as cs
 CHECKED = set(
     cs.INTEGER_SETTINGS + cs.REAL_SETTINGS + cs.FLAG_SETTINGS
     + ("BROWSER", "VIDEO_SIZE", "BROWSER_CONFIG_FILE", "BROWSER_CONFIG_PRESET", "LOG_LEVEL", "AI_PROVIDER")
+    + ("TARVO_TM_URL", "TARVO_TM_API_KEY")
 )
 
 
@@ -67,6 +68,22 @@ class TestWarnings:
         for part in ("HEADLESS='yes'", "'CICD'", "'verbose'", "'mistral'", "SELF_HEALING_CONFIDENCE_THRESHOLD=7"):
             assert part in joined
         assert "RECORD_VIDEO" not in joined  # TRUE is true in any capitalisation
+
+    def test_tarvo_tm_switched_on_without_server_or_key_is_a_warning(self, monkeypatch):
+        monkeypatch.setenv("TARVO_TM_ENABLED", "true")
+        monkeypatch.setenv("TARVO_TM_API_KEY", "  ")  # blank counts as missing
+        result = cs.validate_config()
+        assert result.ok and result.warnings == [
+            "TARVO_TM_ENABLED=true pero falta TARVO_TM_URL y TARVO_TM_API_KEY: "
+            "la integración Tarvo Test Manager no hará nada"
+        ]
+        monkeypatch.setenv("TARVO_TM_URL", "https://tm.test")
+        assert "TARVO_TM_API_KEY" in cs.validate_config().warnings[0]
+        monkeypatch.setenv("TARVO_TM_API_KEY", "k")
+        assert cs.validate_config().warnings == []
+        monkeypatch.setenv("TARVO_TM_ENABLED", "false")
+        monkeypatch.delenv("TARVO_TM_URL")
+        assert cs.validate_config().warnings == []
 
     def test_level_and_provider_names_in_any_case_are_accepted(self, monkeypatch):
         monkeypatch.setenv("LOG_LEVEL", "debug")

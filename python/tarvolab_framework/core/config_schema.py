@@ -8,7 +8,8 @@ returns a :class:`ValidationResult` with two lists of texts:
   number makes the settings load fail, an unknown browser cannot be launched, a
   browser flag file that does not exist is silently ignored;
 * ``warnings`` — values that work but probably not as meant: a switch written
-  ``yes`` or ``1`` counts as false, an unknown preset adds no flags.
+  ``yes`` or ``1`` counts as false, an unknown preset adds no flags, the Tarvo Test
+  Manager integration is switched on without the server and key it needs.
 
 The framework runs the check at start-up and shows the first problems; the console
 command ``tarvo-validate`` (:func:`main`) lists all of them. Like the framework, the
@@ -171,6 +172,18 @@ def _check_choices(env: Mapping[str, str], result: ValidationResult) -> None:
         )
 
 
+def _check_integrations(env: Mapping[str, str], result: ValidationResult) -> None:
+    # Switched on but not configured, the integration stays silent and writes no file.
+    if env.get("TARVO_TM_ENABLED", "").lower() != "true":
+        return
+    missing = [name for name in ("TARVO_TM_URL", "TARVO_TM_API_KEY") if not env.get(name, "").strip()]
+    if missing:
+        result.warnings.append(
+            f"TARVO_TM_ENABLED=true pero falta {' y '.join(missing)}: "
+            "la integración Tarvo Test Manager no hará nada"
+        )
+
+
 def _provider_kinds() -> Sequence[str]:
     """The provider kinds the AI provider factory offers (its own list when loadable)."""
     try:
@@ -195,6 +208,7 @@ def validate_config(env_file: Optional[str] = None, strict: bool = False) -> Val
     env = _environment(os.fspath(env_file) if env_file else None, result)
     _check_choices(env, result)
     _check_numbers(env, result)
+    _check_integrations(env, result)
     if strict and result.errors:
         raise ValueError(
             "Configuración inválida:\n" + "\n".join(f"  - {error}" for error in result.errors)
