@@ -61,8 +61,6 @@ auto run_core(CallIo& call, F&& f) -> decltype(f()) {
     escaped = e.what();
   } catch (const tarvo::ProviderError& e) {
     escaped = e.what();
-  } catch (const tarvo::py::Interrupted& e) {
-    escaped = e.what();
   }
   if (call.slot.last) tarvo::py::reraise(*call.slot.last);
   throw std::runtime_error(*escaped);
