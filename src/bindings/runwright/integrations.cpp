@@ -114,8 +114,8 @@ void auto_after_all_integrations(nb::handle context) {
 
   // 3. Tarvo Test Manager, guarded as a whole (the is_configured read included).
   guarded(tarvo.after_all_error_prefix, [&] {
-    auto integration = get_attr(context, "tarvo_tm_hooks");
-    if (!integration || integration->is_none() || !truthy(*integration)) return;
+    auto integration = get_true_attr(context, "tarvo_tm_hooks");
+    if (!integration) return;
     if (truthy(nb::getattr(*integration, "is_configured"))) integration->attr("after_all")(context);
   });
 
