@@ -29,7 +29,7 @@ void PyLogger::log(LogLevel level, const std::string& message) {
                        : level == LogLevel::Info    ? "info"
                        : level == LogLevel::Warning ? "warning"
                                                     : "error";
-  logger.attr(method)(nb::str(message.c_str(), message.size()));
+  logger.attr(method)(py_str(message));
 }
 
 std::optional<nb::object> get_attr(nb::handle obj, const char* name) {

@@ -29,8 +29,6 @@ constexpr const char* kAiReportModule = "tarvolab_framework.core.ai_report_gener
 constexpr const char* kAiAnalysisModule = "tarvolab_framework.core.ai_analysis_report";
 constexpr const char* kVideoManagerModule = "tarvolab_framework.core.video_manager";
 
-nb::str py_str(std::string_view text) { return nb::str(text.data(), text.size()); }
-
 // Writes one record through the runner context's own logger (read at each use,
 // as the steps may replace it).
 void log(nb::handle context, const char* level, std::string_view message) {
