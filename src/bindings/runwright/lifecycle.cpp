@@ -62,6 +62,16 @@ std::vector<nb::object> as_vector(nb::handle iterable) {
   return out;
 }
 
+// The pages of the browser's first context, or nullopt when the context has no
+// (true) browser or the browser has no context yet.
+std::optional<nb::object> first_context_pages(nb::handle context) {
+  auto browser = get_true_attr(context, "browser");
+  if (!browser) return std::nullopt;
+  nb::object contexts = browser->attr("contexts");
+  if (py_len(contexts) == 0) return std::nullopt;
+  return item(contexts, 0).attr("pages");
+}
+
 nb::object settings_get(nb::handle context, const char* key, nb::handle fallback) {
   nb::object config = nb::getattr(context, "framework_config").attr("config");
   return config.attr("get")(key, fallback);
@@ -181,13 +191,9 @@ void choose_page(nb::handle context) {
 
   if (!ready) {
     auto failure = attempt([&] {
-      auto browser = get_true_attr(context, "browser");
-      if (!browser) return;
-      nb::object contexts = browser->attr("contexts");
-      if (py_len(contexts) == 0) return;
-      nb::object pages = item(contexts, 0).attr("pages");
-      if (py_len(pages) == 0) return;
-      nb::object candidate = item(pages, 0);
+      auto pages = first_context_pages(context);
+      if (!pages || py_len(*pages) == 0) return;
+      nb::object candidate = item(*pages, 0);
       // A page closed since the last scenario fails its probe: a new page is
       // made below, so that failure is expected and not reported.
       (void)attempt([&] {
@@ -257,14 +263,11 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
   }
 
   if (auto failure = attempt([&] {
-        auto browser = get_true_attr(context, "browser");
-        if (!browser) return;
-        nb::object contexts = browser->attr("contexts");
-        if (py_len(contexts) == 0) return;
-        nb::object pages = item(contexts, 0).attr("pages");
-        std::size_t count = py_len(pages);
+        auto pages = first_context_pages(context);
+        if (!pages) return;
+        std::size_t count = py_len(*pages);
         if (!lc::should_switch_to_first_tab(count)) return;
-        nb::object first = item(pages, 0);
+        nb::object first = item(*pages, 0);
         first.attr("bring_to_front")();
         nb::setattr(context, "page", first);
         log(context, "info", lc::switched_to_first_tab(count));
@@ -296,11 +299,9 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
 
 void close_extra_windows(nb::handle context) {
   auto failure = attempt([&] {
-    auto browser = get_true_attr(context, "browser");
-    if (!browser) return;
-    nb::object contexts = browser->attr("contexts");
-    if (py_len(contexts) == 0) return;
-    std::vector<nb::object> pages = as_vector(item(contexts, 0).attr("pages"));
+    auto first_pages = first_context_pages(context);
+    if (!first_pages) return;
+    std::vector<nb::object> pages = as_vector(*first_pages);
     std::size_t extra = lc::extra_window_count(pages.size());
     if (extra == 0) return;
     for (std::size_t i = 1; i < pages.size(); ++i) {
