@@ -135,7 +135,7 @@ AiProvider* PyProviderSlot::create(const std::optional<std::string>& model) {
       missing_name = true;
       return;
     }
-    nb::object model_arg = model ? nb::object(nb::str(model->c_str(), model->size())) : nb::none();
+    nb::object model_arg = model ? nb::object(py_str(*model)) : nb::none();
     created = (*factory)(nb::arg("model") = model_arg);
   });
   if (missing_name)

@@ -72,7 +72,7 @@ auto run_core(CallIo& call, F&& f) -> decltype(f()) {
 }
 
 nb::object optional_text(const std::optional<std::string>& t) {
-  return t ? nb::object(nb::str(t->c_str(), t->size())) : nb::none();
+  return t ? nb::object(tarvo::py::py_str(*t)) : nb::none();
 }
 
 tarvo::healing::PromptContext prompt_context(nb::handle failed_selector, nb::handle element_name,
