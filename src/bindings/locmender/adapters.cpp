@@ -99,8 +99,7 @@ std::unique_ptr<Locator> PyPage::locator(const std::string& selector) {
 
 std::optional<std::string> PyProvider::generate(const std::string& prompt, double temperature) {
   nb::object reply = guarded<ProviderError>(slot_, [&] {
-    return nb::object(provider_.attr("generate")(nb::str(prompt.c_str(), prompt.size()),
-                                                 nb::arg("temperature") = temperature));
+    return nb::object(provider_.attr("generate")(py_str(prompt), nb::arg("temperature") = temperature));
   });
   std::optional<std::string> text;
   std::optional<std::string> wrong_kind;

@@ -83,7 +83,7 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, nb::handle /*ste
   bool failed = false;
   try {
     nb::setattr(context, "feature", nb::getattr(scenario_obj, "feature"));
-    context.attr("execute_steps")(nb::str(text.c_str(), text.size()));
+    context.attr("execute_steps")(py_str(text));
   } catch (nb::python_error& e) {
     raised = nb::borrow(e.value());
     failed = true;
