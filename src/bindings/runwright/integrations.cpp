@@ -13,7 +13,9 @@ namespace {
 
 using integrations::IntegrationSetup;
 
-// Raises ImportError(text) as a Python exception.
+// Raises ImportError(text) as a Python exception (not nb::import_error, a C++
+// exception that attempt() would not see as an ImportError), so the set-up
+// prints the "not available" message as for a module that fails to load.
 [[noreturn]] void raise_import_error(const std::string& text) {
   PyErr_SetString(PyExc_ImportError, text.c_str());
   throw nb::python_error();
