@@ -18,12 +18,10 @@ namespace tarvo::py::hookrelay {
 
 namespace {
 
-std::string type_name_of(nb::handle h) { return Py_TYPE(h.ptr())->tp_name; }
-
 // UTF-8 of a str object; TypeError naming `what` for anything else.
 std::string text_of(nb::handle h, const char* what) {
   if (!PyUnicode_Check(h.ptr()))
-    throw nb::type_error((std::string(what) + " must be str, not " + type_name_of(h)).c_str());
+    throw nb::type_error((std::string(what) + " must be str, not " + Py_TYPE(h.ptr())->tp_name).c_str());
   return utf8_of(h);
 }
 
