@@ -62,8 +62,8 @@ std::vector<nb::object> as_vector(nb::handle iterable) {
   return out;
 }
 
-// The pages of the browser's first context, or nullopt when the context has no
-// (true) browser or the browser has no context yet.
+// The pages of the browser's first context, or nullopt when context.browser is
+// missing or false or the browser has no context yet.
 std::optional<nb::object> first_context_pages(nb::handle context) {
   auto browser = get_true_attr(context, "browser");
   if (!browser) return std::nullopt;
