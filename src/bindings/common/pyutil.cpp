@@ -16,7 +16,7 @@ void PyEnvironment::set(const std::string& name, const std::string& value) {
   environ[py_str(name)] = py_str(value);
 }
 
-void print_line(const std::string& text) {
+void print_line(std::string_view text) {
   nb::object builtins = nb::module_::import_("builtins");
   builtins.attr("print")(py_str(text));
 }
@@ -29,7 +29,7 @@ void PyLogger::log(LogLevel level, const std::string& message) {
                        : level == LogLevel::Info    ? "info"
                        : level == LogLevel::Warning ? "warning"
                                                     : "error";
-  logger.attr(method)(nb::str(message.c_str(), message.size()));
+  logger.attr(method)(py_str(message));
 }
 
 std::optional<nb::object> get_attr(nb::handle obj, const char* name) {
@@ -56,16 +56,17 @@ std::optional<nb::object> get_true_attr(nb::handle obj, const char* name) {
   return std::nullopt;
 }
 
-bool attr_true(nb::handle obj, const char* name) {
-  auto v = get_attr(obj, name);
-  return v && truthy(*v);
-}
+bool attr_true(nb::handle obj, const char* name) { return get_true_attr(obj, name).has_value(); }
 
 std::string to_str(nb::handle obj) {
   PyObject* s = PyObject_Str(obj.ptr());
   if (!s) throw nb::python_error();
   nb::object guard = nb::steal(s);
   return utf8_of(guard);
+}
+
+std::string class_name(nb::handle obj) {
+  return to_str(nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr()))).attr("__name__"));
 }
 
 std::string utf8_of(nb::handle str) {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "services/console.hpp"
 #include "services/environment.hpp"
@@ -43,7 +44,7 @@ class PyLogger : public Logger {
 };
 
 // print(text) through sys.stdout.
-void print_line(const std::string& text);
+void print_line(std::string_view text);
 
 // Attribute of obj, or nullopt when it is missing (AttributeError or KeyError).
 // Any other failure is raised as nb::python_error.
@@ -61,6 +62,9 @@ bool attr_true(nb::handle obj, const char* name);
 
 // str(obj) as UTF-8 (see utf8_of for texts holding undecodable OS bytes).
 std::string to_str(nb::handle obj);
+
+// type(obj).__name__, for TypeError messages.
+std::string class_name(nb::handle obj);
 
 // The UTF-8 bytes of a str object. Lone surrogates that stand for undecodable
 // OS bytes (as os.environ, os.getcwd() and file names hold them on Linux) are
@@ -125,6 +129,19 @@ std::optional<Failure> attempt(F&& f) {
   return fl;
 }
 
+// Runs f() as attempt() does, but a failure is raised again, unchanged, once the
+// call has returned: for calls into Playwright whose failures must reach the
+// caller. Returns what f() returns.
+template <typename F>
+auto reraising(F&& f) -> decltype(f()) {
+  if constexpr (std::is_void_v<decltype(f())>) {
+    if (auto failure = attempt(std::forward<F>(f))) reraise(*failure);
+  } else {
+    std::optional<decltype(f())> result;
+    if (auto failure = attempt([&] { result.emplace(f()); })) reraise(*failure);
+    return std::move(*result);
+  }
+}
 
 // Looks up name on the module `module_name` at the moment of the call.
 nb::object import_attr(const char* module_name, const char* name);

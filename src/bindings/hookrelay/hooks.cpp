@@ -18,14 +18,10 @@ namespace tarvo::py::hookrelay {
 
 namespace {
 
-nb::str make_str(std::string_view text) { return py_str(text); }
-
-std::string type_name_of(nb::handle h) { return Py_TYPE(h.ptr())->tp_name; }
-
 // UTF-8 of a str object; TypeError naming `what` for anything else.
 std::string text_of(nb::handle h, const char* what) {
   if (!PyUnicode_Check(h.ptr()))
-    throw nb::type_error((std::string(what) + " must be str, not " + type_name_of(h)).c_str());
+    throw nb::type_error((std::string(what) + " must be str, not " + Py_TYPE(h.ptr())->tp_name).c_str());
   return utf8_of(h);
 }
 
@@ -79,28 +75,19 @@ bool scenario_is_browserless(nb::handle scenario) {
   return tarvo::hooks::has_no_browser_tag(names);
 }
 
-// Python exceptions that are not failures of the code (KeyboardInterrupt,
-// SystemExit) are never swallowed.
-bool is_ordinary_failure(const Failure& f) {
-  if (!f.exc.is_valid() || f.exc.is_none()) return true;
-  return f.is_a(PyExc_Exception);
-}
-
 // Hands the element locator what the step is about, for self-healing.
 void set_healing_context(nb::handle context, nb::handle locator, nb::handle step) {
-  nb::object scenario_name = make_str("");
-  nb::object feature_name = make_str("");
+  nb::object scenario_name = py_str("");
+  nb::object feature_name = py_str("");
   // The names are a courtesy for the healing prompt: a context that cannot
   // give them (outside a scenario, a failing property) leaves them empty.
-  std::optional<Failure> failure = attempt([&] {
-    std::optional<nb::object> scenario = get_attr(context, "scenario");
-    if (scenario && truthy(*scenario)) scenario_name = scenario->attr("name");
-    std::optional<nb::object> feature = get_attr(context, "feature");
-    if (feature && truthy(*feature)) feature_name = feature->attr("name");
+  // Ctrl-C and SystemExit still go on (attempt raises them again).
+  (void)attempt([&] {
+    if (auto scenario = get_true_attr(context, "scenario")) scenario_name = scenario->attr("name");
+    if (auto feature = get_true_attr(context, "feature")) feature_name = feature->attr("name");
   });
-  if (failure && !is_ordinary_failure(*failure)) reraise(*failure);
 
-  nb::object action_context = make_str(infer_action(step.attr("name")));
+  nb::object action_context = py_str(infer_action(step.attr("name")));
   locator.attr("set_healing_context")(nb::arg("step_text") = step.attr("name"),
                                       nb::arg("scenario_name") = scenario_name,
                                       nb::arg("feature_name") = feature_name,
@@ -123,7 +110,7 @@ void before_scenario(nb::object context, nb::object scenario) {
   if (scenario_is_browserless(scenario)) {
     nb::setattr(context, "browser_disabled", nb::bool_(true));
     if (std::optional<nb::object> logger = get_attr(context, "logger"))
-      logger->attr("info")(make_str(tarvo::hooks::kNoBrowserMessage));
+      logger->attr("info")(py_str(tarvo::hooks::kNoBrowserMessage));
   }
   callee("setup_scenario_context")(context, scenario);
   callee("before_scenario_soft_assertions")(context, scenario);
@@ -164,7 +151,7 @@ void register_hooks(nb::module_& m) {
 
   m.def("_get_plugin_manager", &get_plugin_manager,
         "The process's one PluginManager, constructed on first use.");
-  m.def("_infer_action_from_step", [](nb::handle step_text) { return make_str(infer_action(step_text)); },
+  m.def("_infer_action_from_step", [](nb::handle step_text) { return py_str(infer_action(step_text)); },
         nb::arg("step_text").none(),
         "Short Spanish description of what a step text does, for the healing context.");
 

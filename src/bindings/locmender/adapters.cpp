@@ -4,14 +4,8 @@
 
 namespace tarvo::py {
 
-bool is_interruption(const Failure& f) {
-  return f.exc.is_valid() && !f.exc.is_none() && !f.is_a(PyExc_Exception);
-}
-
 namespace {
 
-// Records the failure and throws E(text), or Interrupted for a KeyboardInterrupt
-// or SystemExit, once no Python exception is pending any more.
 // UTF-8 of a Python str. Texts from the page or the model may hold lone
 // surrogates (a JavaScript string cut inside an emoji keeps half of it); those
 // become '?' instead of failing the whole call.
@@ -32,11 +26,12 @@ std::string str_replacing(nb::handle obj) {
   return utf8_replacing(text);
 }
 
-template <typename E>
-[[noreturn]] void fail(FailureSlot& slot, Failure failure, E error) {
-  bool interrupted = is_interruption(failure);
+// Keeps the Python failure in the slot and throws the core's error E (built
+// from the failure's text and `extra`), once no Python exception is pending.
+template <typename E, typename... Extra>
+[[noreturn]] void fail(FailureSlot& slot, Failure failure, Extra... extra) {
+  E error(failure.text, extra...);
   slot.last = std::move(failure);
-  if (interrupted) throw Interrupted();
   throw error;
 }
 
@@ -44,11 +39,7 @@ template <typename E>
 template <typename E, typename F>
 auto guarded(FailureSlot& slot, F&& f) -> decltype(f()) {
   std::optional<decltype(f())> result;
-  auto failure = attempt([&] { result.emplace(f()); });
-  if (failure) {
-    std::string text = failure->text;
-    fail(slot, std::move(*failure), E(text));
-  }
+  if (auto failure = attempt([&] { result.emplace(f()); })) fail<E>(slot, std::move(*failure));
   return std::move(*result);
 }
 
@@ -108,8 +99,7 @@ std::unique_ptr<Locator> PyPage::locator(const std::string& selector) {
 
 std::optional<std::string> PyProvider::generate(const std::string& prompt, double temperature) {
   nb::object reply = guarded<ProviderError>(slot_, [&] {
-    return nb::object(provider_.attr("generate")(nb::str(prompt.c_str(), prompt.size()),
-                                                 nb::arg("temperature") = temperature));
+    return nb::object(provider_.attr("generate")(py_str(prompt), nb::arg("temperature") = temperature));
   });
   std::optional<std::string> text;
   std::optional<std::string> wrong_kind;
@@ -121,10 +111,7 @@ std::optional<std::string> PyProvider::generate(const std::string& prompt, doubl
     }
     text = utf8_replacing(reply);
   });
-  if (failure) {
-    std::string t = failure->text;
-    fail(slot_, std::move(*failure), ProviderError(t));
-  }
+  if (failure) fail<ProviderError>(slot_, std::move(*failure));
   if (wrong_kind) throw ProviderError(*wrong_kind);
   return text;
 }
@@ -147,15 +134,14 @@ AiProvider* PyProviderSlot::create(const std::optional<std::string>& model) {
       missing_name = true;
       return;
     }
-    nb::object model_arg = model ? nb::object(nb::str(model->c_str(), model->size())) : nb::none();
+    nb::object model_arg = model ? nb::object(py_str(*model)) : nb::none();
     created = (*factory)(nb::arg("model") = model_arg);
   });
   if (missing_name)
     throw ProviderError(std::string("cannot import name 'get_ai_provider' from '") + kModule + "'", true);
   if (failure) {
     bool recoverable = failure->is_import_error() || failure->is_value_error();
-    std::string text = failure->text;
-    fail(slot_, std::move(*failure), ProviderError(text, recoverable));
+    fail<ProviderError>(slot_, std::move(*failure), recoverable);
   }
   nb::setattr(owner_, "_provider", created);
   if (created.is_none()) return nullptr;

@@ -3,6 +3,8 @@
 // inside py::attempt, so a failure is already a value when the adapter throws
 // the core's PageError/ProviderError; the original Python exception is kept in
 // the FailureSlot so the binding can re-raise it unchanged if it escapes the core.
+// KeyboardInterrupt and SystemExit are not turned into core errors: attempt()
+// raises them again, the core does not catch them, and they reach the caller.
 #pragma once
 #include <memory>
 #include <optional>
@@ -15,17 +17,6 @@ namespace tarvo::py {
 struct FailureSlot {
   std::optional<Failure> last;
 };
-
-// Thrown instead of PageError/ProviderError when the Python failure is not an
-// Exception (KeyboardInterrupt, SystemExit): the core never catches it, so it is
-// not logged away as a failed page check or AI call; the binding re-raises it.
-class Interrupted : public std::exception {
- public:
-  const char* what() const noexcept override { return "interrupted"; }
-};
-
-// True for a failure that must stop the run rather than be handled.
-bool is_interruption(const Failure& f);
 
 ScriptValue to_script_value(nb::handle value);
 

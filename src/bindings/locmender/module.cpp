@@ -38,16 +38,21 @@ struct CallIo {
   HealingIo io{console, logger, providers, sink};
 };
 
+// The UTF-8 of a str argument. A text that is not valid Unicode (a lone
+// surrogate) raises UnicodeEncodeError.
+std::string strict_utf8(nb::handle text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+  if (!data) throw nb::python_error();
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
 std::string text_arg(nb::handle value, const char* function, const char* name) {
   if (!PyUnicode_Check(value.ptr()))
     throw nb::type_error((std::string(function) + "() argument '" + name + "' must be str, not " +
                           Py_TYPE(value.ptr())->tp_name)
                              .c_str());
-  // A text that is not valid Unicode (a lone surrogate) raises UnicodeEncodeError.
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
-  if (!data) throw nb::python_error();
-  return std::string(data, static_cast<std::size_t>(size));
+  return strict_utf8(value);
 }
 
 // Runs a core operation; a page or provider failure that escapes it is raised
@@ -61,15 +66,13 @@ auto run_core(CallIo& call, F&& f) -> decltype(f()) {
     escaped = e.what();
   } catch (const tarvo::ProviderError& e) {
     escaped = e.what();
-  } catch (const tarvo::py::Interrupted& e) {
-    escaped = e.what();
   }
   if (call.slot.last) tarvo::py::reraise(*call.slot.last);
   throw std::runtime_error(*escaped);
 }
 
 nb::object optional_text(const std::optional<std::string>& t) {
-  return t ? nb::object(nb::str(t->c_str(), t->size())) : nb::none();
+  return t ? nb::object(tarvo::py::py_str(*t)) : nb::none();
 }
 
 tarvo::healing::PromptContext prompt_context(nb::handle failed_selector, nb::handle element_name,
@@ -245,7 +248,7 @@ NB_MODULE(locmender, m) {
                 throw nb::type_error((std::string("_build_retry_prompt() argument 'failed_attempts': '") + key +
                                       "' of a record must be str, not " + Py_TYPE(v.ptr())->tp_name)
                                          .c_str());
-              return text_arg(v, "_build_retry_prompt", "failed_attempts");
+              return strict_utf8(v);
             };
             for (nb::handle record : failed_attempts)
               failed.push_back({record_text(record, "selector"), record_text(record, "reason")});
@@ -309,14 +312,16 @@ NB_MODULE(locmender, m) {
           [](Self self, nb::handle failed_selector, nb::handle suggested_selector, nb::handle element_name,
              nb::handle action_context, nb::handle step_text, nb::handle scenario_name, nb::handle feature_name,
              nb::handle page_url, nb::handle success) {
+            // Arguments are checked in their order, so the first bad one is named.
             const char* fn = "_register_healing";
-            tarvo::healing::HealRequest req{text_arg(failed_selector, fn, "failed_selector"), "", "", "", "", ""};
+            std::string failed = text_arg(failed_selector, fn, "failed_selector");
             std::string suggested = text_arg(suggested_selector, fn, "suggested_selector");
-            req.element_name = text_arg(element_name, fn, "element_name");
-            req.action_context = text_arg(action_context, fn, "action_context");
-            req.step_text = text_arg(step_text, fn, "step_text");
-            req.scenario_name = text_arg(scenario_name, fn, "scenario_name");
-            req.feature_name = text_arg(feature_name, fn, "feature_name");
+            tarvo::healing::HealRequest req{failed,
+                                            text_arg(element_name, fn, "element_name"),
+                                            text_arg(action_context, fn, "action_context"),
+                                            text_arg(step_text, fn, "step_text"),
+                                            text_arg(scenario_name, fn, "scenario_name"),
+                                            text_arg(feature_name, fn, "feature_name")};
             std::string url = text_arg(page_url, fn, "page_url");
             bool ok = tarvo::py::truthy(success);
             CallIo call(self.h);

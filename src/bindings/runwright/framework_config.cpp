@@ -31,10 +31,8 @@ constexpr const char* kModuleLogger = "tarvolab_framework.core.runwright";
 struct FrameworkConfigState {};
 using Self = nb::pointer_and_handle<FrameworkConfigState>;
 
-std::string py_type_name(nb::handle obj) { return to_str(nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr()))).attr("__name__")); }
-
 [[noreturn]] void refuse_type(const char* where, const char* arg, const char* wanted, nb::handle got) {
-  throw nb::type_error((std::string(where) + ": argument '" + arg + "' must be " + wanted + ", not " + py_type_name(got))
+  throw nb::type_error((std::string(where) + ": argument '" + arg + "' must be " + wanted + ", not " + class_name(got))
                            .c_str());
 }
 
@@ -48,32 +46,20 @@ bool is_mapping(nb::handle h) {
   return r == 1;
 }
 
-// Runs a call into Playwright (or other outside code) with no C++ exception in
-// flight during the call; a failure is raised again unchanged afterwards.
-template <typename F>
-nb::object guarded(F&& f) {
-  nb::object out;
-  auto failure = attempt([&] { out = f(); });
-  if (failure) reraise(*failure);
+// ---- settings map <-> Python dict -------------------------------------------
+
+nb::list to_py_list(const StringList& items) {
+  nb::list out;
+  for (const auto& item : items) out.append(py_str(item));
   return out;
 }
-
-// ---- settings map <-> Python dict -------------------------------------------
 
 nb::object to_py(const SettingValue& v) {
   if (auto p = std::get_if<std::string>(&v)) return py_str(*p);
   if (auto p = std::get_if<long long>(&v)) return nb::steal(PyLong_FromLongLong(*p));
   if (auto p = std::get_if<double>(&v)) return nb::steal(PyFloat_FromDouble(*p));
   if (auto p = std::get_if<bool>(&v)) return nb::bool_(*p);
-  nb::list out;
-  for (const auto& item : std::get<StringList>(v)) out.append(py_str(item));
-  return out;
-}
-
-nb::list to_py_list(const StringList& items) {
-  nb::list out;
-  for (const auto& item : items) out.append(py_str(item));
-  return out;
+  return to_py_list(std::get<StringList>(v));
 }
 
 nb::dict to_py_dict(const SettingMap& settings) {
@@ -100,12 +86,12 @@ std::optional<SettingValue> from_py(const std::string& key, nb::handle v) {
     StringList items;
     for (nb::handle item : v) {
       if (!is_str(item))
-        throw nb::type_error(("config['" + key + "'] must hold texts only, found " + py_type_name(item)).c_str());
+        throw nb::type_error(("config['" + key + "'] must hold texts only, found " + class_name(item)).c_str());
       items.push_back(utf8_of(item));
     }
     return SettingValue(std::move(items));
   }
-  throw nb::type_error(("config['" + key + "'] has a value of unsupported type " + py_type_name(v)).c_str());
+  throw nb::type_error(("config['" + key + "'] has a value of unsupported type " + class_name(v)).c_str());
 }
 
 // The object's current `config` dict as the core's settings map. Only the
@@ -114,7 +100,7 @@ SettingMap settings_of(nb::handle self) {
   SettingMap out;
   auto cfg = get_attr(self, "config");
   if (!cfg || cfg->is_none()) return out;
-  if (!is_mapping(*cfg)) throw nb::type_error(("FrameworkConfig.config must be a dict, not " + py_type_name(*cfg)).c_str());
+  if (!is_mapping(*cfg)) throw nb::type_error(("FrameworkConfig.config must be a dict, not " + class_name(*cfg)).c_str());
   for (const auto& row : settings_table()) {
     nb::str key(row.key);
     int has = PySequence_Contains(cfg->ptr(), key.ptr());
@@ -179,7 +165,6 @@ nb::object validate_environment(nb::handle env_file) {
     }
     result = r;
   });
-  if (failure && failure->is_interrupt()) reraise(*failure);
   if (failure) {
     PyLogger(kModuleLogger).debug(std::string(kMsgValidationSkippedPrefix) + failure->text);
     return nb::none();
@@ -200,7 +185,7 @@ nb::dict launch_kwargs(const LaunchOptions& o) {
 
 nb::object launch(nb::handle engine, const LaunchOptions& o) {
   nb::dict kw = launch_kwargs(o);
-  return guarded([&] { return engine.attr("launch")(**kw); });
+  return reraising([&] { return engine.attr("launch")(**kw); });
 }
 
 nb::object setup_playwright(nb::handle self) {
@@ -212,8 +197,8 @@ nb::object setup_playwright(nb::handle self) {
   LaunchOptions options = build_launch_options(settings, console);
   PyEnvironment env;
 
-  nb::object manager = guarded([&] { return this_module().attr("sync_playwright")(); });
-  nb::object driver = guarded([&] { return manager.attr("start")(); });
+  nb::object manager = reraising([&] { return this_module().attr("sync_playwright")(); });
+  nb::object driver = reraising([&] { return manager.attr("start")(); });
   nb::setattr(self, "playwright", driver);
 
   nb::object browser;
@@ -230,7 +215,6 @@ nb::object setup_playwright(nb::handle self) {
       with_channel.channel = "chrome";
       nb::dict kw = launch_kwargs(with_channel);
       auto failure = attempt([&] { browser = chromium.attr("launch")(**kw); });
-      if (failure && failure->is_interrupt()) reraise(*failure);
       if (!failure) {
         print_line(kMsgUsingChrome);
         break;
@@ -281,15 +265,22 @@ nb::dict context_kwargs(const ContextOptions& o) {
 StringList permission_names(nb::handle value, const char* arg) {
   if (!PyList_Check(value.ptr()) && !PyTuple_Check(value.ptr()))
     throw nb::type_error((std::string(arg) + "['permissions'] must be a list of permission names, not " +
-                          py_type_name(value)).c_str());
+                          class_name(value)).c_str());
   StringList names;
   for (nb::handle item : value) {
     if (!is_str(item))
       throw nb::type_error((std::string(arg) + "['permissions'] must hold permission names (str), found " +
-                            py_type_name(item)).c_str());
+                            class_name(item)).c_str());
     names.push_back(utf8_of(item));
   }
   return names;
+}
+
+// A plain dict with the items of a caller's mapping (dict(mapping)).
+nb::dict dict_copy(nb::handle mapping) {
+  nb::dict out;
+  if (PyDict_Merge(out.ptr(), mapping.ptr(), 1) != 0) throw nb::python_error();
+  return out;
 }
 
 void check_options_arg(nb::handle value, const char* where, const char* arg) {
@@ -311,8 +302,7 @@ nb::object create_context(nb::handle self, nb::handle custom_options) {
   nb::dict kw = context_kwargs(options);
 
   if (!custom_options.is_none() && truthy(custom_options)) {
-    nb::dict extra = nb::steal<nb::dict>(PyDict_New());
-    if (PyDict_Merge(extra.ptr(), custom_options.ptr(), 1) != 0) throw nb::python_error();
+    nb::dict extra = dict_copy(custom_options);
     if (extra.contains("permissions") && options.permissions) {
       StringList caller = permission_names(extra["permissions"], "custom_options");
       PyDict_DelItemString(extra.ptr(), "permissions");
@@ -321,7 +311,7 @@ nb::object create_context(nb::handle self, nb::handle custom_options) {
     if (PyDict_Update(kw.ptr(), extra.ptr()) != 0) throw nb::python_error();
   }
   nb::object new_context = browser->attr("new_context");
-  return guarded([&] { return new_context(**kw); });
+  return reraising([&] { return new_context(**kw); });
 }
 
 void apply_stealth(nb::handle page) {
@@ -336,7 +326,6 @@ void apply_stealth(nb::handle page) {
       missing = true;
     }
   });
-  if (failure && failure->is_interrupt()) reraise(*failure);
   if (missing || (failure && failure->is_import_error()))
     print_line(kMsgStealthMissing);
   else if (failure)
@@ -360,21 +349,20 @@ nb::object create_page(nb::handle self, nb::handle context, nb::handle custom_op
     // An existing context keeps the options it was made with; only geolocation
     // and permissions can still be changed on it.
     if (!custom_options.is_none() && truthy(custom_options)) {
-      nb::dict extra = nb::steal<nb::dict>(PyDict_New());
-      if (PyDict_Merge(extra.ptr(), custom_options.ptr(), 1) != 0) throw nb::python_error();
+      nb::dict extra = dict_copy(custom_options);
       if (extra.contains("geolocation")) {
         nb::object value = extra["geolocation"];
-        guarded([&] { return ctx.attr("set_geolocation")(value); });
+        reraising([&] { ctx.attr("set_geolocation")(value); });
       }
       if (extra.contains("permissions")) {
         nb::object value = extra["permissions"];
-        guarded([&] { return ctx.attr("grant_permissions")(value); });
+        reraising([&] { ctx.attr("grant_permissions")(value); });
       }
     }
   }
-  nb::object page = guarded([&] { return ctx.attr("new_page")(); });
-  guarded([&] { return page.attr("set_default_timeout")(timeout); });
-  guarded([&] { return page.attr("set_default_navigation_timeout")(navigation_timeout); });
+  nb::object page = reraising([&] { return ctx.attr("new_page")(); });
+  reraising([&] { page.attr("set_default_timeout")(timeout); });
+  reraising([&] { page.attr("set_default_navigation_timeout")(navigation_timeout); });
   if (stealth) apply_stealth(page);
   return page;
 }

@@ -13,7 +13,9 @@ namespace {
 
 using integrations::IntegrationSetup;
 
-// Raises ImportError(text) as a Python exception.
+// Raises ImportError(text) as a Python exception (not nb::import_error, a C++
+// exception that attempt() would not see as an ImportError), so the set-up
+// prints the "not available" message as for a module that fails to load.
 [[noreturn]] void raise_import_error(const std::string& text) {
   PyErr_SetString(PyExc_ImportError, text.c_str());
   throw nb::python_error();
@@ -114,8 +116,8 @@ void auto_after_all_integrations(nb::handle context) {
 
   // 3. Tarvo Test Manager, guarded as a whole (the is_configured read included).
   guarded(tarvo.after_all_error_prefix, [&] {
-    auto integration = get_attr(context, "tarvo_tm_hooks");
-    if (!integration || integration->is_none() || !truthy(*integration)) return;
+    auto integration = get_true_attr(context, "tarvo_tm_hooks");
+    if (!integration) return;
     if (truthy(nb::getattr(*integration, "is_configured"))) integration->attr("after_all")(context);
   });
 

@@ -29,20 +29,10 @@ constexpr const char* kAiReportModule = "tarvolab_framework.core.ai_report_gener
 constexpr const char* kAiAnalysisModule = "tarvolab_framework.core.ai_analysis_report";
 constexpr const char* kVideoManagerModule = "tarvolab_framework.core.video_manager";
 
-nb::str py_str(std::string_view text) { return nb::str(text.data(), text.size()); }
-
 // Writes one record through the runner context's own logger (read at each use,
 // as the steps may replace it).
 void log(nb::handle context, const char* level, std::string_view message) {
   nb::getattr(context, "logger").attr(level)(py_str(message));
-}
-
-void print(std::string_view line) { print_line(std::string(line)); }
-
-// Runs f; a failure is raised again unchanged once the call has returned.
-template <typename F>
-void must(F&& f) {
-  if (auto failure = attempt(std::forward<F>(f))) reraise(*failure);
 }
 
 // Runs f; a missing attribute or key is ignored, anything else is raised again.
@@ -72,6 +62,16 @@ std::vector<nb::object> as_vector(nb::handle iterable) {
   return out;
 }
 
+// The pages of the browser's first context, or nullopt when context.browser is
+// missing or false or the browser has no context yet.
+std::optional<nb::object> first_context_pages(nb::handle context) {
+  auto browser = get_true_attr(context, "browser");
+  if (!browser) return std::nullopt;
+  nb::object contexts = browser->attr("contexts");
+  if (py_len(contexts) == 0) return std::nullopt;
+  return item(contexts, 0).attr("pages");
+}
+
 nb::object settings_get(nb::handle context, const char* key, nb::handle fallback) {
   nb::object config = nb::getattr(context, "framework_config").attr("config");
   return config.attr("get")(key, fallback);
@@ -99,15 +99,15 @@ void notify_integration(nb::handle context, const char* enabled, const char* hoo
                         std::string (*failed)(std::string_view), Args... args) {
   if (!attr_true(context, enabled) || !has_attr(context, hooks)) return;
   auto failure = attempt([&] { nb::getattr(context, hooks).attr(method)(args...); });
-  if (failure) print(failed(failure->text));
+  if (failure) print_line(failed(failure->text));
 }
 
 // ---- run start -----------------------------------------------------------
 
 void setup_framework_context(nb::object context, nb::object env_file) {
   if (!env_file.is_none() && !PyUnicode_Check(env_file.ptr())) {
-    std::string type_name = to_str(nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(env_file.ptr()))).attr("__name__"));
-    throw nb::type_error(("setup_framework_context(): 'env_file' must be a str or None, not " + type_name).c_str());
+    throw nb::type_error(
+        ("setup_framework_context(): 'env_file' must be a str or None, not " + class_name(env_file)).c_str());
   }
   nb::module_ rw = this_module();
 
@@ -117,8 +117,7 @@ void setup_framework_context(nb::object context, nb::object env_file) {
   nb::object logger = framework_config.attr("setup_logging")();
   nb::setattr(context, "logger", logger);
 
-  nb::object browser;
-  must([&] { browser = framework_config.attr("setup_playwright")(); });
+  nb::object browser = reraising([&] { return framework_config.attr("setup_playwright")(); });
   nb::setattr(context, "browser", browser);
 
   nb::object element_locator_cls = rw.attr("ElementLocator");
@@ -192,13 +191,9 @@ void choose_page(nb::handle context) {
 
   if (!ready) {
     auto failure = attempt([&] {
-      auto browser = get_true_attr(context, "browser");
-      if (!browser) return;
-      nb::object contexts = browser->attr("contexts");
-      if (py_len(contexts) == 0) return;
-      nb::object pages = item(contexts, 0).attr("pages");
-      if (py_len(pages) == 0) return;
-      nb::object candidate = item(pages, 0);
+      auto pages = first_context_pages(context);
+      if (!pages || py_len(*pages) == 0) return;
+      nb::object candidate = item(*pages, 0);
       // A page closed since the last scenario fails its probe: a new page is
       // made below, so that failure is expected and not reported.
       (void)attempt([&] {
@@ -214,15 +209,13 @@ void choose_page(nb::handle context) {
   if (!ready) {
     nb::object target = nb::none();
     if (auto browser = get_true_attr(context, "browser")) {
-      nb::object contexts;
-      must([&] { contexts = browser->attr("contexts"); });
+      nb::object contexts = reraising([&]() -> nb::object { return browser->attr("contexts"); });
       if (py_len(contexts) > 0) target = item(contexts, 0);
     }
     nb::object options = get_attr(context, "browser_context_options").value_or(nb::none());
     nb::object framework_config = nb::getattr(context, "framework_config");
-    nb::object page;
-    must([&] {
-      page = framework_config.attr("create_page")(nb::arg("context") = target,
+    nb::object page = reraising([&] {
+      return framework_config.attr("create_page")(nb::arg("context") = target,
                                                   nb::arg("custom_context_options") = options);
     });
     nb::setattr(context, "page", page);
@@ -246,7 +239,7 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
   if (auto page = get_true_attr(context, "page")) {
     nb::object timeout = settings_get(context, "timeout", nb::int_(lc::kDefaultTimeoutMs));
     nb::object navigation = settings_get(context, "navigation_timeout", nb::int_(lc::kDefaultNavigationTimeoutMs));
-    must([&] {
+    reraising([&] {
       page->attr("set_default_timeout")(timeout);
       page->attr("set_default_navigation_timeout")(navigation);
     });
@@ -270,14 +263,11 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
   }
 
   if (auto failure = attempt([&] {
-        auto browser = get_true_attr(context, "browser");
-        if (!browser) return;
-        nb::object contexts = browser->attr("contexts");
-        if (py_len(contexts) == 0) return;
-        nb::object pages = item(contexts, 0).attr("pages");
-        std::size_t count = py_len(pages);
+        auto pages = first_context_pages(context);
+        if (!pages) return;
+        std::size_t count = py_len(*pages);
         if (!lc::should_switch_to_first_tab(count)) return;
-        nb::object first = item(pages, 0);
+        nb::object first = item(*pages, 0);
         first.attr("bring_to_front")();
         nb::setattr(context, "page", first);
         log(context, "info", lc::switched_to_first_tab(count));
@@ -309,11 +299,9 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
 
 void close_extra_windows(nb::handle context) {
   auto failure = attempt([&] {
-    auto browser = get_true_attr(context, "browser");
-    if (!browser) return;
-    nb::object contexts = browser->attr("contexts");
-    if (py_len(contexts) == 0) return;
-    std::vector<nb::object> pages = as_vector(item(contexts, 0).attr("pages"));
+    auto first_pages = first_context_pages(context);
+    if (!first_pages) return;
+    std::vector<nb::object> pages = as_vector(*first_pages);
     std::size_t extra = lc::extra_window_count(pages.size());
     if (extra == 0) return;
     for (std::size_t i = 1; i < pages.size(); ++i) {
@@ -356,7 +344,7 @@ void auto_after_scenario(nb::object context, nb::object scenario) {
         if (!tarvo || !truthy(nb::getattr(*tarvo, "is_configured"))) return;
         tarvo->attr("after_scenario")(context, scenario);
       })) {
-    print(lc::tarvo_after_scenario_failed(failure->text));
+    print_line(lc::tarvo_after_scenario_failed(failure->text));
   }
 
   // Not guarded: a scenario the analysis report cannot record fails the
@@ -383,7 +371,7 @@ void auto_after_feature(nb::object context, nb::object feature) {
         if (has_attr(context, "page")) nb::setattr(context, "page", nb::none());
         log(context, "info", lc::kPagesClosedAfterFeature);
       })) {
-    print(lc::closing_pages_failed(failure->text));
+    print_line(lc::closing_pages_failed(failure->text));
   }
 
   if (auto failure = attempt([&] {
@@ -392,7 +380,7 @@ void auto_after_feature(nb::object context, nb::object feature) {
         nb::object video_dir = settings_get(context, "video_dir", py_str(lc::kDefaultVideoDir));
         import_attr(kVideoManagerModule, "process_videos_with_intro")(video_dir);
       })) {
-    print(lc::video_processing_failed(failure->text));
+    print_line(lc::video_processing_failed(failure->text));
   }
 
   notify_integration(context, "jira_xray_enabled", "jira_xray_hooks", "after_feature",

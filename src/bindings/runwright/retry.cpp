@@ -83,7 +83,7 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, nb::handle /*ste
   bool failed = false;
   try {
     nb::setattr(context, "feature", nb::getattr(scenario_obj, "feature"));
-    context.attr("execute_steps")(nb::str(text.c_str(), text.size()));
+    context.attr("execute_steps")(py_str(text));
   } catch (nb::python_error& e) {
     raised = nb::borrow(e.value());
     failed = true;
@@ -97,13 +97,10 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, nb::handle /*ste
     print_line(kErrorPrefix + cpp_error);
     return false;
   }
-  if (!PyErr_GivenExceptionMatches(raised.ptr(), PyExc_Exception)) {
-    Failure interrupt;  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
-    interrupt.exc = raised;
-    reraise(interrupt);
-  }
-  bool assertion = PyErr_GivenExceptionMatches(raised.ptr(), PyExc_AssertionError) != 0;
-  print_line((assertion ? kAssertPrefix : kErrorPrefix) + to_str(raised));
+  Failure failure;
+  failure.exc = raised;
+  if (failure.is_interrupt()) reraise(failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
+  print_line((failure.is_assertion_error() ? kAssertPrefix : kErrorPrefix) + to_str(raised));
   return false;
 }
 

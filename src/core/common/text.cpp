@@ -178,6 +178,24 @@ bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+bool ends_with(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+std::string replace_all(std::string_view text, std::string_view what, std::string_view with) {
+  std::string out;
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t hit = text.find(what, pos);
+    if (hit == std::string_view::npos) break;
+    out.append(text.substr(pos, hit - pos));
+    out.append(with);
+    pos = hit + what.size();
+  }
+  out.append(text.substr(pos));
+  return out;
+}
+
 bool flag_true(std::string_view text) { return to_lower(text) == "true"; }
 
 std::optional<long long> parse_int(std::string_view text) {

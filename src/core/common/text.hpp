@@ -23,6 +23,11 @@ std::string join(const std::vector<std::string>& parts, std::string_view sep);
 
 bool contains(std::string_view text, std::string_view needle);
 bool starts_with(std::string_view text, std::string_view prefix);
+bool ends_with(std::string_view text, std::string_view suffix);
+
+// Every occurrence of what replaced by with, left to right, as Python's
+// str.replace does (what must not be empty).
+std::string replace_all(std::string_view text, std::string_view what, std::string_view with);
 
 // An on/off text is on exactly when, lower-cased, it equals "true".
 bool flag_true(std::string_view text);

@@ -1,13 +1,13 @@
 #include "core/config/launch.hpp"
 
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "core/common/text.hpp"
+#include "core/config/services.hpp"
 #include "core/config/settings.hpp"
 
 namespace tarvo::config {
@@ -27,7 +27,7 @@ StringList read_flag_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     int err = errno ? errno : ENOENT;
-    throw FlagFileError("[Errno " + std::to_string(err) + "] " + std::strerror(err) + ": '" + path + "'");
+    throw FlagFileError(os_error(err, path));
   }
   std::ostringstream buf;
   buf << in.rdbuf();

@@ -17,20 +17,16 @@
 namespace tarvo::config {
 namespace {
 
-std::string os_error(int err, const std::string& path) {
-  return "[Errno " + std::to_string(err) + "] " + std::strerror(err) + ": '" + path + "'";
-}
-
 std::string join_path(const std::string& dir, const std::string& name) {
   if (!dir.empty() && dir.back() == '/') return dir + name;
   return dir + "/" + name;
 }
 
-bool ends_with(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 }  // namespace
+
+std::string os_error(int err, const std::string& path) {
+  return "[Errno " + std::to_string(err) + "] " + std::strerror(err) + ": '" + path + "'";
+}
 
 std::vector<std::string> dotenv_candidates(const std::string& cwd) {
   std::vector<std::string> out;

@@ -13,6 +13,9 @@
 
 namespace tarvo::config {
 
+// Python's OSError text for error number err on path: "[Errno N] <reason>: '<path>'".
+std::string os_error(int err, const std::string& path);
+
 // ---- .env search ----------------------------------------------------------
 // "<dir>/.env" for the directory and each ancestor, nearest first, ending at the root.
 std::vector<std::string> dotenv_candidates(const std::string& cwd);

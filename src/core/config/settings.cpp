@@ -39,11 +39,11 @@ const char* kind_name(const SettingValue& v) {
   }
 }
 
-[[noreturn]] void wrong_kind(const std::string& key, const SettingValue& v, const char* wanted) {
-  throw ConfigError("config['" + key + "']: expected " + std::string(wanted) + ", got a " + kind_name(v));
-}
-
 std::string key_label(const std::string& key) { return "config['" + key + "']"; }
+
+[[noreturn]] void wrong_kind(const std::string& key, const SettingValue& v, const char* wanted) {
+  throw ConfigError(key_label(key) + ": expected " + wanted + ", got a " + kind_name(v));
+}
 
 }  // namespace
 

@@ -99,26 +99,9 @@ bool is_valid_selector(std::string_view selector) {
   return rc >= 0;
 }
 
-namespace {
-std::string remove_all(std::string text, std::string_view what) {
-  std::string out;
-  std::size_t pos = 0;
-  while (true) {
-    std::size_t hit = text.find(what, pos);
-    if (hit == std::string::npos) break;
-    out.append(text, pos, hit - pos);
-    pos = hit + what.size();
-  }
-  out.append(text, pos, std::string::npos);
-  return out;
-}
-}  // namespace
-
 std::string clean_ai_answer(std::string_view reply) {
   std::string text = trim(reply);
-  text = remove_all(std::move(text), "```");
-  text = remove_all(std::move(text), "`");
-  text = trim(text);
+  text = trim(replace_all(replace_all(text, "```", ""), "`", ""));
   std::size_t nl = text.find('\n');
   if (nl != std::string::npos) text = trim(std::string_view(text).substr(0, nl));
   return text;
@@ -230,18 +213,7 @@ std::string build_retry_prompt(const PromptContext& c, const std::vector<FailedA
   const std::string heading = kHtmlHeading;
   if (base.find(heading) == std::string::npos) return base + "\n" + section;
   // Every occurrence gets the section in front, like str.replace.
-  std::string replacement = section + "\n" + heading;
-  std::string out;
-  std::size_t pos = 0;
-  while (true) {
-    std::size_t hit = base.find(heading, pos);
-    if (hit == std::string::npos) break;
-    out.append(base, pos, hit - pos);
-    out += replacement;
-    pos = hit + heading.size();
-  }
-  out.append(base, pos, std::string::npos);
-  return out;
+  return replace_all(base, heading, section + "\n" + heading);
 }
 
 LocalTime local_now() {

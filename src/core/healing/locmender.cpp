@@ -5,6 +5,8 @@
 // greenlets under these frames).
 #include "core/healing/locmender.hpp"
 
+#include <algorithm>
+
 #include "core/common/text.hpp"
 
 namespace tarvo::healing {
@@ -241,14 +243,11 @@ std::optional<std::string> Locmender::attempt_heal(HealingIo& io, Page& page, co
     }
     io.console.print("   💡 IA sugiere: " + *suggested);
 
-    if (auto* rejected = failed_suggestions.find(cache_key)) {
-      bool seen = false;
-      for (const auto& s : *rejected) seen = seen || s == *suggested;
-      if (seen) {
-        io.console.print("   ⚠️ Selector ya fue rechazado anteriormente, pidiendo otro...");
-        failed_attempts.push_back({*suggested, "ya rechazado en ejecución anterior"});
-        continue;
-      }
+    const auto* rejected = failed_suggestions.find(cache_key);
+    if (rejected && std::find(rejected->begin(), rejected->end(), *suggested) != rejected->end()) {
+      io.console.print("   ⚠️ Selector ya fue rechazado anteriormente, pidiendo otro...");
+      failed_attempts.push_back({*suggested, "ya rechazado en ejecución anterior"});
+      continue;
     }
 
     if (verify_selector(io, page, *suggested)) {
