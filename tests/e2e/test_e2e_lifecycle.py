@@ -25,7 +25,7 @@ def lifecycle_run(projects_copy, tmp_path_factory):
 def test_only_the_intended_scenario_fails(lifecycle_run):
     run = lifecycle_run
     assert run.returncode == 1, run.describe()
-    run.assert_contains("7 scenarios passed, 1 failed")
+    run.assert_contains("8 scenarios passed, 1 failed")
     assert run.failing_scenarios() == ["Failing scenario"], run.describe()
     run.assert_absent("HOOK-ERROR")
 
@@ -33,9 +33,9 @@ def test_only_the_intended_scenario_fails(lifecycle_run):
 def test_one_page_serves_every_scenario_of_a_feature(lifecycle_run):
     run = lifecycle_run
     # A page is created once per feature (the browserless scenario creates none) and
-    # the five later scenarios of the first feature reuse it from the browser.
+    # the six later scenarios of the first feature reuse it from the browser.
     assert run.count(NEW_PAGE) == 2, run.describe()
-    assert run.count(REUSE) == 5, run.describe()
+    assert run.count(REUSE) == 6, run.describe()
     run.assert_contains(REUSE + "http://127.0.0.1:", "stderr")
 
 
@@ -69,7 +69,7 @@ def test_xray_results_hold_one_entry_per_scenario(lifecycle_run):
     run = lifecycle_run
     assert run.xray_file.exists(), "no Xray results file\n" + run.describe()
     data = json.loads(run.xray_file.read_text(encoding="utf-8"))
-    assert len(data["tests"]) == 8, data["tests"]
+    assert len(data["tests"]) == 9, data["tests"]
     statuses = _xray_statuses(data)
     expected = {
         "Browserless scenario": "PASSED",
@@ -79,6 +79,7 @@ def test_xray_results_hold_one_entry_per_scenario(lifecycle_run):
         "After the popup": "PASSED",
         "Failing scenario": "FAILED",
         "Mobile viewport": "PASSED",
+        "Desktop viewport after the mobile one": "PASSED",
         "Fresh page in the next feature": "PASSED",
     }
     assert statuses == expected

@@ -280,6 +280,34 @@ def test_mobile_tag_sets_small_viewport(helpers, logs, tags, expected):
     assert page.viewport == expected
 
 
+class SizedPage(FakePage):
+    """A page that reports its viewport, as Playwright's `viewport_size` does."""
+
+    def __init__(self, size, **kw):
+        super().__init__(**kw)
+        self.viewport = size
+
+    @property
+    def viewport_size(self):
+        return self.viewport
+
+
+def test_mobile_viewport_does_not_leak_into_later_scenarios(helpers, logs):
+    desktop = {"width": 1920, "height": 1080}
+    page = SizedPage(dict(desktop))
+    ctx = make_context(page=page, framework_config=FakeConfig())
+    runwright.setup_scenario_context(ctx, scenario(tags=["mobile"]))
+    runwright.setup_scenario_context(ctx, scenario(tags=["mobile"]))
+    assert page.viewport == {"width": 375, "height": 667}
+    runwright.setup_scenario_context(ctx, scenario(tags=["smoke"]))
+    assert page.viewport == desktop
+    # A later page that never was resized is not touched.
+    other = SizedPage({"width": 800, "height": 600})
+    ctx.page = other
+    runwright.setup_scenario_context(ctx, scenario())
+    assert other.viewport == {"width": 800, "height": 600}
+
+
 def test_viewport_failure_is_a_warning_and_setup_goes_on(helpers, logs):
     page = FakePage()
     page.set_viewport_size = lambda size: (_ for _ in ()).throw(RuntimeError("no viewport"))

@@ -175,6 +175,33 @@ std::string live_url(nb::handle page) {
   return to_str(nb::getattr(page, "url"));
 }
 
+// The page is reused by the next scenarios of the feature, so the mobile
+// viewport of a @mobile scenario would stay on it. The viewport the page had
+// before is kept in a run-level attribute (page, size) and put back when a later
+// scenario without the tag runs on that same page. A page without a fixed
+// viewport (maximised window) has no size to put back and is left alone.
+constexpr const char* kMobileRestore = "_mobile_viewport_restore";
+
+void remember_viewport_before_mobile(nb::handle context, nb::handle page) {
+  (void)attempt([&] {
+    auto marker = get_attr(context, kMobileRestore);
+    if (marker && !marker->is_none() && nb::object((*marker)[0]).is(page)) return;  // already mobile
+    nb::object previous = nb::none();
+    if (auto size = get_attr(page, "viewport_size")) previous = *size;
+    nb::setattr(context, kMobileRestore, nb::make_tuple(page, previous));
+  });
+}
+
+void restore_viewport_after_mobile(nb::handle context) {
+  auto marker = get_attr(context, kMobileRestore);
+  if (!marker || marker->is_none()) return;
+  nb::setattr(context, kMobileRestore, nb::none());
+  nb::object saved_page = (*marker)[0];
+  nb::object saved_size = (*marker)[1];
+  auto page = get_attr(context, "page");
+  if (page && saved_page.is(*page) && !saved_size.is_none()) page->attr("set_viewport_size")(saved_size);
+}
+
 // Finds a live page for the scenario: the context's page, else the first page
 // of the browser's first context, else a new one. Leaves it in context.page.
 void choose_page(nb::handle context) {
@@ -250,14 +277,22 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
 
   if (auto failure = attempt([&] {
         auto tags = get_attr(scenario, "tags");
-        if (!tags || !truthy(*tags)) return;
-        std::vector<std::string> names;
-        for (nb::handle tag : *tags) names.push_back(to_str(tag));
-        if (!lc::has_mobile_tag(names)) return;
+        bool mobile = false;
+        if (tags && truthy(*tags)) {
+          std::vector<std::string> names;
+          for (nb::handle tag : *tags) names.push_back(to_str(tag));
+          mobile = lc::has_mobile_tag(names);
+        }
+        if (!mobile) {
+          restore_viewport_after_mobile(context);
+          return;
+        }
+        nb::object page = nb::getattr(context, "page");
+        remember_viewport_before_mobile(context, page);
         nb::dict size;
         size["width"] = lc::kMobileViewportWidth;
         size["height"] = lc::kMobileViewportHeight;
-        nb::getattr(context, "page").attr("set_viewport_size")(size);
+        page.attr("set_viewport_size")(size);
       })) {
     log(context, "warning", lc::tag_setup_failed(failure->text));
   }

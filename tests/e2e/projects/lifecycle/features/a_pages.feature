@@ -26,3 +26,6 @@ Feature: Pages across scenarios
   @mobile
   Scenario: Mobile viewport
     Then the viewport is 375 by 667
+
+  Scenario: Desktop viewport after the mobile one
+    Then the viewport is 1920 by 1080
