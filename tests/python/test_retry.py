@@ -159,6 +159,14 @@ def test_steps_text_drops_tables_and_strips_keywords():
     assert ctx.executed == [("Given these users:\nAnd I log in as \"ana\"\n", "login feature")]
 
 
+def test_background_steps_run_before_the_scenarios_own():
+    ctx = Context()
+    sc = scenario("Con fondo", steps=(("Then ", "the title is shown"),))
+    sc.background_steps = [SimpleNamespace(keyword="Given ", name="I open the shop")]
+    assert rw._execute_retry(ctx, sc, None) is True
+    assert ctx.executed == [("Given I open the shop\nThen the title is shown\n", "login feature")]
+
+
 def test_feature_restored_after_any_failure(capsys):
     ctx = Context(script=[ZeroDivisionError("division by zero")])
     assert rw._execute_retry(ctx, scenario("X"), None) is False

@@ -48,10 +48,18 @@ std::optional<Failure> prepare_page(nb::handle context) {
   });
 }
 
+// The scenario's steps as text. A feature's Background steps run before every
+// scenario, and the scenario's own steps rely on them, so behave's
+// `background_steps` (when the scenario has any) come first.
 std::string steps_text_of(nb::handle scenario_obj) {
   std::vector<StepLine> lines;
-  for (nb::handle step : nb::getattr(scenario_obj, "steps"))
-    lines.push_back({to_str(nb::getattr(step, "keyword")), to_str(nb::getattr(step, "name"))});
+  auto add = [&](nb::handle steps) {
+    for (nb::handle step : steps)
+      lines.push_back({to_str(nb::getattr(step, "keyword")), to_str(nb::getattr(step, "name"))});
+  };
+  if (auto background = get_attr(scenario_obj, "background_steps"); background && !background->is_none())
+    add(*background);
+  add(nb::getattr(scenario_obj, "steps"));
   return build_steps_text(lines);
 }
 
