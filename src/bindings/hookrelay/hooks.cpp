@@ -157,15 +157,21 @@ void register_hooks(nb::module_& m) {
 
   m.def("before_all", &before_all, nb::arg("context").none(),
         "Loads ./.env with override, sets up the framework context, then calls the plug-ins.");
-  m.def("before_feature", &before_feature, nb::arg("context").none(), nb::arg("feature").none());
+  m.def("before_feature", &before_feature, nb::arg("context").none(), nb::arg("feature").none(),
+        "Tells the framework (Jira/Xray) that a feature starts, then calls the plug-ins.");
   m.def("before_scenario", &before_scenario, nb::arg("context").none(), nb::arg("scenario").none(),
         "Marks @no_browser scenarios, sets up the scenario, soft assertions, then the plug-ins.");
   m.def("before_step", &before_step, nb::arg("context").none(), nb::arg("step").none(),
         "Hands the element locator the step's healing context, then calls the plug-ins.");
-  m.def("after_step", &after_step, nb::arg("context").none(), nb::arg("step").none());
-  m.def("after_scenario", &after_scenario, nb::arg("context").none(), nb::arg("scenario").none());
-  m.def("after_feature", &after_feature, nb::arg("context").none(), nb::arg("feature").none());
-  m.def("after_all", &after_all, nb::arg("context").none());
+  m.def("after_step", &after_step, nb::arg("context").none(), nb::arg("step").none(),
+        "Records the step's soft-assertion failures, then calls the plug-ins.");
+  m.def("after_scenario", &after_scenario, nb::arg("context").none(), nb::arg("scenario").none(),
+        "Closes the scenario's soft assertions, calls the plug-ins, then the framework's scenario end "
+        "(extra windows, retry registration, integrations).");
+  m.def("after_feature", &after_feature, nb::arg("context").none(), nb::arg("feature").none(),
+        "Calls the plug-ins, then closes the feature's pages and post-processes its videos.");
+  m.def("after_all", &after_all, nb::arg("context").none(),
+        "Calls the plug-ins, then the run end: retries of failed scenarios and the integrations.");
 
   nb::list all;
   for (const char* name : {"before_all", "before_feature", "before_scenario", "before_step",

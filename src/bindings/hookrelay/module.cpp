@@ -40,6 +40,9 @@ constexpr const char* kPlugins[] = {"PluginManager"};
 
 NB_MODULE(hookrelay, m) {
   using namespace tarvo::py::hookrelay;
+  m.doc() =
+      "The eight behave hooks of the framework. A project's features/environment.py is one line:\n"
+      "    from tarvolab_framework.hooks.hookrelay import *";
   m.attr("os") = nb::module_::import_("os");
   bind_from(m, "tarvolab_framework.core.runwright", kLifecycle);
   bind_from(m, "tarvolab_framework.core.soft_assertion_hooks", kSoftAssertions);

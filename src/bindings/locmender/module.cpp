@@ -123,6 +123,10 @@ nb::list report_entries(Self self) {
 }  // namespace
 
 NB_MODULE(locmender, m) {
+  m.doc() =
+      "Locmender: repairs element locators that stopped matching with a selector suggested by an "
+      "AI model and verified on the live page, with a cache, a memory of rejected suggestions and "
+      "a healing log for reports.";
   // Playwright keeps caller frames alive (for its stack traces) that reach the
   // runner context and so our objects; they are still referenced when the
   // interpreter exits, which is expected, not a leak worth a warning.
@@ -203,10 +207,15 @@ NB_MODULE(locmender, m) {
           "step_text"_a.none() = nb::str(""), "scenario_name"_a.none() = nb::str(""),
           "feature_name"_a.none() = nb::str(""),
           "Returns a verified replacement selector for failed_selector, or None.")
-      .def("get_healing_summary", &summary)
-      .def("get_healing_report_entries", &report_entries)
-      .def("clear_cache", [](PyLocmender& t) { t.core.clear_cache(); })
-      .def("clear_log", [](Self self) { nb::getattr(self.h, "healing_log").attr("clear")(); })
+      .def("get_healing_summary", &summary,
+           "Counts, success rate and the live healing log (total_attempts, successful, failed, "
+           "success_rate, healings).")
+      .def("get_healing_report_entries", &report_entries,
+           "One report entry (type, status, message, step, scenario, feature, timestamp) per log entry.")
+      .def("clear_cache", [](PyLocmender& t) { t.core.clear_cache(); },
+           "Forgets healed selectors and rejected suggestions; the log stays.")
+      .def("clear_log", [](Self self) { nb::getattr(self.h, "healing_log").attr("clear")(); },
+           "Empties the healing log.")
       .def("_get_provider",
            [](Self self) -> nb::object {
              CallIo call(self.h);

@@ -455,7 +455,8 @@ void register_framework_config(nb::module_& m) {
       .def("_load_config", [](Self) { return load_config_dict(); })
       .def("_validate_environment", [](Self, nb::object env_file) { return validate_environment(env_file); },
            "env_file"_a = nb::none())
-      .def("setup_playwright", [](Self self) { return setup_playwright(self.h); })
+      .def("setup_playwright", [](Self self) { return setup_playwright(self.h); },
+           "Starts Playwright and launches the configured browser; returns it (also kept as .browser).")
       .def("_get_preset_config",
            [](Self, nb::object preset) {
              if (!is_str(preset)) refuse_type("_get_preset_config()", "preset", "a str", preset);
@@ -472,13 +473,18 @@ void register_framework_config(nb::module_& m) {
       .def("_get_browser_specific_args",
            [](Self self) { return to_py_list(browser_specific_args(settings_of(self.h))); })
       .def("create_context", [](Self self, nb::object custom) { return create_context(self.h, custom); },
-           "custom_options"_a = nb::none())
+           "custom_options"_a = nb::none(),
+           "A new browser context from the settings; custom_options add or override context options.")
       .def("create_page",
            [](Self self, nb::object context, nb::object custom) { return create_page(self.h, context, custom); },
-           "context"_a = nb::none(), "custom_context_options"_a = nb::none())
-      .def("setup_logging", [](Self self) { return setup_logging(self.h); })
-      .def("get_test_data", [](Self self) { return get_test_data(self.h); })
-      .def("cleanup", [](Self self) { cleanup(self.h); })
+           "context"_a = nb::none(), "custom_context_options"_a = nb::none(),
+           "A new page (in context, or in a new context) with the run's time-outs and, when on, stealth.")
+      .def("setup_logging", [](Self self) { return setup_logging(self.h); },
+           "The 'tarvolab_framework' logger at LOG_LEVEL, with one console handler.")
+      .def("get_test_data", [](Self self) { return get_test_data(self.h); },
+           "email, password, user_name, api_base_url and base_url from the settings.")
+      .def("cleanup", [](Self self) { cleanup(self.h); },
+           "Closes the browser and stops Playwright; never fails.")
       .def("_cleanup_old_videos", [](Self self, nb::object video_dir) { cleanup_old_videos_method(self.h, video_dir); },
            "video_dir"_a.none());
 }

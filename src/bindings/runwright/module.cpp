@@ -9,6 +9,10 @@
 namespace nb = nanobind;
 
 NB_MODULE(runwright, m) {
+  m.doc() =
+      "FrameworkConfig (settings, browser launch, contexts and pages) and the run-lifecycle and "
+      "integration functions that the hooks call: setup_framework_context, setup_scenario_context, "
+      "auto_before_feature, auto_after_feature, auto_after_scenario, auto_after_all.";
   // Playwright keeps caller frames alive (for its stack traces) that reach the
   // runner context and so our objects; they are still referenced when the
   // interpreter exits, which is expected, not a leak worth a warning.
