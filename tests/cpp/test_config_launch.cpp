@@ -48,12 +48,12 @@ TEST(ConfigLaunch, DefaultChromium) {
 TEST(ConfigLaunch, HeadlessFirefoxAndProxyOrder) {
   RecordingConsole console;
   auto s = settings({{"HEADLESS", "true"}, {"BROWSER", "firefox"}, {"BROWSER_PROXY", "http://p:1"},
-                     {"DOWNLOADS_DIR", ""}, {"BROWSER_MEMORY_LIMIT", "-1"}});
+                     {"DOWNLOADS_DIR", ""}, {"BROWSER_MEMORY_LIMIT", "512"}});
   LaunchOptions o = build_launch_options(s, console);
   EXPECT_FALSE(o.downloads_path);
   EXPECT_EQ(o.args, (StringList{"--safe-mode", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
                                 "--disable-web-security", "--disable-features=VizDisplayCompositor",
-                                "--max_old_space_size=-1", "--proxy-server=http://p:1"}));
+                                "--max_old_space_size=512", "--proxy-server=http://p:1"}));
 }
 
 TEST(ConfigLaunch, BrowserArgsTrimmedAndPresetNotDeduplicated) {

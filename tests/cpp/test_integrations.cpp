@@ -6,12 +6,16 @@
 using namespace tarvo::integrations;
 
 TEST(IntegrationEnabled, OnlyLowerCasedTrueWithoutTrimming) {
-  EXPECT_TRUE(integration_enabled(std::string("true")));
-  EXPECT_TRUE(integration_enabled(std::string("TRUE")));
-  EXPECT_TRUE(integration_enabled(std::string("True")));
-  EXPECT_FALSE(integration_enabled(std::nullopt));
-  for (const char* off : {"", "1", "yes", " true", "true ", "on", "false"})
-    EXPECT_FALSE(integration_enabled(std::string(off))) << "'" << off << "'";
+  auto enabled = [](const char* text) {
+    tarvo::MapEnvironment env;
+    if (text) env.set("MERIDIO_ENABLED", text);
+    return integration_enabled(meridio_setup(), env);
+  };
+  EXPECT_TRUE(enabled("true"));
+  EXPECT_TRUE(enabled("TRUE"));
+  EXPECT_TRUE(enabled("True"));
+  EXPECT_FALSE(enabled(nullptr));
+  for (const char* off : {"", "1", "yes", " true", "true ", "on", "false"}) EXPECT_FALSE(enabled(off)) << "'" << off << "'";
 }
 
 TEST(IntegrationSetup, FailureMessagesTellLoadingFromOtherFailures) {

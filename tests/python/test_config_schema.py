@@ -6,11 +6,7 @@ import pytest
 
 from tarvolab_framework.core import config_schema as cs
 
-CHECKED = set(
-    cs.INTEGER_SETTINGS + cs.REAL_SETTINGS + cs.FLAG_SETTINGS
-    + ("BROWSER", "VIDEO_SIZE", "BROWSER_CONFIG_FILE", "BROWSER_CONFIG_PRESET", "LOG_LEVEL", "AI_PROVIDER")
-    + ("TARVO_TM_URL", "TARVO_TM_API_KEY")
-)
+CHECKED = set(cs.KNOWN_VARIABLES)
 
 
 @pytest.fixture(autouse=True)
@@ -46,6 +42,25 @@ class TestErrors:
             f"valor actual: '{value}'"
         ]
 
+    @pytest.mark.parametrize("name, value, bounds", [
+        ("SELF_HEALING_MAX_RETRIES", "9223372036854775807", "entre 0 y 100"),
+        ("TIMEOUT", "-1", "entre 0 y 2147483647"),
+        ("SELF_HEALING_CONFIDENCE_THRESHOLD", "7", "entre 0 y 1"),
+        ("GEOLOCATION_LONGITUDE", "-180.5", "entre -180 y 180"),
+        ("AI_PROVIDER_TIMEOUT", "0", "entre 0.001 y 86400"),
+    ])
+    def test_numbers_out_of_their_range_are_errors(self, monkeypatch, name, value, bounds):
+        assert errors_for(monkeypatch, **{name: value}) == [f"{name}={value} fuera de rango: se esperaba {bounds}"]
+
+    def test_lists_come_from_the_settings_table(self):
+        from tarvolab_framework.core import settings
+
+        kinds = {row.variable: row.kind for row in settings.table()}
+        assert {kinds[name] for name in cs.INTEGER_SETTINGS} == {"integer"}
+        assert {name for name, _, _ in cs.RANGES} == set(cs.INTEGER_SETTINGS + cs.REAL_SETTINGS)
+        assert "SELF_HEALING_ENABLED" in cs.FLAG_SETTINGS and "LOCATOR_TIMEOUT" in cs.REAL_SETTINGS
+        assert cs.BROWSERS == ("chromium", "chrome", "firefox", "webkit")
+
     def test_browser_video_size_and_flag_file(self, monkeypatch, tmp_path):
         errors = errors_for(monkeypatch, BROWSER="opera", VIDEO_SIZE="1280X720",
                             BROWSER_CONFIG_FILE=str(tmp_path / "missing.json"))
@@ -59,13 +74,13 @@ class TestWarnings:
     def test_questionable_values_are_warnings_not_errors(self, monkeypatch):
         for name, value in {"HEADLESS": "yes", "RECORD_VIDEO": "TRUE", "BROWSER_CONFIG_PRESET": "CICD",
                             "LOG_LEVEL": "verbose", "AI_PROVIDER": "mistral",
-                            "SELF_HEALING_CONFIDENCE_THRESHOLD": "7"}.items():
+                            "SELF_HEALING_ENABLED": "true"}.items():
             monkeypatch.setenv(name, value)
         result = cs.validate_config()
         assert result.errors == []
         joined = "\n".join(result.warnings)
-        assert len(result.warnings) == 5
-        for part in ("HEADLESS='yes'", "'CICD'", "'verbose'", "'mistral'", "SELF_HEALING_CONFIDENCE_THRESHOLD=7"):
+        assert len(result.warnings) == 4
+        for part in ("HEADLESS='yes'", "'CICD'", "'verbose'", "'mistral'"):
             assert part in joined
         assert "RECORD_VIDEO" not in joined  # TRUE is true in any capitalisation
 
@@ -83,12 +98,49 @@ class TestWarnings:
         assert cs.validate_config().warnings == []
         monkeypatch.setenv("TARVO_TM_ENABLED", "false")
         monkeypatch.delenv("TARVO_TM_URL")
+        monkeypatch.delenv("TARVO_TM_API_KEY")
         assert cs.validate_config().warnings == []
 
     def test_level_and_provider_names_in_any_case_are_accepted(self, monkeypatch):
         monkeypatch.setenv("LOG_LEVEL", "debug")
         monkeypatch.setenv("AI_PROVIDER", " Ollama")
+        monkeypatch.setenv("SELF_HEALING_ENABLED", "true")
         assert cs.validate_config().warnings == []
+
+    def test_names_close_to_a_setting_are_warned_about(self, monkeypatch):
+        for name in ("HEADLES", "TIME_OUT", "headless", "TARVO_CHROMIUM_PATH", "SELF_HEALING_ENABLE"):
+            monkeypatch.setenv(name, "x")
+        for name in ("PATH", "HOME", "OLLAMA_MODELS", "LANG", "DISPLAY"):
+            monkeypatch.setenv(name, "x")
+        warnings = cs.validate_config().warnings
+        assert "HEADLES no es una variable del framework; ¿quisiste decir HEADLESS?" in warnings
+        assert "TIME_OUT no es una variable del framework; ¿quisiste decir TIMEOUT?" in warnings
+        assert "headless no es una variable del framework; ¿quisiste decir HEADLESS?" in warnings
+        assert "SELF_HEALING_ENABLE no es una variable del framework; ¿quisiste decir SELF_HEALING_ENABLED?" in warnings
+        assert "TARVO_CHROMIUM_PATH no es una variable del framework (se ignora)" in warnings
+        assert len(warnings) == 5
+
+    def test_settings_without_effect_in_this_configuration(self, monkeypatch):
+        monkeypatch.setenv("VIDEO_DIR", "v")
+        monkeypatch.setenv("FIREFOX_PRIVATE_MODE", "true")
+        monkeypatch.setenv("CHROME_LOG_LEVEL", "verbose")
+        monkeypatch.setenv("GEMINI_API_KEY", "k")
+        monkeypatch.setenv("SELF_HEALING_ENABLED", "true")
+        monkeypatch.setenv("AI_PROVIDER", "openai")
+        assert cs.validate_config().warnings == [
+            "CHROME_LOG_LEVEL no tiene efecto con CHROME_ENABLE_LOGGING=false (solo actúa con CHROME_ENABLE_LOGGING=true)",
+            "FIREFOX_PRIVATE_MODE no tiene efecto con BROWSER=chromium (solo actúa con BROWSER=firefox)",
+            "VIDEO_DIR no tiene efecto con RECORD_VIDEO=false (solo actúa con RECORD_VIDEO=true)",
+            "GEMINI_API_KEY no tiene efecto con AI_PROVIDER=openai (solo actúa con AI_PROVIDER=gemini)",
+        ]
+        # Satisfied conditions, and chains of them, silence the warnings.
+        for name, value in {"RECORD_VIDEO": "true", "BROWSER": "Firefox", "AI_PROVIDER": "gemini"}.items():
+            monkeypatch.setenv(name, value)
+        monkeypatch.delenv("CHROME_LOG_LEVEL")
+        assert cs.validate_config().warnings == []
+        monkeypatch.setenv("CHROME_ENABLE_LOGGING", "true")  # on, but the browser is Firefox
+        assert cs.validate_config().warnings == [
+            "CHROME_ENABLE_LOGGING no tiene efecto con BROWSER=firefox (solo actúa con BROWSER=chromium|chrome)"]
 
 
 class TestEnvFileAndStrict:

@@ -73,8 +73,6 @@ service's message. A model that answers nothing gives "".
 
 from __future__ import annotations
 
-import os
-
 from .ai_providers.base import AIProviderError
 from .ai_providers.local import LocalProvider
 from .ai_providers.remote import (
@@ -84,6 +82,7 @@ from .ai_providers.remote import (
     OllamaProvider,
     OpenAIProvider,
 )
+from tarvolab_framework.core import settings
 
 __all__ = [
     "AIProviderError",
@@ -107,11 +106,11 @@ def get_ai_provider(model=None):
     model = model.strip() if model else None
     model = model or None
 
-    kind = (os.environ.get("AI_PROVIDER") or "").strip().lower() or "gemini"
+    kind = settings.get("AI_PROVIDER")
     if kind == "gemini":
         return GeminiProvider(model)
     if kind == "openai":
-        if (os.environ.get("AZURE_OPENAI_ENDPOINT") or "").strip():
+        if settings.get("AZURE_OPENAI_ENDPOINT"):
             return AzureOpenAIProvider(model)
         return OpenAIProvider(model)
     if kind in ("azure", "azure_openai"):

@@ -8,11 +8,11 @@ writes ``ai_validation_report.html`` into ``HTML_REPORTS_DIR`` (default
 
 from __future__ import annotations
 
-import os
 from datetime import datetime
 from html import escape
 from pathlib import Path
 from typing import Any, Iterable, List, Mapping
+from tarvolab_framework.core import settings
 
 REPORT_FILE_NAME = "ai_validation_report.html"
 DEFAULT_REPORTS_DIR = "html-reports"
@@ -34,7 +34,7 @@ code { word-break: break-all; }
 
 def reports_dir() -> Path:
     """The report directory: ``HTML_REPORTS_DIR`` or ``html-reports``."""
-    return Path(os.environ.get("HTML_REPORTS_DIR") or DEFAULT_REPORTS_DIR)
+    return Path(settings.get("HTML_REPORTS_DIR") or DEFAULT_REPORTS_DIR)
 
 
 def _cell(value: Any) -> str:

@@ -5,11 +5,17 @@ values of an environment file, which take precedence as they would once loaded) 
 returns a :class:`ValidationResult` with two lists of texts:
 
 * ``errors`` — values the framework cannot use: a number setting that is not a
-  number makes the settings load fail, an unknown browser cannot be launched, a
+  number or lies outside its range makes the settings load fail, an unknown browser cannot be launched, a
   browser flag file that does not exist is silently ignored;
 * ``warnings`` — values that work but probably not as meant: a switch written
   ``yes`` or ``1`` counts as false, an unknown preset adds no flags, the Tarvo Test
-  Manager integration is switched on without the server and key it needs.
+  Manager integration is switched on without the server and key it needs, a variable
+  whose name is close to a setting's (``HEADLES``, ``TIME_OUT``), a setting that has
+  no effect with the others as they are (``VIDEO_DIR`` without ``RECORD_VIDEO=true``,
+  ``FIREFOX_*`` with ``BROWSER=chromium``).
+
+Kinds, defaults, ranges, accepted values and the conditions under which a setting acts
+all come from the settings table (:mod:`tarvolab_framework.core.settings`).
 
 The framework runs the check at start-up and shows the first problems; the console
 command ``tarvo-validate`` (:func:`main`) lists all of them. Like the framework, the
@@ -20,56 +26,47 @@ parent directory) unless ``--env-file`` names another file.
 from __future__ import annotations
 
 import argparse
+import functools
 import os
 import re
 import sys
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Dict, List, Mapping, Optional, Sequence
+from typing import Dict, List, Mapping, Optional, Sequence, Tuple
 
-BROWSERS = ("chromium", "chrome", "firefox", "webkit")
-PRESETS = ("performance", "mobile", "cicd", "security_disabled")
-AI_PROVIDERS = ("gemini", "openai", "azure", "azure_openai", "anthropic", "ollama", "local")
-LOG_LEVELS = ("CRITICAL", "FATAL", "ERROR", "WARN", "WARNING", "INFO", "DEBUG", "NOTSET")
+from tarvolab_framework.core import settings
+from tarvolab_framework.core.settings import SettingRow
 
-# Whole-number settings (converted with an integer conversion by the settings load).
-INTEGER_SETTINGS = (
-    "TIMEOUT", "NAVIGATION_TIMEOUT", "VIEWPORT_WIDTH", "VIEWPORT_HEIGHT", "SLOW_MO",
-    "BROWSER_MEMORY_LIMIT", "VIDEO_MAX_AGE_HOURS", "RETRY_FAILED_STEPS",
-    "MAX_SCENARIO_RETRIES", "PARALLEL_WORKERS", "MAX_BROWSER_INSTANCES",
-    "BROWSER_POOL_SIZE", "WORKER_TIMEOUT", "SELF_HEALING_MAX_RETRIES",
-    "SELF_HEALING_MAX_HTML_LENGTH",
-)
-# Settings converted to real numbers.
-REAL_SETTINGS = (
-    "DEVICE_SCALE_FACTOR", "GEOLOCATION_LATITUDE", "GEOLOCATION_LONGITUDE",
-    "GEOLOCATION_ACCURACY", "SELF_HEALING_CONFIDENCE_THRESHOLD",
-)
+# Every list below comes from the settings table; none is written by hand.
+_TABLE: Tuple[SettingRow, ...] = settings.table()
+_ROWS: Dict[str, SettingRow] = {row.variable: row for row in _TABLE}
+KNOWN_VARIABLES = tuple(_ROWS)
+
+
+def _names(kind: str) -> Tuple[str, ...]:
+    return tuple(row.variable for row in _TABLE if row.kind == kind)
+
+
+INTEGER_SETTINGS = _names("integer")
+REAL_SETTINGS = _names("real")
+FLAG_SETTINGS = _names("flag")
 # An empty text means "use the default" for these.
-EMPTY_ALLOWED = ("VIEWPORT_WIDTH", "VIEWPORT_HEIGHT")
-# (setting, lowest sensible value, highest sensible value); outside gives a warning.
-RANGES = (
-    ("TIMEOUT", 0, None), ("NAVIGATION_TIMEOUT", 0, None), ("VIEWPORT_WIDTH", 1, None),
-    ("VIEWPORT_HEIGHT", 1, None), ("DEVICE_SCALE_FACTOR", 0.1, None), ("SLOW_MO", 0, None),
-    ("MAX_SCENARIO_RETRIES", 0, None), ("SELF_HEALING_MAX_RETRIES", 0, None),
-    ("SELF_HEALING_MAX_HTML_LENGTH", 1, None), ("SELF_HEALING_CONFIDENCE_THRESHOLD", 0, 1),
-    ("GEOLOCATION_LATITUDE", -90, 90), ("GEOLOCATION_LONGITUDE", -180, 180),
-    ("GEOLOCATION_ACCURACY", 0, None),
-)
-# On/off switches: on exactly when the text, lower-cased, is "true".
-FLAG_SETTINGS = (
-    "HEADLESS", "CHROME_DISABLE_SECURITY", "CHROME_ENABLE_LOGGING", "CHROME_DISABLE_EXTENSIONS",
-    "CHROME_DISABLE_PLUGINS", "CHROME_DISABLE_IMAGES", "CHROME_DISABLE_JAVASCRIPT",
-    "FIREFOX_DISABLE_ADDONS", "FIREFOX_PRIVATE_MODE", "RECORD_VIDEO", "CLEANUP_OLD_VIDEOS",
-    "IGNORE_HTTPS_ERRORS", "AUTO_SCREENSHOT_ON_FAILURE", "AUTO_WAIT_FOR_LOAD",
-    "RETRY_FAILED_SCENARIOS", "STEALTH_MODE", "GEOLOCATION_ENABLED",
-    "SELF_HEALING_ENABLED", "SELF_HEALING_AUTO_UPDATE_POM", "SELF_HEALING_LOG_SUGGESTIONS",
-    "GENERATE_AI_REPORT", "GENERATE_AI_ANALYSIS_REPORT", "JIRA_ENABLED", "MERIDIO_ENABLED",
-    "TARVO_TM_ENABLED", "HIDE_TRANSFORMERS_WARNINGS", "HIDE_HF_WARNINGS", "HIDE_BEHAVE_WARNINGS",
-)
+EMPTY_ALLOWED = tuple(row.variable for row in _TABLE if row.blank_is_default)
+# (setting, lowest value, highest value): outside, the setting's load fails.
+RANGES = tuple((row.variable, row.low, row.high) for row in _TABLE if row.low is not None)
+BROWSERS = _ROWS["BROWSER"].choices
+PRESETS = _ROWS["BROWSER_CONFIG_PRESET"].choices
+AI_PROVIDERS = _ROWS["AI_PROVIDER"].choices
+LOG_LEVELS = _ROWS["LOG_LEVEL"].choices
+# A value outside the choices of these cannot run at all; for the others it is ignored.
+CHOICE_ERRORS = ("BROWSER",)
 
-_INTEGER = re.compile(r"\s*[+-]?\d+\s*")
-_REAL = re.compile(r"\s*[+-]?(?:\d+(?:\.\d*)?|\.\d+)(?:[eE][+-]?\d+)?\s*")
+# Variables of other tools that sit close to a setting's name but are not misspellings.
+FOREIGN_VARIABLES = frozenset({"OLLAMA_MODELS"})
+# Prefixes only this framework uses: an unknown variable that starts with one is a
+# misspelling or a setting this version does not have.
+OWN_PREFIXES = ("TARVO_", "SELF_HEALING_", "GENERATE_AI_", "MERIDIO_", "XRAY_")
+
 _VIDEO_SIZE = re.compile(r"\d+x\d+")
 
 
@@ -104,35 +101,47 @@ def _environment(env_file: Optional[str], result: ValidationResult) -> Dict[str,
     return values
 
 
+def _bound(value: float) -> str:
+    return str(int(value)) if float(value).is_integer() else str(value)
+
+
 def _check_numbers(env: Mapping[str, str], result: ValidationResult) -> None:
-    for names, pattern, kind in (
-        (INTEGER_SETTINGS, _INTEGER, "un número entero"),
-        (REAL_SETTINGS, _REAL, "un número"),
-    ):
-        for name in names:
-            if name not in env:
-                continue
-            value = env[name]
-            if value == "" and name in EMPTY_ALLOWED:
-                continue
-            if not pattern.fullmatch(value):
-                result.errors.append(f"{name} debe ser {kind}, valor actual: '{value}'")
-    for name, low, high in RANGES:
-        value = env.get(name, "")
-        if not (_REAL.fullmatch(value) if name in REAL_SETTINGS else _INTEGER.fullmatch(value)):
+    # The table's own conversion decides, so the check agrees with the run exactly.
+    for row in _TABLE:
+        if row.kind not in ("integer", "real") or row.variable not in env:
             continue
-        number = float(value)
-        if (low is not None and number < low) or (high is not None and number > high):
-            bounds = f"entre {low} y {high}" if high is not None else f"al menos {low}"
-            result.warnings.append(f"{name}={value.strip()} fuera de rango: se esperaba {bounds}")
+        value = env[row.variable]
+        try:
+            settings.convert(row.variable, value)
+        except ValueError as exc:
+            if " is out of range (" in str(exc):
+                result.errors.append(
+                    f"{row.variable}={value.strip()} fuera de rango: "
+                    f"se esperaba entre {_bound(row.low)} y {_bound(row.high)}"
+                )
+            else:
+                kind = "un número entero" if row.kind == "integer" else "un número"
+                result.errors.append(f"{row.variable} debe ser {kind}, valor actual: '{value}'")
+
+
+def _in_choices(row: SettingRow, value: str) -> bool:
+    converted = settings.convert(row.variable, value)
+    # Choices written in capitals (log levels) are upper-cased by their reader.
+    if all(choice.isupper() for choice in row.choices):
+        converted = converted.upper()
+    return converted in row.choices
 
 
 def _check_choices(env: Mapping[str, str], result: ValidationResult) -> None:
-    browser = env.get("BROWSER")
-    if browser is not None and browser.lower() not in BROWSERS:
-        result.errors.append(
-            f"BROWSER '{browser}' no es válido; valores permitidos: {', '.join(BROWSERS)}"
-        )
+    for row in _TABLE:
+        value = env.get(row.variable)
+        if not row.choices or not value or _in_choices(row, value):
+            continue
+        allowed = ", ".join(row.choices)
+        if row.variable in CHOICE_ERRORS:
+            result.errors.append(f"{row.variable} '{value}' no es válido; valores permitidos: {allowed}")
+        else:
+            result.warnings.append(f"{row.variable} '{value}' desconocido (se ignora); valores: {allowed}")
 
     video_size = env.get("VIDEO_SIZE")
     if video_size is not None and not _VIDEO_SIZE.fullmatch(video_size):
@@ -144,32 +153,12 @@ def _check_choices(env: Mapping[str, str], result: ValidationResult) -> None:
     if config_file and not Path(config_file).is_file():
         result.errors.append(f"BROWSER_CONFIG_FILE apunta a un archivo que no existe: {config_file}")
 
-    preset = env.get("BROWSER_CONFIG_PRESET", "")
-    if preset and preset not in PRESETS:
-        result.warnings.append(
-            f"BROWSER_CONFIG_PRESET '{preset}' desconocido (se ignora); presets: {', '.join(PRESETS)}"
-        )
-
-    level = env.get("LOG_LEVEL")
-    if level is not None and level.upper() not in LOG_LEVELS:
-        result.warnings.append(
-            f"LOG_LEVEL '{level}' no es un nivel de logging; se usará WARNING "
-            "(DEBUG, INFO, WARNING, ERROR, CRITICAL)"
-        )
-
     for name in FLAG_SETTINGS:
         value = env.get(name)
         if value is not None and value.lower() not in ("true", "false"):
             result.warnings.append(
                 f"{name}='{value}' no es 'true' ni 'false'; se interpreta como false"
             )
-
-    provider = env.get("AI_PROVIDER")
-    kinds = _provider_kinds()
-    if provider and provider.strip().lower() not in kinds:
-        result.warnings.append(
-            f"AI_PROVIDER '{provider}' desconocido; proveedores: {', '.join(kinds)}"
-        )
 
 
 def _check_integrations(env: Mapping[str, str], result: ValidationResult) -> None:
@@ -184,14 +173,86 @@ def _check_integrations(env: Mapping[str, str], result: ValidationResult) -> Non
         )
 
 
-def _provider_kinds() -> Sequence[str]:
-    """The provider kinds the AI provider factory offers (its own list when loadable)."""
-    try:
-        from tarvolab_framework.core.ai_provider import PROVIDER_KINDS
+def _within_distance(a: str, b: str, limit: int) -> Optional[int]:
+    """Levenshtein distance of ``a`` and ``b`` when it is at most ``limit``, else None.
+    Only a band of ``limit`` cells either side of the diagonal is computed."""
+    if abs(len(a) - len(b)) > limit:
+        return None
+    too_far = limit + 1
+    previous = [j if j <= limit else too_far for j in range(len(b) + 1)]
+    for i in range(1, len(a) + 1):
+        current = [i if i <= limit else too_far] + [too_far] * len(b)
+        for j in range(max(1, i - limit), min(len(b), i + limit) + 1):
+            cost = previous[j - 1] + (a[i - 1] != b[j - 1])
+            current[j] = min(cost, previous[j] + 1, current[j - 1] + 1, too_far)
+        if min(current) > limit:
+            return None
+        previous = current
+    return previous[-1] if previous[-1] <= limit else None
 
-        return tuple(PROVIDER_KINDS)
-    except Exception:  # factory missing or broken: fall back to the known kinds
-        return AI_PROVIDERS
+
+_KNOWN_WITHOUT_UNDERSCORES = tuple((name, name.replace("_", "")) for name in KNOWN_VARIABLES)
+
+
+@functools.lru_cache(maxsize=1024)  # the same environment is checked at every run start
+def _closest_setting(name: str) -> Optional[str]:
+    """The setting ``name`` is probably a misspelling of, or None."""
+    upper = name.upper()
+    if upper in _ROWS:
+        return upper  # right name, wrong capitals
+    # One slip in a short name, two in a long one; names are compared without their
+    # underscores too, so TIME_OUT finds TIMEOUT.
+    limit = 1 if len(name) < 8 else 2
+    bare = upper.replace("_", "")
+    best, best_distance = None, limit + 1
+    for known, known_bare in _KNOWN_WITHOUT_UNDERSCORES:
+        for left, right in ((upper, known), (bare, known_bare)):
+            distance = _within_distance(left, right, limit)
+            if distance is not None and distance < best_distance:
+                best, best_distance = known, distance
+    return best
+
+
+def _check_names(env: Mapping[str, str], result: ValidationResult) -> None:
+    for name in env:
+        if name in _ROWS or name in FOREIGN_VARIABLES:
+            continue
+        guess = _closest_setting(name)
+        if guess is not None:
+            result.warnings.append(f"{name} no es una variable del framework; ¿quisiste decir {guess}?")
+        elif name.startswith(OWN_PREFIXES):
+            result.warnings.append(f"{name} no es una variable del framework (se ignora)")
+
+
+def _unmet_condition(row: SettingRow, env: Mapping[str, str]) -> Optional[Tuple[str, str, Tuple[str, ...]]]:
+    """The first condition in ``row``'s chain that keeps it from acting, as (variable,
+    its value, the values it would need), or None when the setting takes effect."""
+    seen = set()
+    while row.needs is not None and row.variable not in seen:
+        seen.add(row.variable)
+        variable, values = row.needs
+        try:
+            value = settings.convert(variable, env.get(variable))
+        except ValueError:
+            return None  # a bad value is reported on its own
+        text = ("true" if value else "false") if isinstance(value, bool) else str(value)
+        if text not in values:
+            return variable, text, values
+        row = _ROWS[variable]
+    return None
+
+
+def _check_effect(env: Mapping[str, str], result: ValidationResult) -> None:
+    for row in _TABLE:
+        if row.variable not in env:
+            continue
+        unmet = _unmet_condition(row, env)
+        if unmet is not None:
+            variable, value, wanted = unmet
+            result.warnings.append(
+                f"{row.variable} no tiene efecto con {variable}={value} "
+                f"(solo actúa con {variable}={'|'.join(wanted)})"
+            )
 
 
 def validate_config(env_file: Optional[str] = None, strict: bool = False) -> ValidationResult:
@@ -209,6 +270,8 @@ def validate_config(env_file: Optional[str] = None, strict: bool = False) -> Val
     _check_choices(env, result)
     _check_numbers(env, result)
     _check_integrations(env, result)
+    _check_names(env, result)
+    _check_effect(env, result)
     if strict and result.errors:
         raise ValueError(
             "Configuración inválida:\n" + "\n".join(f"  - {error}" for error in result.errors)

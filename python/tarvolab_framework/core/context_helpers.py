@@ -22,10 +22,10 @@ and the like); :data:`RESERVED_NAMES` lists them and installation refuses them.
 
 from __future__ import annotations
 
-import os
 import re
 from pathlib import Path
 from typing import Any, Callable, Dict, Iterable, Mapping, Optional
+from tarvolab_framework.core import settings
 
 # Attributes and methods behave keeps on its Context (1.2.6 and 1.3.x).
 RESERVED_NAMES = frozenset(
@@ -171,7 +171,7 @@ def _screenshot_path(name: str) -> Path:
         raise ValueError(f"screenshot name {name!r} has no usable characters")
     if not stem.lower().endswith(".png"):
         stem += ".png"
-    directory = Path(os.environ.get("SCREENSHOTS_DIR") or DEFAULT_SCREENSHOTS_DIR)
+    directory = Path(settings.get("SCREENSHOTS_DIR") or DEFAULT_SCREENSHOTS_DIR)
     directory.mkdir(parents=True, exist_ok=True)
     return directory / stem
 

@@ -30,11 +30,11 @@ from __future__ import annotations
 
 import json
 import logging
-import os
 import re
 import weakref
 from pathlib import Path
 from typing import Any, Dict, Optional, Set, Tuple
+from tarvolab_framework.core import settings
 
 try:
     from playwright.sync_api import TimeoutError as PlaywrightTimeoutError
@@ -105,13 +105,7 @@ def _locator_timeout(timeout: Optional[float]) -> float:
         if isinstance(timeout, bool) or not isinstance(timeout, (int, float)):
             raise TypeError(f"timeout must be a number of milliseconds, not {type(timeout).__name__}")
         return float(timeout)
-    text = os.environ.get("LOCATOR_TIMEOUT", "").strip()
-    if not text:
-        return float(DEFAULT_TIMEOUT_MS)
-    try:
-        return float(text)
-    except ValueError:
-        raise ValueError(f"LOCATOR_TIMEOUT must be a number of milliseconds, got {text!r}") from None
+    return float(settings.get("LOCATOR_TIMEOUT"))
 
 
 def _page_url(page: Any) -> str:
@@ -175,7 +169,7 @@ class ElementLocator:
 
     # ------------------------------------------------------------- page objects
     def _poms_dir(self) -> Path:
-        return Path(os.environ.get("JSON_POMS_PATH") or DEFAULT_POMS_PATH)
+        return Path(settings.get("JSON_POMS_PATH") or DEFAULT_POMS_PATH)
 
     def _load_page_object(self, path: Path) -> Dict[str, Any]:
         key = str(path.resolve())

@@ -19,6 +19,7 @@ from datetime import datetime
 from html import escape
 from pathlib import Path
 from typing import List, Optional, Tuple, Union
+from tarvolab_framework.core import settings
 
 logger = logging.getLogger("tarvolab_framework.core.video_manager")
 
@@ -31,7 +32,7 @@ FFMPEG_TIMEOUT_SECONDS = 300
 
 def _video_size() -> Tuple[int, int]:
     """Output size from ``VIDEO_SIZE`` ("1280x720"), the recording size of the run."""
-    match = re.fullmatch(r"\s*(\d+)x(\d+)\s*", os.environ.get("VIDEO_SIZE", ""))
+    match = re.fullmatch(r"\s*(\d+)x(\d+)\s*", settings.get("VIDEO_SIZE"))
     if not match:
         return DEFAULT_SIZE
     # libx264 with yuv420p needs even dimensions.

@@ -9,10 +9,10 @@ Turns the runner's feature, scenario and step objects into plain records
 from __future__ import annotations
 
 import json
-import os
 from datetime import datetime, timedelta, timezone
 from pathlib import Path
 from typing import Any, Iterable
+from tarvolab_framework.core import settings
 
 FAILED_STATUSES = frozenset({"failed", "error", "hook_error"})
 # A scenario with an undefined or pending step did not pass either.
@@ -137,9 +137,9 @@ def counts(records: Iterable[dict]) -> dict:
     return totals
 
 
-def env_text(name: str, default: str = "") -> str:
-    value = os.environ.get(name)
-    return value if value is not None else default
+def env_text(name: str) -> str:
+    """The setting's text from the environment now (its table default when unset)."""
+    return settings.get(name)
 
 
 def write_json(path_text: str, payload: Any) -> Path:

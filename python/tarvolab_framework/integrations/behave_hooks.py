@@ -51,7 +51,7 @@ class JiraXrayHooks:
     after_feature, after_all."""
 
     def __init__(self) -> None:
-        self.results_file = r.env_text("XRAY_RESULTS_FILE") or "reports/xray-results.json"
+        self.results_file = r.env_text("XRAY_RESULTS_FILE")
         self.project_key = r.env_text("XRAY_PROJECT_KEY")
         self.test_execution_key = r.env_text("XRAY_TEST_EXECUTION_KEY")
         self.test_plan_key = r.env_text("XRAY_TEST_PLAN_KEY")

@@ -31,7 +31,7 @@ class MeridioHooks:
     """Run-level Meridio hook object: before_all, before_scenario, after_scenario, after_all."""
 
     def __init__(self) -> None:
-        self.results_file = r.env_text("MERIDIO_RESULTS_FILE") or "reports/meridio-results.json"
+        self.results_file = r.env_text("MERIDIO_RESULTS_FILE")
         self.project = r.env_text("MERIDIO_PROJECT")
         self.run_name = r.env_text("MERIDIO_RUN_NAME")
         self.started = None

@@ -36,7 +36,7 @@ class TarvoTestManagerIntegration:
         self.url = r.env_text("TARVO_TM_URL").strip()
         self._api_key = r.env_text("TARVO_TM_API_KEY").strip()
         self.project = r.env_text("TARVO_TM_PROJECT").strip()
-        self.results_file = r.env_text("TARVO_TM_RESULTS_FILE") or "reports/tarvo-tm-results.json"
+        self.results_file = r.env_text("TARVO_TM_RESULTS_FILE")
         self.is_configured = bool(self.url and self._api_key)
         self.started = None
         self.finished = None

@@ -7,8 +7,8 @@ the AI validation report to the plug-in system; this plug-in writes it in
 
 from __future__ import annotations
 
-import os
 from typing import Any
+from tarvolab_framework.core import settings
 
 RULE = "=" * 70
 
@@ -45,7 +45,7 @@ class AIHealingReportPlugin:
     name = "ai_healing_report"
 
     def after_all(self, context: Any) -> None:
-        if os.environ.get("GENERATE_AI_REPORT", "true").lower() != "true":
+        if not settings.get("GENERATE_AI_REPORT"):
             return
         try:
             manager = _run_locmender(context)

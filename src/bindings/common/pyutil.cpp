@@ -2,6 +2,8 @@
 
 #include <nanobind/stl/string.h>
 
+#include "core/config/settings.hpp"
+
 namespace tarvo::py {
 
 std::optional<std::string> PyEnvironment::get(const std::string& name) const {
@@ -127,6 +129,16 @@ void reraise(const Failure& f) {
 
 nb::object import_attr(const char* module_name, const char* name) {
   return nb::module_::import_(module_name).attr(name);
+}
+
+void register_config_error(nb::module_&) {
+  nb::register_exception_translator([](const std::exception_ptr& p, void*) {
+    try {
+      std::rethrow_exception(p);
+    } catch (const config::ConfigError& e) {
+      PyErr_SetObject(PyExc_ValueError, py_str(e.what()).ptr());
+    }
+  });
 }
 
 }  // namespace tarvo::py

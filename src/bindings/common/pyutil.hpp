@@ -143,6 +143,11 @@ auto reraising(F&& f) -> decltype(f()) {
   }
 }
 
+// Settings errors (config::ConfigError) become ValueError with their text as a
+// str whose undecodable OS bytes are kept as lone surrogates. Each module that
+// reads settings registers it, as each may be loaded first.
+void register_config_error(nb::module_& m);
+
 // Looks up name on the module `module_name` at the moment of the call.
 nb::object import_attr(const char* module_name, const char* name);
 

@@ -131,6 +131,7 @@ NB_MODULE(locmender, m) {
   // runner context and so our objects; they are still referenced when the
   // interpreter exits, which is expected, not a leak worth a warning.
   nb::set_leak_warnings(false);
+  tarvo::py::register_config_error(m);
   nb::class_<PyLocmender>(m, "Locmender", nb::dynamic_attr(),
                           "Repairs element locators that stopped matching by asking an AI model for a "
                           "replacement selector and verifying it on the live page.")

@@ -102,13 +102,14 @@ SettingMap settings_of(nb::handle self) {
   if (!cfg || cfg->is_none()) return out;
   if (!is_mapping(*cfg)) throw nb::type_error(("FrameworkConfig.config must be a dict, not " + class_name(*cfg)).c_str());
   for (const auto& row : settings_table()) {
-    nb::str key(row.key);
+    if (!row.in_config) continue;
+    nb::str key(row.name);
     int has = PySequence_Contains(cfg->ptr(), key.ptr());
     if (has < 0) throw nb::python_error();
     if (!has) continue;
     nb::object value = nb::steal(PyObject_GetItem(cfg->ptr(), key.ptr()));
     if (!value.is_valid()) throw nb::python_error();
-    if (auto converted = from_py(row.key, value)) out.set(row.key, std::move(*converted));
+    if (auto converted = from_py(row.name, value)) out.set(row.name, std::move(*converted));
   }
   return out;
 }
@@ -149,7 +150,8 @@ nb::object validate_environment(nb::handle env_file) {
     nb::object errors = r.attr("errors");
     if (truthy(errors)) {
       nb::list items = nb::borrow<nb::list>(builtins.attr("list")(errors));
-      if (show_validation_errors(env.get_or("LOG_LEVEL", "INFO"))) {
+      // The settings dictionary does not exist yet: LOG_LEVEL is read as it stands.
+      if (show_validation_errors(read_text(env, "LOG_LEVEL"))) {
         print_line(validation_errors_heading(items.size()));
         for (std::size_t i = 0; i < items.size() && i < kMaxErrorsShown; ++i)
           print_line(validation_error_line(to_str(items[i])));
@@ -158,7 +160,7 @@ nb::object validate_environment(nb::handle env_file) {
       }
     }
     nb::object warnings = r.attr("warnings");
-    if (truthy(warnings) && show_validation_warnings(env.get_or("LOG_LEVEL", ""))) {
+    if (truthy(warnings) && show_validation_warnings(read_text(env, "LOG_LEVEL"))) {
       nb::list items = nb::borrow<nb::list>(builtins.attr("list")(warnings));
       for (std::size_t i = 0; i < items.size() && i < kMaxWarningsShown; ++i)
         print_line(validation_warning_line(to_str(items[i])));
@@ -425,16 +427,21 @@ void cleanup_old_videos_method(nb::handle self, nb::handle video_dir) {
 
 }  // namespace
 
+void check_setting_value(const char* key, nb::handle value) {
+  const SettingRow* row = find_config_key(key);
+  if (!row || !is_number_kind(row->kind)) return;
+  auto converted = from_py(key, value);
+  if (!converted) return;
+  SettingMap one;
+  one.set(key, std::move(*converted));
+  if (row->kind == SettingKind::Integer)
+    (void)get_int(one, key);
+  else
+    (void)get_real(one, key);
+}
+
 void register_framework_config(nb::module_& m) {
-  // A setting that cannot be converted is a ValueError; its text quotes the
-  // value, which may hold undecodable OS bytes from the environment.
-  nb::register_exception_translator([](const std::exception_ptr& p, void*) {
-    try {
-      std::rethrow_exception(p);
-    } catch (const ConfigError& e) {
-      PyErr_SetObject(PyExc_ValueError, py_str(e.what()).ptr());
-    }
-  });
+  register_config_error(m);
   nb::class_<FrameworkConfigState>(m, "FrameworkConfig", nb::dynamic_attr(),
                                    "The run's settings dictionary and its Playwright browser.")
       .def(

@@ -32,7 +32,7 @@ nb::object load_component(const IntegrationSetup& s) {
 
 bool tool_enabled(const IntegrationSetup& s) {
   PyEnvironment env;
-  return integrations::integration_enabled(env.get(s.env_var));
+  return integrations::integration_enabled(s, env);
 }
 
 // Jira/Xray and Meridio: flag + object, success line, messages on failure.

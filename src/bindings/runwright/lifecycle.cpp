@@ -14,6 +14,7 @@
 
 #include "bindings/common/pyutil.hpp"
 #include "bindings/runwright/runwright.hpp"
+#include "core/config/settings.hpp"
 #include "core/lifecycle/run_setup.hpp"
 #include "core/lifecycle/scenario_messages.hpp"
 
@@ -141,10 +142,10 @@ void setup_framework_context(nb::object context, nb::object env_file) {
   nb::setattr(context, "last_api_response", nb::none());
 
   PyEnvironment env;
-  if (lc::ai_report_enabled(env.get(std::string(lc::kGenerateAiReportVar)))) {
+  if (config::read_flag(env, std::string(lc::kGenerateAiReportVar))) {
     nb::setattr(context, "ai_report_generator", ai_report_cls());
   }
-  if (lc::ai_analysis_report_enabled(env.get(std::string(lc::kGenerateAiAnalysisReportVar)))) {
+  if (config::read_flag(env, std::string(lc::kGenerateAiAnalysisReportVar))) {
     nb::object report = import_attr(kAiAnalysisModule, "AIAnalysisReport")();
     nb::setattr(context, "ai_analysis_report", report);
     report.attr("start")();
@@ -266,6 +267,8 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
   if (auto page = get_true_attr(context, "page")) {
     nb::object timeout = settings_get(context, "timeout", nb::int_(lc::kDefaultTimeoutMs));
     nb::object navigation = settings_get(context, "navigation_timeout", nb::int_(lc::kDefaultNavigationTimeoutMs));
+    check_setting_value("timeout", timeout);
+    check_setting_value("navigation_timeout", navigation);
     reraising([&] {
       page->attr("set_default_timeout")(timeout);
       page->attr("set_default_navigation_timeout")(navigation);

@@ -21,6 +21,7 @@ NB_MODULE(runwright, m) {
   tarvo::py::runwright::bind_playwright(m);
   tarvo::py::runwright::apply_startup_switches(m);
   tarvo::py::runwright::bind_outside_services(m);
+  tarvo::py::runwright::register_settings(m);
   tarvo::py::runwright::register_framework_config(m);
   tarvo::py::runwright::register_lifecycle(m);
   tarvo::py::runwright::register_integrations(m);

@@ -14,6 +14,12 @@ void bind_outside_services(nb::module_& m);
 
 // framework_config.cpp
 void register_framework_config(nb::module_& m);
+// Raises ValueError naming config[key] when an edited settings value is of the
+// wrong kind or outside the key's range.
+void check_setting_value(const char* key, nb::handle value);
+
+// settings.cpp: the settings table and single-setting reads for Python
+void register_settings(nb::module_& m);
 
 // lifecycle.cpp: setup_framework_context, setup_scenario_context, auto_after_scenario,
 // auto_before_feature, auto_after_feature

@@ -156,9 +156,9 @@ LaunchOptions build_launch_options(const SettingMap& s, Console& console) {
 }
 
 std::optional<std::string> chromium_executable(const Environment& env) {
-  auto v = env.get("TARVO_CHROMIUM_EXECUTABLE");
-  if (!v || v->empty()) return std::nullopt;
-  return v;
+  std::string path = read_text(env, "TARVO_CHROMIUM_EXECUTABLE");
+  if (path.empty()) return std::nullopt;
+  return path;
 }
 
 }  // namespace tarvo::config

@@ -11,25 +11,48 @@ using K = SettingKind;
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
-long long to_int_or_throw(const std::string& name, const std::string& text) {
+// A bound as a person writes it: 2147483647, 0.5, -90.
+std::string bound_text(double v) {
+  if (std::trunc(v) == v && std::fabs(v) < 1e15) return std::to_string(static_cast<long long>(v));
+  return format_real(v);
+}
+
+bool all_digits(const std::string& text) {
+  std::string t = trim(text);
+  std::size_t i = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
+  if (i == t.size()) return false;
+  for (; i < t.size(); ++i)
+    if (t[i] < '0' || t[i] > '9') return false;
+  return true;
+}
+
+bool has_range(const SettingRow& row) { return is_number_kind(row.kind) && (row.low != 0 || row.high != 0); }
+
+[[noreturn]] void out_of_range(const SettingRow& row, const std::string& label, const std::string& value_text) {
+  throw ConfigError(label + ": " + value_text + " is out of range (" + bound_text(row.low) + " to " +
+                    bound_text(row.high) + ")");
+}
+
+long long to_int_or_throw(const SettingRow* row, const std::string& label, const std::string& text) {
   auto v = parse_int(text);
-  if (!v) throw ConfigError(name + ": " + quoted(text) + " is not a valid integer");
+  if (!v) {
+    // Digits that do not fit 64 bits are a number, just far too large.
+    if (row && has_range(*row) && all_digits(text)) out_of_range(*row, label, quoted(text));
+    throw ConfigError(label + ": " + quoted(text) + " is not a valid integer");
+  }
+  if (row) check_range(*row, static_cast<double>(*v), label, quoted(text));
   return *v;
 }
 
-double to_real_or_throw(const std::string& name, const std::string& text) {
+double to_real_or_throw(const SettingRow* row, const std::string& label, const std::string& text) {
   auto v = parse_double(text);
-  if (!v) throw ConfigError(name + ": " + quoted(text) + " is not a valid real number");
+  // "nan" converts, but is no amount of anything.
+  if (!v || std::isnan(*v)) throw ConfigError(label + ": " + quoted(text) + " is not a valid real number");
+  if (row) check_range(*row, *v, label, quoted(text));
   return *v;
 }
 
-const SettingRow* find_row(const std::string& key) {
-  for (const auto& row : settings_table())
-    if (key == row.key) return &row;
-  return nullptr;
-}
-
-const char* kind_name(const SettingValue& v) {
+const char* value_kind_name(const SettingValue& v) {
   switch (v.index()) {
     case 0: return "text";
     case 1: return "integer";
@@ -42,75 +65,20 @@ const char* kind_name(const SettingValue& v) {
 std::string key_label(const std::string& key) { return "config['" + key + "']"; }
 
 [[noreturn]] void wrong_kind(const std::string& key, const SettingValue& v, const char* wanted) {
-  throw ConfigError(key_label(key) + ": expected " + wanted + ", got a " + kind_name(v));
+  throw ConfigError(key_label(key) + ": expected " + wanted + ", got a " + value_kind_name(v));
+}
+
+const SettingRow& row_of(const std::string& variable) {
+  const SettingRow* row = find_setting(variable);
+  if (!row) throw std::logic_error("setting " + variable + " is not in the settings table");
+  return *row;
 }
 
 }  // namespace
 
-const std::vector<SettingRow>& settings_table() {
-  static const std::vector<SettingRow> rows = {
-      {"browser", "BROWSER", "chromium", K::LowerString},
-      {"headless", "HEADLESS", "false", K::Flag},
-      {"timeout", "TIMEOUT", "30000", K::Integer},
-      {"navigation_timeout", "NAVIGATION_TIMEOUT", "30000", K::Integer},
-      {"viewport_width", "VIEWPORT_WIDTH", "1920", K::Viewport},
-      {"viewport_height", "VIEWPORT_HEIGHT", "1080", K::Viewport},
-      {"device_scale_factor", "DEVICE_SCALE_FACTOR", "1", K::Real},
-      {"slow_mo", "SLOW_MO", "0", K::Integer},
-      {"browser_args", "BROWSER_ARGS", "", K::List},
-      {"browser_config_preset", "BROWSER_CONFIG_PRESET", "", K::String},
-      {"browser_config_file", "BROWSER_CONFIG_FILE", "", K::String},
-      {"browser_memory_limit", "BROWSER_MEMORY_LIMIT", "4096", K::Integer},
-      {"browser_proxy", "BROWSER_PROXY", "", K::String},
-      {"browser_downloads_dir", "BROWSER_DOWNLOADS_DIR", "downloads", K::String},
-      {"browser_download_behavior", "BROWSER_DOWNLOAD_BEHAVIOR", "auto", K::String},
-      {"chrome_disable_security", "CHROME_DISABLE_SECURITY", "false", K::Flag},
-      {"chrome_enable_logging", "CHROME_ENABLE_LOGGING", "false", K::Flag},
-      {"chrome_log_level", "CHROME_LOG_LEVEL", "INFO", K::String},
-      {"chrome_disable_extensions", "CHROME_DISABLE_EXTENSIONS", "true", K::Flag},
-      {"chrome_disable_plugins", "CHROME_DISABLE_PLUGINS", "true", K::Flag},
-      {"chrome_disable_images", "CHROME_DISABLE_IMAGES", "false", K::Flag},
-      {"chrome_disable_javascript", "CHROME_DISABLE_JAVASCRIPT", "false", K::Flag},
-      {"firefox_profile_path", "FIREFOX_PROFILE_PATH", "", K::String},
-      {"firefox_disable_addons", "FIREFOX_DISABLE_ADDONS", "true", K::Flag},
-      {"firefox_private_mode", "FIREFOX_PRIVATE_MODE", "false", K::Flag},
-      {"webkit_disable_features", "WEBKIT_DISABLE_FEATURES", "", K::List},
-      {"record_video", "RECORD_VIDEO", "false", K::Flag},
-      {"video_dir", "VIDEO_DIR", "videos", K::String},
-      {"video_size", "VIDEO_SIZE", "1280x720", K::String},
-      {"video_mode", "VIDEO_MODE", "retain-on-failure", K::String},
-      {"cleanup_old_videos", "CLEANUP_OLD_VIDEOS", "true", K::Flag},
-      {"video_max_age_hours", "VIDEO_MAX_AGE_HOURS", "168", K::Integer},
-      {"base_url", "BASE_URL", "", K::String},
-      {"json_poms_path", "JSON_POMS_PATH", "json_poms", K::String},
-      {"allure_results_dir", "ALLURE_RESULTS_DIR", "allure-results", K::String},
-      {"html_reports_dir", "HTML_REPORTS_DIR", "html-reports", K::String},
-      {"screenshots_dir", "SCREENSHOTS_DIR", "screenshots", K::String},
-      {"downloads_dir", "DOWNLOADS_DIR", "downloads", K::String},
-      {"log_level", "LOG_LEVEL", "INFO", K::String},
-      {"log_file", "LOG_FILE", "", K::String},
-      {"ignore_https_errors", "IGNORE_HTTPS_ERRORS", "false", K::Flag},
-      {"user_agent", "BROWSER_USER_AGENT", "", K::UserAgent},
-      {"auto_screenshot_on_failure", "AUTO_SCREENSHOT_ON_FAILURE", "true", K::Flag},
-      {"auto_wait_for_load", "AUTO_WAIT_FOR_LOAD", "true", K::Flag},
-      {"retry_failed_steps", "RETRY_FAILED_STEPS", "0", K::Integer},
-      {"retry_failed_scenarios", "RETRY_FAILED_SCENARIOS", "false", K::Flag},
-      {"max_scenario_retries", "MAX_SCENARIO_RETRIES", "1", K::Integer},
-      {"stealth_mode", "STEALTH_MODE", "false", K::Flag},
-      {"geolocation_enabled", "GEOLOCATION_ENABLED", "false", K::Flag},
-      {"geolocation_latitude", "GEOLOCATION_LATITUDE", "0", K::Real},
-      {"geolocation_longitude", "GEOLOCATION_LONGITUDE", "0", K::Real},
-      {"geolocation_accuracy", "GEOLOCATION_ACCURACY", "100", K::Real},
-      {"parallel_workers", "PARALLEL_WORKERS", "4", K::Integer},
-      {"max_browser_instances", "MAX_BROWSER_INSTANCES", "10", K::Integer},
-      {"browser_pool_size", "BROWSER_POOL_SIZE", "5", K::Integer},
-      {"worker_timeout", "WORKER_TIMEOUT", "300", K::Integer},
-      {"test_email", "TEST_EMAIL", "", K::String},
-      {"test_password", "TEST_PASSWORD", "", K::String},
-      {"test_user_name", "TEST_USER_NAME", "", K::String},
-      {"api_base_url", "API_BASE_URL", "", K::String},
-  };
-  return rows;
+void check_range(const SettingRow& row, double value, const std::string& label, const std::string& value_text) {
+  if (!has_range(row)) return;
+  if (!(value >= row.low && value <= row.high)) out_of_range(row, label, value_text);
 }
 
 StringList split_list_setting(const std::string& text) {
@@ -118,57 +86,62 @@ StringList split_list_setting(const std::string& text) {
   return split(text, ",");
 }
 
+SettingValue convert_setting(const SettingRow& row, const std::optional<std::string>& given) {
+  std::optional<std::string> text = given;
+  if (text && row.trimmed) text = trim(*text);
+  if (text && text->empty() && row.blank_is_default) text.reset();
+  const std::string value = text ? *text : std::string(row.default_text);
+  switch (row.kind) {
+    case K::Text:
+    case K::UserAgent: return value;
+    case K::LowerText: return to_lower(value);
+    case K::Flag: return flag_true(value);
+    case K::Integer: return to_int_or_throw(&row, row.variable, value);
+    case K::Real: return to_real_or_throw(&row, row.variable, value);
+    case K::List: return split_list_setting(value);
+  }
+  return value;
+}
+
+SettingValue read_setting(const Environment& env, const SettingRow& row) {
+  if (row.kind == K::UserAgent) {
+    std::string primary = env.get_or(row.variable, "");
+    if (!primary.empty()) return primary;
+    return convert_setting(row_of("USER_AGENT"), env.get("USER_AGENT"));
+  }
+  return convert_setting(row, env.get(row.variable));
+}
+
+SettingValue read_setting(const Environment& env, const std::string& variable) {
+  return read_setting(env, row_of(variable));
+}
+
+std::string read_text(const Environment& env, const std::string& variable) {
+  SettingValue v = read_setting(env, variable);
+  if (auto p = std::get_if<std::string>(&v)) return *p;
+  throw std::logic_error("setting " + variable + " is not a text");
+}
+bool read_flag(const Environment& env, const std::string& variable) {
+  return std::get<bool>(read_setting(env, variable));
+}
+long long read_int(const Environment& env, const std::string& variable) {
+  return std::get<long long>(read_setting(env, variable));
+}
+double read_real(const Environment& env, const std::string& variable) {
+  return std::get<double>(read_setting(env, variable));
+}
+
 SettingMap load_config(const Environment& env) {
   SettingMap out;
-  for (const auto& row : settings_table()) {
-    const std::string name = row.variable;
-    switch (row.kind) {
-      case K::String:
-        out.set(row.key, env.get_or(name, row.default_text));
-        break;
-      case K::LowerString:
-        out.set(row.key, to_lower(env.get_or(name, row.default_text)));
-        break;
-      case K::Flag:
-        out.set(row.key, flag_true(env.get_or(name, row.default_text)));
-        break;
-      case K::Integer:
-        out.set(row.key, to_int_or_throw(name, env.get_or(name, row.default_text)));
-        break;
-      case K::Real:
-        out.set(row.key, to_real_or_throw(name, env.get_or(name, row.default_text)));
-        break;
-      case K::Viewport: {
-        // An empty value counts as unset here, unlike the other numeric settings.
-        std::string text = env.get_or(name, "");
-        if (text.empty()) text = row.default_text;
-        out.set(row.key, to_int_or_throw(name, text));
-        break;
-      }
-      case K::List:
-        out.set(row.key, split_list_setting(env.get_or(name, "")));
-        break;
-      case K::UserAgent: {
-        std::string primary = env.get_or("BROWSER_USER_AGENT", "");
-        out.set(row.key, !primary.empty() ? primary : env.get_or("USER_AGENT", ""));
-        break;
-      }
-    }
-  }
+  for (const auto& row : settings_table())
+    if (row.in_config) out.set(row.name, read_setting(env, row));
   return out;
 }
 
 SettingValue table_default(const std::string& key) {
-  const SettingRow* row = find_row(key);
+  const SettingRow* row = find_config_key(key);
   if (!row) return std::string();
-  switch (row->kind) {
-    case K::Flag: return flag_true(row->default_text);
-    case K::Integer:
-    case K::Viewport: return *parse_int(row->default_text);
-    case K::Real: return *parse_double(row->default_text);
-    case K::List: return StringList{};
-    default: return std::string(row->default_text);
-  }
+  return convert_setting(*row, std::nullopt);
 }
 
 std::string get_string(const SettingMap& s, const std::string& key, const std::string& fallback) {
@@ -194,23 +167,40 @@ bool get_flag(const SettingMap& s, const std::string& key, bool fallback) {
 long long get_int(const SettingMap& s, const std::string& key, long long fallback) {
   const SettingValue* v = s.find(key);
   if (!v) return fallback;
-  if (auto p = std::get_if<long long>(v)) return *p;
+  const SettingRow* row = find_config_key(key);
+  const std::string label = key_label(key);
+  if (auto p = std::get_if<long long>(v)) {
+    if (row) check_range(*row, static_cast<double>(*p), label, std::to_string(*p));
+    return *p;
+  }
   if (auto p = std::get_if<bool>(v)) return *p ? 1 : 0;
   if (auto p = std::get_if<double>(v)) {
-    if (std::isfinite(*p) && std::trunc(*p) == *p) return static_cast<long long>(*p);
-    throw ConfigError(key_label(key) + ": " + format_real(*p) + " is not a valid integer");
+    if (!std::isfinite(*p) || std::trunc(*p) != *p)
+      throw ConfigError(label + ": " + format_real(*p) + " is not a valid integer");
+    if (row) check_range(*row, *p, label, format_real(*p));
+    // Beyond 64 bits the conversion is undefined; no key's range reaches that far.
+    if (!(*p >= -9.2e18 && *p <= 9.2e18)) throw ConfigError(label + ": " + format_real(*p) + " is out of range");
+    return static_cast<long long>(*p);
   }
-  if (auto p = std::get_if<std::string>(v)) return to_int_or_throw(key_label(key), *p);
+  if (auto p = std::get_if<std::string>(v)) return to_int_or_throw(row, label, *p);
   wrong_kind(key, *v, "an integer");
 }
 
 double get_real(const SettingMap& s, const std::string& key, double fallback) {
   const SettingValue* v = s.find(key);
   if (!v) return fallback;
-  if (auto p = std::get_if<double>(v)) return *p;
-  if (auto p = std::get_if<long long>(v)) return static_cast<double>(*p);
+  const SettingRow* row = find_config_key(key);
+  const std::string label = key_label(key);
+  if (auto p = std::get_if<double>(v)) {
+    if (row) check_range(*row, *p, label, format_real(*p));
+    return *p;
+  }
+  if (auto p = std::get_if<long long>(v)) {
+    if (row) check_range(*row, static_cast<double>(*p), label, std::to_string(*p));
+    return static_cast<double>(*p);
+  }
   if (auto p = std::get_if<bool>(v)) return *p ? 1.0 : 0.0;
-  if (auto p = std::get_if<std::string>(v)) return to_real_or_throw(key_label(key), *p);
+  if (auto p = std::get_if<std::string>(v)) return to_real_or_throw(row, label, *p);
   wrong_kind(key, *v, "a real number");
 }
 

@@ -11,39 +11,17 @@
 
 namespace tarvo::healing {
 
-namespace {
-
-bool read_flag(const Environment& env, const char* name, const char* fallback) {
-  return flag_true(env.get_or(name, fallback));
-}
-
-long long read_int(const Environment& env, const char* name, const char* fallback) {
-  std::string text = env.get_or(name, fallback);
-  auto v = parse_int(text);
-  if (!v)
-    throw SettingError(std::string(name) + ": invalid literal for int() with base 10: '" + escape_invalid_utf8(text) + "'");
-  return *v;
-}
-
-double read_real(const Environment& env, const char* name, const char* fallback) {
-  std::string text = env.get_or(name, fallback);
-  auto v = parse_double(text);
-  if (!v) throw SettingError(std::string(name) + ": could not convert string to float: '" + escape_invalid_utf8(text) + "'");
-  return *v;
-}
-
-}  // namespace
-
 HealingSettings HealingSettings::from_environment(const Environment& env) {
+  using namespace config;
   HealingSettings s;
-  s.enabled = read_flag(env, "SELF_HEALING_ENABLED", "false");
-  std::string model = env.get_or("SELF_HEALING_MODEL", "");
+  s.enabled = read_flag(env, "SELF_HEALING_ENABLED");
+  std::string model = read_text(env, "SELF_HEALING_MODEL");
   if (!model.empty()) s.model = model;
-  s.auto_update_pom = read_flag(env, "SELF_HEALING_AUTO_UPDATE_POM", "false");
-  s.max_retries = read_int(env, "SELF_HEALING_MAX_RETRIES", "2");
-  s.log_suggestions = read_flag(env, "SELF_HEALING_LOG_SUGGESTIONS", "true");
-  s.max_html_length = read_int(env, "SELF_HEALING_MAX_HTML_LENGTH", "15000");
-  s.confidence_threshold = read_real(env, "SELF_HEALING_CONFIDENCE_THRESHOLD", "0.7");
+  s.auto_update_pom = read_flag(env, "SELF_HEALING_AUTO_UPDATE_POM");
+  s.max_retries = read_int(env, "SELF_HEALING_MAX_RETRIES");
+  s.log_suggestions = read_flag(env, "SELF_HEALING_LOG_SUGGESTIONS");
+  s.max_html_length = read_int(env, "SELF_HEALING_MAX_HTML_LENGTH");
+  s.confidence_threshold = read_real(env, "SELF_HEALING_CONFIDENCE_THRESHOLD");
   return s;
 }
 

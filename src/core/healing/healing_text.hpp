@@ -7,16 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "core/config/settings.hpp"
 #include "services/environment.hpp"
 
 namespace tarvo::healing {
 
-// A SELF_HEALING_* variable whose text cannot be converted. Reaches Python as
-// ValueError.
-class SettingError : public std::invalid_argument {
- public:
-  using std::invalid_argument::invalid_argument;
-};
+// A SELF_HEALING_* variable whose text cannot be converted or is out of range.
+// Reaches Python as ValueError.
+using SettingError = config::ConfigError;
 
 struct HealingSettings {
   bool enabled = false;
@@ -27,7 +25,8 @@ struct HealingSettings {
   long long max_html_length = 15000;
   double confidence_threshold = 0.7;
 
-  // Reads the settings once; throws SettingError naming the variable and value.
+  // Reads the settings once through the settings table; throws SettingError
+  // naming the variable and value.
   static HealingSettings from_environment(const Environment& env);
 };
 

@@ -1,11 +1,11 @@
 #include "core/integrations/integration_texts.hpp"
 
-#include "core/common/text.hpp"
+#include "core/config/settings.hpp"
 
 namespace tarvo::integrations {
 
-bool integration_enabled(const std::optional<std::string>& value) {
-  return value.has_value() && flag_true(*value);
+bool integration_enabled(const IntegrationSetup& setup, const Environment& env) {
+  return config::read_flag(env, setup.env_var);
 }
 
 const IntegrationSetup& jira_xray_setup() {

@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace tarvo::integrations {
+#include "services/environment.hpp"
 
-// A tool is on exactly when its variable, lower-cased, equals "true". No trimming:
-// " true" is off. An unset variable is off.
-bool integration_enabled(const std::optional<std::string>& value);
+namespace tarvo::integrations {
 
 struct IntegrationSetup {
   std::string env_var;         // JIRA_ENABLED, ...
@@ -25,6 +23,10 @@ struct IntegrationSetup {
   std::string error_prefix;    // printed, followed by the failure's text, on any other failure
   std::string after_all_error_prefix;  // run-end call failure
 };
+
+// A tool is on exactly when its variable, lower-cased, equals "true". No trimming:
+// " true" is off. An unset variable is off (the settings table's default).
+bool integration_enabled(const IntegrationSetup& setup, const Environment& env);
 
 const IntegrationSetup& jira_xray_setup();
 const IntegrationSetup& meridio_setup();

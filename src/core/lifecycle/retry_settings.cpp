@@ -1,23 +1,17 @@
 #include "core/lifecycle/retry_settings.hpp"
 
-#include <stdexcept>
-
-#include "core/common/text.hpp"
+#include "core/config/settings.hpp"
 
 namespace tarvo::lifecycle {
 
 long long parse_max_retries(const std::string& text) {
-  auto n = parse_int(text);
-  if (!n)
-    throw std::invalid_argument("MAX_SCENARIO_RETRIES debe ser un número entero, valor recibido: '" +
-                                escape_invalid_utf8(text) + "'");
-  return *n;
+  return std::get<long long>(config::convert_setting(*config::find_setting("MAX_SCENARIO_RETRIES"), text));
 }
 
 RetrySettings read_retry_settings(const Environment& env) {
   RetrySettings s;
-  s.max_retries = parse_max_retries(env.get_or("MAX_SCENARIO_RETRIES", "1"));
-  s.enabled = flag_true(env.get_or("RETRY_FAILED_SCENARIOS", "false"));
+  s.max_retries = config::read_int(env, "MAX_SCENARIO_RETRIES");
+  s.enabled = config::read_flag(env, "RETRY_FAILED_SCENARIOS");
   return s;
 }
 

@@ -15,7 +15,7 @@ struct RetrySettings {
 
 // Reads MAX_SCENARIO_RETRIES first, then the switch, so a bad number fails the
 // run end whether or not retries are on. Throws std::invalid_argument naming the
-// variable and its value when the number is not an integer.
+// variable and its value when the number is not an integer or out of range.
 RetrySettings read_retry_settings(const Environment& env);
 
 // The number of attempts from its text; throws std::invalid_argument as above.

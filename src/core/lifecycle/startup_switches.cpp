@@ -1,13 +1,13 @@
 #include "core/lifecycle/startup_switches.hpp"
 
-#include "core/common/text.hpp"
+#include "core/config/settings.hpp"
 
 namespace tarvo::lifecycle {
 
 namespace {
 
-// Unset counts as "false"; the text is not trimmed.
-bool switch_on(const Environment& env, const char* name) { return flag_true(env.get_or(name, "false")); }
+// Unset counts as "false" (the table's default); the text is not trimmed.
+bool switch_on(const Environment& env, const char* name) { return config::read_flag(env, name); }
 
 }  // namespace
 

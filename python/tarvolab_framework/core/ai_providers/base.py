@@ -4,13 +4,12 @@ from __future__ import annotations
 
 import http.client
 import json
-import os
 import socket
 import urllib.error
 import urllib.parse
 import urllib.request
+from tarvolab_framework.core import settings
 
-DEFAULT_TIMEOUT = 60.0
 USER_AGENT = "tarvolab-framework-ai-provider/0.1"
 
 # How much of a non-JSON error body is quoted in an error message.
@@ -32,13 +31,10 @@ class AIProviderError(RuntimeError):
         self.details = details
 
 
-def env_text(name, default=""):
-    """Environment value with surrounding blanks removed; unset gives `default`."""
-    value = os.environ.get(name)
-    if value is None:
-        return default
-    value = value.strip()
-    return value if value else default
+def env_text(name):
+    """The setting's text from the environment now: trimmed, blank or unset giving its
+    table default."""
+    return settings.get(name)
 
 
 def first_env(*names):
@@ -62,30 +58,13 @@ def require_key(provider, *names):
 
 
 def read_timeout():
-    """Seconds from AI_PROVIDER_TIMEOUT (default 60); ValueError on a non-positive or non-numeric text."""
-    text = env_text("AI_PROVIDER_TIMEOUT")
-    if not text:
-        return DEFAULT_TIMEOUT
-    try:
-        value = float(text)
-    except ValueError:
-        raise ValueError(f"AI_PROVIDER_TIMEOUT debe ser un número de segundos, no {text!r}") from None
-    if not value > 0 or value == float("inf"):
-        raise ValueError(f"AI_PROVIDER_TIMEOUT debe ser mayor que 0, no {text!r}")
-    return value
+    """Seconds from AI_PROVIDER_TIMEOUT; ValueError naming it for a bad or out-of-range text."""
+    return float(settings.get("AI_PROVIDER_TIMEOUT"))
 
 
-def read_positive_int(name, default):
-    text = env_text(name)
-    if not text:
-        return default
-    try:
-        value = int(text)
-    except ValueError:
-        raise ValueError(f"{name} debe ser un número entero, no {text!r}") from None
-    if value <= 0:
-        raise ValueError(f"{name} debe ser mayor que 0, no {text!r}")
-    return value
+def read_positive_int(name):
+    """A whole-number setting; ValueError naming it for a bad or out-of-range text."""
+    return settings.get(name)
 
 
 def base_url(text, variable=""):

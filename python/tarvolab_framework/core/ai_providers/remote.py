@@ -22,13 +22,7 @@ from .base import (
     require_key,
 )
 
-GEMINI_DEFAULT_MODEL = "gemini-2.5-flash"
-OPENAI_DEFAULT_MODEL = "gpt-4o-mini"
-ANTHROPIC_DEFAULT_MODEL = "claude-sonnet-4-5"
-OLLAMA_DEFAULT_MODEL = "llama3.1"
-AZURE_DEFAULT_API_VERSION = "2024-10-21"
 ANTHROPIC_VERSION = "2023-06-01"
-ANTHROPIC_DEFAULT_MAX_TOKENS = 1024
 
 # Gemini finish reasons that mean the answer was withheld, not completed.
 _GEMINI_BLOCKED = {
@@ -42,10 +36,11 @@ _GEMINI_BLOCKED = {
 }
 
 
-def _pick_model(model, env_name, default):
+def _pick_model(model, env_name):
+    """The caller's model, else the provider's model setting (its table default when unset)."""
     if model:
         return model
-    return env_text(env_name, default)
+    return env_text(env_name)
 
 
 class _HTTPProvider:
@@ -69,9 +64,9 @@ class GeminiProvider(_HTTPProvider):
 
     def __init__(self, model=None):
         self.api_key = require_key("gemini", "GEMINI_API_KEY", "GOOGLE_API_KEY")
-        self.base_url = base_url(env_text("GEMINI_BASE_URL", "https://generativelanguage.googleapis.com"), "GEMINI_BASE_URL")
-        self.api_version = env_text("GEMINI_API_VERSION", "v1beta")
-        model = _pick_model(model, "GEMINI_MODEL", GEMINI_DEFAULT_MODEL)
+        self.base_url = base_url(env_text("GEMINI_BASE_URL"), "GEMINI_BASE_URL")
+        self.api_version = env_text("GEMINI_API_VERSION")
+        model = _pick_model(model, "GEMINI_MODEL")
         # The API names models "models/<id>"; accept both spellings.
         self.model = model[len("models/"):] if model.startswith("models/") else model
         self.timeout = read_timeout()
@@ -119,8 +114,8 @@ class OpenAIProvider(_HTTPProvider):
 
     def __init__(self, model=None):
         self.api_key = require_key("openai", "OPENAI_API_KEY")
-        self.base_url = base_url(env_text("OPENAI_BASE_URL", "https://api.openai.com/v1"), "OPENAI_BASE_URL")
-        self.model = _pick_model(model, "OPENAI_MODEL", OPENAI_DEFAULT_MODEL)
+        self.base_url = base_url(env_text("OPENAI_BASE_URL"), "OPENAI_BASE_URL")
+        self.model = _pick_model(model, "OPENAI_MODEL")
         self.organization = env_text("OPENAI_ORG_ID")
         self.timeout = read_timeout()
         self._send_temperature = True
@@ -222,7 +217,7 @@ class AzureOpenAIProvider(OpenAIProvider):
                 "AZURE_OPENAI_DEPLOYMENT (o SELF_HEALING_MODEL)"
             )
         self.model = deployment
-        self.api_version = env_text("AZURE_OPENAI_API_VERSION", AZURE_DEFAULT_API_VERSION)
+        self.api_version = env_text("AZURE_OPENAI_API_VERSION")
         self.organization = ""
         self.timeout = read_timeout()
         self._send_temperature = True
@@ -250,9 +245,9 @@ class AnthropicProvider(_HTTPProvider):
 
     def __init__(self, model=None):
         self.api_key = require_key("anthropic", "ANTHROPIC_API_KEY")
-        self.base_url = base_url(env_text("ANTHROPIC_BASE_URL", "https://api.anthropic.com"), "ANTHROPIC_BASE_URL")
-        self.model = _pick_model(model, "ANTHROPIC_MODEL", ANTHROPIC_DEFAULT_MODEL)
-        self.max_tokens = read_positive_int("ANTHROPIC_MAX_TOKENS", ANTHROPIC_DEFAULT_MAX_TOKENS)
+        self.base_url = base_url(env_text("ANTHROPIC_BASE_URL"), "ANTHROPIC_BASE_URL")
+        self.model = _pick_model(model, "ANTHROPIC_MODEL")
+        self.max_tokens = read_positive_int("ANTHROPIC_MAX_TOKENS")
         self.timeout = read_timeout()
 
     def generate(self, prompt, temperature=0.1):
@@ -316,7 +311,7 @@ class OllamaProvider(_HTTPProvider):
 
     def __init__(self, model=None):
         self.base_url = ollama_base_url()
-        self.model = _pick_model(model, "OLLAMA_MODEL", OLLAMA_DEFAULT_MODEL)
+        self.model = _pick_model(model, "OLLAMA_MODEL")
         self.timeout = read_timeout()
 
     def generate(self, prompt, temperature=0.1):
