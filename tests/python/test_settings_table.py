@@ -125,3 +125,16 @@ def test_components_read_settings_only_through_the_table():
         if relative not in allowed and re.search(r"os\.environ|os\.getenv|getenv\(", text):
             offenders.append(relative)
     assert offenders == []
+
+
+def test_readme_settings_section_is_generated_from_the_table():
+    import importlib.util
+
+    script = PACKAGE.parents[1] / "scripts" / "gen_settings_doc.py"
+    spec = importlib.util.spec_from_file_location("gen_settings_doc", script)
+    gen = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(gen)
+    readme = gen.README.read_text(encoding="utf-8")
+    assert gen.rendered(readme) == readme, "README.md is stale: run .venv/bin/python scripts/gen_settings_doc.py"
+    for row in settings.table():
+        assert f"| `{row.variable}` |" in readme
