@@ -64,6 +64,8 @@ struct FakeTarget : RetryTarget {
   }
   void ensure_browser() override { ++ensure_calls; }
   void close_page() override { ++close_calls; }
+  void begin_attempt(const std::vector<std::size_t>& entries) override { batches.push_back(entries); }
+  std::vector<std::vector<std::size_t>> batches;
 };
 
 const RetryOutcome kPass{RetryResult::Passed, ""};
@@ -141,4 +143,16 @@ TEST(RetryPass, ZeroAttemptsReportsEveryEntry) {
   std::vector<std::string> tail(c.lines.end() - 4, c.lines.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"\n❌ 2 escenario(s) siguen fallando después de 0 reintento(s):",
                                             "   - A", "   - B", std::string(60, '=') + "\n"}));
+}
+
+TEST(RetryPass, EachAttemptIsAnnouncedWithTheEntriesStillFailing) {
+  FakeTarget t;
+  t.names = {"A", "B", "C"};
+  t.outcomes[0] = {kPass};
+  t.outcomes[1] = {kFail, kPass};
+  t.outcomes[2] = {kFail, kFail, kFail};
+  RecordingConsole c;
+  auto left = run_retry_pass({true, 3}, 3, t, c);
+  EXPECT_EQ(left, (std::vector<std::size_t>{2}));
+  EXPECT_EQ(t.batches, (std::vector<std::vector<std::size_t>>{{0, 1, 2}, {1, 2}, {2}}));
 }

@@ -26,4 +26,5 @@ NB_MODULE(runwright, m) {
   tarvo::py::runwright::register_lifecycle(m);
   tarvo::py::runwright::register_integrations(m);
   tarvo::py::runwright::register_retry(m);
+  tarvo::py::runwright::register_scale(m);
 }

@@ -31,6 +31,9 @@ void register_integrations(nb::module_& m);
 // retry.cpp: _ensure_browser_for_retry, _execute_retry, auto_after_all
 void register_retry(nb::module_& m);
 
+// scale.cpp: planning of parallel and sharded runs, the retry pass run in batches
+void register_scale(nb::module_& m);
+
 // The runwright module object, for code that looks up the module's own
 // attributes (its bound outside services) at the moment of use.
 nb::module_ this_module();

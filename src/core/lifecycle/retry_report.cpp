@@ -61,6 +61,7 @@ std::vector<std::size_t> run_retry_pass(const RetrySettings& settings, std::size
   for (long long attempt = 1; attempt <= settings.max_retries; ++attempt) {
     if (failing.empty()) break;
     print_all(attempt_header(attempt, settings.max_retries, failing.size()));
+    target.begin_attempt(failing);
     std::vector<std::size_t> still;
     for (std::size_t entry : failing) {
       console.print(retrying_line(target.name(entry)));

@@ -52,6 +52,10 @@ class RetryTarget {
   virtual void ensure_browser() = 0;
   // Closes the context's page when there is one; failures ignored.
   virtual void close_page() = 0;
+  // Called after each attempt's header with the entries about to be re-run, so
+  // a target that re-runs them all at once (one process for the attempt) can do
+  // it here and then answer run() from what it found. Does nothing by default.
+  virtual void begin_attempt(const std::vector<std::size_t>& /*entries*/) {}
 };
 
 // Runs the whole pass: nothing when retries are off or nothing failed;
