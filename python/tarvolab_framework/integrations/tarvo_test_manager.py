@@ -47,8 +47,12 @@ class TarvoTestManagerIntegration:
         self.started = r.now()
 
     def after_scenario(self, context: Any, scenario: Any) -> None:
-        rec = r.scenario_record(scenario)
-        self.results.append({
+        self.results.append(self.result_of(r.scenario_record(scenario)))
+
+    @staticmethod
+    def result_of(rec: dict) -> dict:
+        """One entry of the results file from a scenario record."""
+        return {
             "scenario": rec["name"],
             "feature": rec["feature"],
             "feature_file": rec["feature_file"],
@@ -59,7 +63,7 @@ class TarvoTestManagerIntegration:
             "start": rec["start"],
             "finish": rec["finish"],
             "failing_step": rec["failing_step"],
-        })
+        }
 
     def document(self) -> dict:
         started = self.started or r.now()
