@@ -316,7 +316,7 @@ class Pool:
     def on_end(self, worker: Worker, status: int) -> bool:
         worker.ended = True
         kill_group(worker.proc)  # the browser and driver of a killed worker
-        if not worker.ran_any and not worker.kill_reason:
+        if not worker.asked and not worker.kill_reason:
             return self.start_failed(worker, status)
         if worker.current:
             path, lines = worker.current
@@ -520,10 +520,12 @@ def run(opts, behave_args) -> int:
     path = results.write(out_dir)
     if not started_ok:
         return 1
-    update_durations(results)
     if shard:
+        # The shards of one run must all plan with the same durations, so a
+        # shard leaves the file alone; the merge records the run's durations.
         say("shard %d of %d: results in %s" % (shard[0], shard[1], path))
     else:
+        update_durations(results)
         write_outputs(results)
     say(summary_line(results, time.monotonic() - began))
     return 1 if results.failed() else 0
