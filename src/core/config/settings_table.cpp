@@ -13,6 +13,7 @@ constexpr const char* kRunStart = "run start, into FrameworkConfig.config";
 constexpr const char* kLaunch = "browser launch (FrameworkConfig.setup_playwright)";
 constexpr const char* kPages = "contexts and pages (FrameworkConfig.create_context/create_page)";
 constexpr const char* kServices = "logging and test data (FrameworkConfig)";
+constexpr const char* kParallel = "tarvo-run, when it plans the run (the worker processes read it too)";
 constexpr const char* kCarried = "nobody in the framework: carried in the dictionary for the project";
 constexpr const char* kHealing = "Locmender (self-healing manager)";
 constexpr const char* kHealingWhen = "when the Locmender is created (once per run)";
@@ -199,14 +200,15 @@ std::vector<SettingRow> build_table() {
                       "Longitude in degrees."), -180, 180), kGeo),
       needs(range(cfg("geolocation_accuracy", "GEOLOCATION_ACCURACY", "100", K::Real, kPages,
                       "Accuracy in metres."), 0, 40000000), kGeo),
-      range(cfg("parallel_workers", "PARALLEL_WORKERS", "4", K::Integer, kCarried,
-                "Worker count for the project's own use."), 1, 1024),
-      range(cfg("max_browser_instances", "MAX_BROWSER_INSTANCES", "10", K::Integer, kCarried,
-                "Browser count for the project's own use."), 1, 1024),
+      range(cfg("parallel_workers", "PARALLEL_WORKERS", "4", K::Integer, kParallel,
+                "Worker processes of tarvo-run (-j overrides); 1 runs plain behave."), 1, 1024),
+      range(cfg("max_browser_instances", "MAX_BROWSER_INSTANCES", "10", K::Integer, kParallel,
+                "Most browsers open at once in a tarvo-run (one per worker)."), 1, 1024),
       range(cfg("browser_pool_size", "BROWSER_POOL_SIZE", "5", K::Integer, kCarried,
-                "Pool size for the project's own use."), 1, 1024),
-      range(cfg("worker_timeout", "WORKER_TIMEOUT", "300", K::Integer, kCarried,
-                "Worker time-out in seconds for the project's own use."), 0, 31536000),
+                "Pool size for the project's own use (tarvo-run keeps one browser per worker)."), 1, 1024),
+      range(cfg("worker_timeout", "WORKER_TIMEOUT", "300", K::Integer, kParallel,
+                "Longest time in seconds a tarvo-run worker may spend on one feature before it is killed."),
+            1, 31536000),
       cfg("test_email", "TEST_EMAIL", "", K::Text, kServices, "Test user e-mail, in context.test_data."),
       cfg("test_password", "TEST_PASSWORD", "", K::Text, kServices, "Test user password, in context.test_data."),
       cfg("test_user_name", "TEST_USER_NAME", "", K::Text, kServices, "Test user name, in context.test_data."),
