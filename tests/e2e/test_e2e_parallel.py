@@ -185,11 +185,11 @@ def test_a_stuck_feature_is_killed_and_a_dead_browser_fails_only_its_feature(fau
 
 def test_bad_input_is_refused_with_one_clear_line(projects_copy, tmp_path):
     for args, settings, expected in (
-            ((), {"PARALLEL_WORKERS": "0"}, "PARALLEL_WORKERS: 0 is not a valid number of workers (1 or more)"),
+            ((), {"PARALLEL_WORKERS": "0"}, "PARALLEL_WORKERS: '0' is out of range (1 to 1024)"),
             (("-j", "-2"), {}, "-j: -2 is not a valid number of workers (1 or more)"),
             (("--shard", "3/2"), {}, "--shard '3/2': the shard number must be between 1 and 2"),
             (("--shard", "a/b"), {}, "--shard 'a/b': expected I/N with whole numbers"),
-            ((), {"WORKER_TIMEOUT": "5m"}, "WORKER_TIMEOUT: '5m' is not a whole number"),
+            ((), {"WORKER_TIMEOUT": "5m"}, "WORKER_TIMEOUT: '5m' is not a valid integer"),
             (("--merge", str(tmp_path / "nothing")), {}, "nothing: no such folder")):
         run = run_tarvo(projects_copy, tmp_path, *args, **settings)
         assert run.returncode == 2, run.describe()

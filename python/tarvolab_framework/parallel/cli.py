@@ -35,7 +35,7 @@ from collections import deque
 from datetime import datetime, timezone
 from pathlib import Path
 
-from tarvolab_framework.core import safe_io
+from tarvolab_framework.core import safe_io, settings
 
 from . import protocol
 from .results import RunResults, find_partials, merge, read_durations, update_durations, write_outputs
@@ -449,11 +449,12 @@ def plan(opts, behave_args):
         features = runwright._shard_slice(order, durations, shard[0], shard[1])
     else:
         features = runwright._longest_first(order, durations)
+    # Settings come checked from the settings table; -j is checked by the planner.
     source, requested = ("-j", opts["jobs"]) if opts["jobs"] is not None else (
-        "PARALLEL_WORKERS", os.environ.get("PARALLEL_WORKERS", "4"))
+        "PARALLEL_WORKERS", str(settings.get("PARALLEL_WORKERS")))
     workers, notes = runwright._plan_workers(source, requested, len(features),
-                                             os.environ.get("MAX_BROWSER_INSTANCES", "10"))
-    timeout = runwright._parse_worker_timeout(os.environ.get("WORKER_TIMEOUT", "300"))
+                                             str(settings.get("MAX_BROWSER_INSTANCES")))
+    timeout = runwright._parse_worker_timeout(str(settings.get("WORKER_TIMEOUT")))
     items = [(f, selection.get(f)) for f in features]
     return config, order, items, shard, workers, notes, timeout
 

@@ -17,7 +17,7 @@ from datetime import datetime
 from pathlib import Path
 from typing import Any, Iterable
 
-from tarvolab_framework.core import safe_io
+from tarvolab_framework.core import safe_io, settings
 from tarvolab_framework.integrations import _results as r
 
 PARTIAL_FILE = "partial-results.json"
@@ -278,7 +278,7 @@ def write_outputs(results: RunResults) -> list[str]:
                 print(rule + "\n")
         guarded("el reporte de analisis IA", analysis)
 
-    if results.healing and os.environ.get("GENERATE_AI_REPORT", "true").lower() == "true":
+    if results.healing and settings.get("GENERATE_AI_REPORT"):
         def healing():
             from tarvolab_framework.core import ai_report_generator
 
