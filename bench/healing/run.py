@@ -123,6 +123,9 @@ MUTATE_JS = r"""(el, [kind, param]) => {
 }"""
 
 SAME_JS = "([a, b]) => a === b"
+# How a wrong element sits relative to the right one (for the details list only).
+RELATION_JS = """([got, right]) => got.contains(right) ? 'contains the right element'
+    : right.contains(got) ? 'inside the right element' : ''"""
 DESCRIBE_JS = r"""(e) => {
   const text = (e.innerText || e.value || '').trim().replace(/\s+/g, ' ').slice(0, 40);
   const attrs = ['id', 'name', 'class', 'href', 'type', 'value'].filter(a => e.getAttribute(a))
@@ -303,6 +306,10 @@ class Bench:
             case.outcome = "flagged"
         else:
             case.outcome = "wrong"
+        if not same and truth_handle is not None:
+            relation = page.evaluate(RELATION_JS, [handle, truth_handle])
+            if relation:
+                case.note = relation
 
     def classify(self, page, ref: str, truth_handle) -> str:
         """What the old selector does on this page, before any healing."""
