@@ -66,6 +66,8 @@ struct FakeTarget : RetryTarget {
   void close_page() override { ++close_calls; }
   void begin_attempt(const std::vector<std::size_t>& entries) override { batches.push_back(entries); }
   std::vector<std::vector<std::size_t>> batches;
+  std::vector<long long> attempts;
+  void attempt_started(long long a) override { attempts.push_back(a); }
 };
 
 const RetryOutcome kPass{RetryResult::Passed, ""};
@@ -119,6 +121,7 @@ TEST(RetryPass, KeepsFailingThroughAllAttemptsAndMixesResults) {
   EXPECT_EQ(left, (std::vector<std::size_t>{0, 2}));
   EXPECT_EQ(t.calls[0], 3u);
   EXPECT_EQ(t.calls[1], 2u);  // dropped once it passed
+  EXPECT_EQ(t.attempts, (std::vector<long long>{1, 2, 3}));
   auto count = [&](const std::string& l) { return std::count(c.lines.begin(), c.lines.end(), l); };
   EXPECT_EQ(count("   ❌ Sigue fallando"), 6);
   EXPECT_EQ(count("   ⚠️ Error: kaput"), 1);
@@ -155,4 +158,17 @@ TEST(RetryPass, EachAttemptIsAnnouncedWithTheEntriesStillFailing) {
   auto left = run_retry_pass({true, 3}, 3, t, c);
   EXPECT_EQ(left, (std::vector<std::size_t>{2}));
   EXPECT_EQ(t.batches, (std::vector<std::vector<std::size_t>>{{0, 1, 2}, {1, 2}, {2}}));
+}
+
+TEST(RetrySteps, TablesAndDocStringsGoWithTheirStep) {
+  StepLine with_table{"Given ", "the rows", StepTable{{"name", "note"}, {{"uno", "a|b"}, {"dos", "x\ny"}}}, {}};
+  EXPECT_EQ(build_step_text(with_table),
+            "Given the rows\n  | name | note |\n  | uno | a\\|b |\n  | dos | x y |\n");
+  StepLine with_text{"When ", "I send", {}, std::string("{\n  \"a\": 1\n\n}")};
+  EXPECT_EQ(build_step_text(with_text), "When I send\n  \"\"\"\n  {\n    \"a\": 1\n\n  }\n  \"\"\"\n");
+  // A doc string holding the usual delimiter on a line of its own gets the other one.
+  StepLine quoting{"Then ", "x", {}, std::string("before\n\"\"\"\nafter")};
+  EXPECT_EQ(build_step_text(quoting), "Then x\n  '''\n  before\n  \"\"\"\n  after\n  '''\n");
+  EXPECT_EQ(build_steps_text({with_table, {"And ", "plain"}}),
+            build_step_text(with_table) + "And plain\n");
 }

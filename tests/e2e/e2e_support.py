@@ -127,17 +127,21 @@ def base_env(tmp, **settings):
     return env
 
 
-def run_behave(projects_copy, tmp, project, *args, **settings):
+def run_behave(projects_copy, tmp, project, *args, final_status=False, **settings):
     """Runs behave in a copy of projects/<project> and returns the BehaveRun.
 
-    `settings` become environment variables of the run (over the defaults above)."""
+    `settings` become environment variables of the run (over the defaults above).
+    With `final_status`, the exit status follows the scenarios' final outcomes: behave
+    1.3 takes the framework's runner class from the project's behave.ini; behave 1.2.6
+    has no runner option, so the run goes through `python -m tarvolab_framework.runner`."""
     tmp = Path(tmp)
     (tmp / "state").mkdir(parents=True, exist_ok=True)
     workdir = projects_copy / project
     formatter_file = tmp / "behave-formatter.txt"
     # The step-by-step report goes to a file, so that standard output holds only the
     # framework's console lines and behave's closing summary.
-    cmd = [sys.executable, "-m", "behave", "--no-color", "-f", "plain",
+    entry = "tarvolab_framework.runner" if (final_status and OTHER_BEHAVE) else "behave"
+    cmd = [sys.executable, "-m", entry, "--no-color", "-f", "plain",
            "-o", str(formatter_file), *args]
     proc = subprocess.run(cmd, cwd=workdir, env=base_env(tmp, **settings),
                           capture_output=True, text=True, encoding="utf-8",

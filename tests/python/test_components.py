@@ -2,6 +2,7 @@
 
 import json
 import stat
+import time
 import types
 import warnings
 
@@ -11,6 +12,7 @@ from playwright.sync_api import TimeoutError as PlaywrightTimeoutError
 
 from tarvolab_framework import plugins
 from tarvolab_framework.core import context_helpers as helpers
+from tarvolab_framework.core import evidence
 from tarvolab_framework.core import soft_assertion_hooks as soft
 from tarvolab_framework.core.ai_analysis_report import AIAnalysisReport
 from tarvolab_framework.core.ai_report_generator import AIReportGenerator
@@ -341,11 +343,14 @@ class TestAIReports:
         context = Bag()
         context.locmender = FakeLocmender([entry("healed", "m")])
         AIHealingReportPlugin().after_all(context)
+        # after_all runs before the retry pass: it only books the report for the run end.
+        assert capsys.readouterr().out == "" and list(tmp_path.iterdir()) == []
+        evidence.run_finished(context)
         path = str(tmp_path / "ai_validation_report.html")
         assert capsys.readouterr().out == f"\n{RULE}\n🤖 Reporte de Validaciones IA generado: {path}\n{RULE}\n\n"
 
         context.locmender = types.SimpleNamespace(get_healing_report_entries=lambda: 1 / 0)
-        AIHealingReportPlugin().after_all(context)
+        AIHealingReportPlugin().write_report(context)
         assert capsys.readouterr().out == "⚠️ Error generando reporte de IA: division by zero\n"
 
     def test_plugin_writes_nothing_without_events_or_when_switched_off(self, tmp_path, monkeypatch, capsys):
@@ -353,9 +358,12 @@ class TestAIReports:
         context = Bag()
         context.element_locator = types.SimpleNamespace(locmender=FakeLocmender([]))
         AIHealingReportPlugin().after_all(context)
+        evidence.run_finished(context)
         monkeypatch.setenv("GENERATE_AI_REPORT", "no")
+        context = Bag()
         context.locmender = FakeLocmender([entry("healed", "m")])
         AIHealingReportPlugin().after_all(context)
+        evidence.run_finished(context)
         assert capsys.readouterr().out == "" and list(tmp_path.iterdir()) == []
 
     def test_analysis_clusters_failures_by_normalised_message(self, tmp_path, monkeypatch):
@@ -411,8 +419,28 @@ class TestVideoManager:
         fake.chmod(fake.stat().st_mode | stat.S_IEXEC)
         videos = tmp_path / "videos"
         self.make_videos(videos)
-        produced = process_videos_with_intro(videos, ffmpeg=str(fake))
+        produced = process_videos_with_intro(videos, ffmpeg=str(fake), wait=True)
         assert produced == [str(videos / "login <1>_intro.mp4")]
         assert "checkout.webm: bad input" in capsys.readouterr().out
         assert (videos / "checkout.webm").exists() and not (videos / "checkout_intro.mp4").exists()
-        assert process_videos_with_intro(videos, ffmpeg=str(fake)) == []  # up to date: not redone
+        assert process_videos_with_intro(videos, ffmpeg=str(fake), wait=True) == []  # up to date: not redone
+
+    def test_intro_copies_are_made_in_the_background_and_waited_for(self, tmp_path, capsys):
+        from tarvolab_framework.core.video_manager import wait_for_intro_jobs
+
+        fake = tmp_path / "ffmpeg"
+        fake.write_text('#!/bin/sh\nfor a; do last="$a"; done\nsleep 0.3\n'
+                        'case "$*" in *checkout*) echo "bad input" >&2; exit 1;; esac\n'
+                        'echo mp4 > "$last"\n')
+        fake.chmod(fake.stat().st_mode | stat.S_IEXEC)
+        videos = tmp_path / "videos"
+        self.make_videos(videos)
+        started = time.monotonic()
+        queued = process_videos_with_intro(videos, ffmpeg=str(fake))
+        assert time.monotonic() - started < 0.3  # the caller does not wait for ffmpeg
+        assert sorted(queued) == [str(videos / "checkout_intro.mp4"), str(videos / "login <1>_intro.mp4")]
+        failures = wait_for_intro_jobs(timeout=30)
+        assert (videos / "login <1>_intro.mp4").read_text() == "mp4\n"
+        assert len(failures) == 1 and "checkout.webm: bad input" in failures[0]
+        out = capsys.readouterr().out
+        assert "🎬 Esperando" in out and "No se pudo añadir la intro a" in out and "checkout.webm" in out

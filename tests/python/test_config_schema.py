@@ -70,6 +70,16 @@ class TestErrors:
         assert "missing.json" in errors[2]
 
 
+    def test_artefact_modes(self, monkeypatch):
+        assert errors_for(monkeypatch, TRACE_MODE="retain-on-failure", VIDEO_MODE="off") == []
+        warnings = "\n".join(cs.validate_config().warnings)
+        assert "TRACE_MODE" not in warnings and "VIDEO_MODE" not in warnings
+        monkeypatch.setenv("TRACE_MODE", "always")
+        monkeypatch.setenv("VIDEO_MODE", "true")
+        warnings = "\n".join(cs.validate_config().warnings)
+        assert "TRACE_MODE 'always'" in warnings and "VIDEO_MODE 'true'" in warnings
+
+
 class TestWarnings:
     def test_questionable_values_are_warnings_not_errors(self, monkeypatch):
         for name, value in {"HEADLESS": "yes", "RECORD_VIDEO": "TRUE", "BROWSER_CONFIG_PRESET": "CICD",

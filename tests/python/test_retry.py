@@ -94,17 +94,28 @@ def lines(capsys):
     return capsys.readouterr().out.split("\n")
 
 
+SUMMARY_RULE = "=" * 70
+
+
+def retry_block(out):
+    """The retry pass's own lines: everything before the run-end outcome summary."""
+    cut = out.find("\n" + SUMMARY_RULE + "\n📋 RESULTADO FINAL")
+    return out if cut < 0 else out[:cut]
+
+
 def test_passes_on_first_retry(retry_env, capsys):
     env, integrations = retry_env
     ctx = Context(script=[True], failed=[entry("Login", scenario_obj=scenario("Login"))])
     rw.auto_after_all(ctx)
-    assert capsys.readouterr().out == (
+    out = capsys.readouterr().out
+    assert retry_block(out) == (
         f"\n{RULE}\n🔄 REINTENTOS: 1 escenario(s) fallido(s) detectado(s)\n"
         f"   Máximo reintentos configurados: 1\n{RULE}\n"
         "\n🔄 Reintento 1/1...\n   Escenarios a reintentar: 1\n"
         "\n   ▶ Reintentando: Login\n   ✅ Pasó en reintento 1\n"
         "\n✅ ¡Todos los escenarios pasaron en el reintento 1!\n"
         f"{RULE}\n\n")
+    assert "📋 RESULTADO FINAL: 1 escenario(s)" in out  # the run-end summary follows
     assert ctx.executed == [("Given I open the login page\n", "login feature")]
     assert ctx.feature == "current feature"
     assert ctx.page is None  # the retry page is closed at the end
@@ -117,7 +128,7 @@ def test_keeps_failing_for_three_attempts(retry_env, capsys):
     ctx = Context(script=[AssertionError("FAILED SUB-STEP: Then ok")] * 2 + [RuntimeError("Timeout 30000ms")],
                   failed=[entry("Checkout", scenario_obj=scenario("Checkout"))])
     rw.auto_after_all(ctx)
-    out = lines(capsys)
+    out = retry_block(capsys.readouterr().out).split("\n")
     assert [l for l in out if l.startswith("🔄 Reintento")] == ["🔄 Reintento 1/3...", "🔄 Reintento 2/3...",
                                                                  "🔄 Reintento 3/3..."]
     assert out.count("   ❌ Sigue fallando") == 3
@@ -134,7 +145,7 @@ def test_zero_attempts_and_entries_without_steps(retry_env, capsys):
     env.setenv("MAX_SCENARIO_RETRIES", "0")
     ctx = Context(failed=[entry("A", scenario_obj=scenario("A")), entry("B")])
     rw.auto_after_all(ctx)
-    out = lines(capsys)
+    out = retry_block(capsys.readouterr().out).split("\n")
     assert ctx.executed == []
     assert "❌ 2 escenario(s) siguen fallando después de 0 reintento(s):" in out
     assert out[-5:] == ["   - A", "   - B", RULE, "", ""]
@@ -150,13 +161,17 @@ def test_zero_attempts_and_entries_without_steps(retry_env, capsys):
     assert ctx.executed == []
 
 
-def test_steps_text_drops_tables_and_strips_keywords():
+def test_steps_keep_their_tables_and_doc_strings():
     ctx = Context()
     sc = scenario("Tabla", steps=(("Given ", "these users:"), ("  And ", "I log in as \"ana\"")))
-    sc.steps[0].table = [["user"], ["ana"]]
-    sc.steps[1].text = "a docstring"
+    sc.steps[0].table = SimpleNamespace(headings=["user", "note"],
+                                        rows=[SimpleNamespace(cells=["ana", "a|b"])])
+    sc.steps[1].text = "a docstring\n  indented"
     assert rw._execute_retry(ctx, sc, None) is True
-    assert ctx.executed == [("Given these users:\nAnd I log in as \"ana\"\n", "login feature")]
+    # One step per call, each with its own table or doc string.
+    assert ctx.executed == [
+        ("Given these users:\n  | user | note |\n  | ana | a\\|b |\n", "login feature"),
+        ("And I log in as \"ana\"\n  \"\"\"\n  a docstring\n    indented\n  \"\"\"\n", "login feature")]
 
 
 def test_background_steps_run_before_the_scenarios_own():
@@ -164,7 +179,7 @@ def test_background_steps_run_before_the_scenarios_own():
     sc = scenario("Con fondo", steps=(("Then ", "the title is shown"),))
     sc.background_steps = [SimpleNamespace(keyword="Given ", name="I open the shop")]
     assert rw._execute_retry(ctx, sc, None) is True
-    assert ctx.executed == [("Given I open the shop\nThen the title is shown\n", "login feature")]
+    assert ctx.executed == [("Given I open the shop\n", "login feature"), ("Then the title is shown\n", "login feature")]
 
 
 def test_feature_restored_after_any_failure(capsys):

@@ -110,7 +110,7 @@ def test_recording_context_writes_a_webm_and_the_intro_copy_is_made(recording_co
     codec, width, height, frames, _ = probe(recordings[0])
     assert (codec, width, height) == ("vp9", 640, 360) and frames >= 1
 
-    produced = process_videos_with_intro(videos)
+    produced = process_videos_with_intro(videos, wait=True)
     intro = recordings[0].with_name(recordings[0].stem + "_intro.mp4")
     assert produced == [str(intro)]
     codec, width, height, frames, duration = probe(intro)
@@ -118,7 +118,7 @@ def test_recording_context_writes_a_webm_and_the_intro_copy_is_made(recording_co
     assert duration >= 2.5 and frames >= 50  # the 2 s card at 25 fps, then the recording
     assert brightness(intro, 1) < 60 and brightness(intro, -0.2) > 200  # dark card first, white page last
     assert sorted(p.name for p in videos.iterdir()) == sorted([recordings[0].name, intro.name])
-    assert process_videos_with_intro(videos) == []  # up to date: not redone
+    assert process_videos_with_intro(videos, wait=True) == []  # up to date: not redone
 
 
 @needs_chromium
@@ -127,13 +127,19 @@ def test_feature_end_finishes_the_recording_before_post_processing(recording_con
     must be complete when it then hands the directory to the video manager."""
     from tarvolab_framework.core import runwright
 
+    from tarvolab_framework.core.video_manager import wait_for_intro_jobs
+
     cfg, videos = recording_config
+    cfg.config["video_mode"] = "on"  # no scenario failed: only "on" keeps the video
     page = cfg.create_page()
     page.goto(PAGE)
     context = types.SimpleNamespace(browser=cfg.browser, page=page, framework_config=cfg,
                                     logger=logging.getLogger("tarvolab_framework"))
-    runwright.auto_after_feature(context, None)
+    feature = types.SimpleNamespace(name="Pagos / tarjeta")
+    runwright.auto_after_feature(context, feature)
     assert context.page is None and len(cfg.browser.contexts) == 1
+    assert [p.name for p in videos.glob("*.webm")] == ["Pagos_tarjeta.webm"]  # named after the feature
+    assert wait_for_intro_jobs(timeout=120) == []
     intros = list(videos.glob("*_intro.mp4"))
     assert len(intros) == 1 and probe(intros[0])[:3] == ("h264", 640, 360)
 
@@ -150,7 +156,7 @@ def test_any_file_name_becomes_the_title_and_a_missing_font_gives_a_plain_card(t
     titled.mkdir()
     for name in names:
         shutil.copy(source, titled / f"{name}.webm")
-    produced = process_videos_with_intro(titled)
+    produced = process_videos_with_intro(titled, wait=True)
     assert sorted(produced) == sorted(str(titled / f"{name}_intro.mp4") for name in names)
     assert max(grey(titled / "it's: 100% [a];b=c,d\\e_intro.mp4", 1)) > 100  # white title on black
 
@@ -160,6 +166,6 @@ def test_any_file_name_becomes_the_title_and_a_missing_font_gives_a_plain_card(t
     fonts = tmp_path / "fonts.conf"
     fonts.write_text('<?xml version="1.0"?><fontconfig></fontconfig>')
     monkeypatch.setenv("FONTCONFIG_FILE", str(fonts))  # fontconfig then finds no font at all
-    assert process_videos_with_intro(plain) == [str(plain / "sin fuente_intro.mp4")]
+    assert process_videos_with_intro(plain, wait=True) == [str(plain / "sin fuente_intro.mp4")]
     assert max(grey(plain / "sin fuente_intro.mp4", 1)) == 0 and brightness(plain / "sin fuente_intro.mp4", -0.2) > 200
     assert sorted(p.name for p in plain.iterdir()) == ["sin fuente.webm", "sin fuente_intro.mp4"]  # no work file left

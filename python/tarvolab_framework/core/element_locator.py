@@ -281,17 +281,35 @@ class ElementLocator:
             return locator
         logger.debug("Sin coincidencias para '%s' con '%s'; intentando self-healing", element_name, selector)
         healed = self._heal(page, selector, element_name, action)
+        verified = False
         if healed is not None:
             healed_locator = page.locator(healed)
-            if self._wait_attached(healed_locator, wait):
-                self._healed_selectors.add(healed_key)
-                return healed_locator
+            verified = self._wait_attached(healed_locator, wait)
+        self._note_heal(page, ref, selector, element_name, healed, verified)
+        if verified:
+            self._healed_selectors.add(healed_key)
+            return healed_locator
         error = ElementNotFoundError(
             element_name, selector, _page_url(page), healed,
             hint=self._missing_page_object_hint(ref),
         )
         logger.error("%s", error)  # the run log shows the failure beside the healing lines
         raise error
+
+    def _note_heal(self, page: Any, ref: str, selector: str, element_name: str,
+                   healed: Optional[str], verified: bool) -> None:
+        """Tell the healing report about this request, with the page-object file and key to fix."""
+        pom_file = pom_key = None
+        match = _POM_REFERENCE.match(ref.strip())
+        if match:
+            path = self._poms_dir() / f"{match.group(1)}.json"
+            if path.is_file():
+                pom_file, pom_key = str(path), match.group(2)
+        from tarvolab_framework.core import heal_events
+
+        heal_events.record(element_name=element_name, ref=ref.strip(), selector=selector,
+                           healed_selector=healed, verified=verified, page_url=_page_url(page),
+                           healing_context=dict(self.healing_context), pom_file=pom_file, pom_key=pom_key)
 
     def find(self, page: Any, ref: str, timeout: Optional[float] = None) -> Any:
         """Return a Playwright ``Locator`` for ``ref`` once the element is attached.

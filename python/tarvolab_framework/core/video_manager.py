@@ -6,6 +6,12 @@ video directory. With ``ffmpeg`` on the ``PATH``, every WebM recording gets a co
 ``ffmpeg`` the directory gets an ``index.html`` that lists the recordings with a
 player for each. Recordings themselves are never changed or deleted (the retention
 clean-up of the browser settings takes care of old ones).
+
+Encoding a copy takes seconds per video, so it is kept off the run's critical path:
+the copies are queued and made one at a time by a background worker while the next
+feature runs; the run end waits for the queue (:func:`wait_for_intro_jobs`), and so
+does the interpreter's exit. ``process_videos_with_intro(..., wait=True)`` makes them
+at once, as before.
 """
 
 from __future__ import annotations
@@ -14,7 +20,11 @@ import logging
 import os
 import re
 import shutil
+import atexit
+import queue
 import subprocess
+import threading
+import time
 from datetime import datetime
 from html import escape
 from pathlib import Path
@@ -83,7 +93,7 @@ def _intro_command(ffmpeg: str, video: Path, target: Path, titled: bool) -> List
         "-f", "lavfi", "-i", f"color=c=black:s={width}x{height}:d={INTRO_SECONDS}",
         "-i", _ffmpeg_path(video),
         "-filter_complex", graph, "-map", "[out]",
-        "-c:v", "libx264", "-preset", "veryfast", "-movflags", "+faststart",
+        "-c:v", "libx264", "-preset", "ultrafast", "-movflags", "+faststart",
         "-f", "mp4", _ffmpeg_path(target),
     ]
 
@@ -133,12 +143,73 @@ def _write_index(directory: Path, videos: List[Path]) -> Path:
     return index
 
 
-def process_videos_with_intro(video_dir: Union[str, os.PathLike], ffmpeg: Optional[str] = None) -> List[str]:
-    """Post-process the recordings in ``video_dir``; return the paths written.
+class _IntroWorker:
+    """One background thread that makes the queued intro copies, one at a time."""
+
+    def __init__(self) -> None:
+        self._jobs: "queue.Queue[Tuple[str, Path, Path]]" = queue.Queue()
+        self._thread: Optional[threading.Thread] = None
+        self._lock = threading.Lock()
+        self.failures: List[str] = []
+
+    def submit(self, ffmpeg: str, video: Path, target: Path) -> None:
+        with self._lock:
+            if self._thread is None or not self._thread.is_alive():
+                self._thread = threading.Thread(target=self._work, name="tarvo-video-intro", daemon=True)
+                self._thread.start()
+        self._jobs.put((ffmpeg, video, target))
+
+    def _work(self) -> None:
+        while True:
+            ffmpeg, video, target = self._jobs.get()
+            try:
+                _make_intro(ffmpeg, video, target)
+            except (OSError, RuntimeError, subprocess.SubprocessError) as exc:
+                self.failures.append(f"{video}: {exc}")
+                logger.warning("Intro not added to %s: %s", video, exc)
+            finally:
+                self._jobs.task_done()
+
+    def pending(self) -> int:
+        return self._jobs.unfinished_tasks
+
+    def wait(self, timeout: Optional[float]) -> bool:
+        """True when the queue emptied within ``timeout`` seconds (None: no limit)."""
+        deadline = None if timeout is None else time.monotonic() + timeout
+        while self._jobs.unfinished_tasks:
+            if deadline is not None and time.monotonic() >= deadline:
+                return False
+            time.sleep(0.05)
+        return True
+
+
+_worker = _IntroWorker()
+WAIT_SECONDS = 600
+
+
+def wait_for_intro_jobs(timeout: Optional[float] = WAIT_SECONDS) -> List[str]:
+    """Wait for the queued intro copies; print what failed or is still running. Returns the failures."""
+    if _worker.pending():
+        print(f"🎬 Esperando {_worker.pending()} copia(s) de vídeo con intro...")
+    if not _worker.wait(timeout):
+        print(f"⚠️ {_worker.pending()} copia(s) de vídeo con intro siguen en curso tras {timeout:.0f} s")
+    failures, _worker.failures = _worker.failures, []
+    for failure in failures:
+        print(f"⚠️ No se pudo añadir la intro a {failure}")
+    return failures
+
+
+atexit.register(lambda: _worker.wait(WAIT_SECONDS))
+
+
+def process_videos_with_intro(video_dir: Union[str, os.PathLike], ffmpeg: Optional[str] = None,
+                              wait: bool = False) -> List[str]:
+    """Post-process the recordings in ``video_dir``; return the paths queued (or written).
 
     With ffmpeg (``ffmpeg`` argument, else the one on ``PATH``) each ``*.webm`` gets
     ``<name>_intro.mp4`` with a title card (skipped when that file is already newer
-    than the recording); a recording ffmpeg cannot convert is reported and skipped.
+    than the recording); the copies are made in the background unless ``wait`` is
+    true. A recording ffmpeg cannot convert is reported and skipped.
     Without ffmpeg an ``index.html`` listing the recordings is written or refreshed.
     A missing directory, or one without recordings, gives an empty list.
     """
@@ -159,6 +230,10 @@ def process_videos_with_intro(video_dir: Union[str, os.PathLike], ffmpeg: Option
     for video in videos:
         target = video.with_name(video.stem + INTRO_SUFFIX)
         if target.exists() and target.stat().st_mtime >= video.stat().st_mtime:
+            continue
+        if not wait:
+            _worker.submit(tool, video, target)
+            produced.append(str(target))
             continue
         try:
             _make_intro(tool, video, target)

@@ -24,8 +24,12 @@ File layout::
          "start": ISO, "finish": ISO, "status": "FAILED", "comment": "Paso fallido: ..."}]}
 
 A scenario is linked to an existing test when one of its own tags names a test
-issue (``PROJ-123``, written ``@PROJ-123`` in the feature file). Statuses:
-passed -> PASSED, failed/error/hook_error/undefined -> FAILED, skipped -> TODO.
+issue (``PROJ-123``, written ``@PROJ-123`` in the feature file). Statuses follow the
+scenario's final outcome (:mod:`tarvolab_framework.core.outcomes`), so the file agrees
+with the console summary and the exit status: passed -> PASSED, flaky (failed, then
+passed in the retry pass) -> PASSED with a comment naming the attempt that passed,
+failed and passed-with-soft-failures -> FAILED, skipped -> TODO. Without final
+outcomes (the lifecycle never saw the scenario) the runner's status is used.
 """
 
 from __future__ import annotations
@@ -63,6 +67,8 @@ class JiraXrayHooks:
         self.finished = None
         self.features: list[dict] = []
         self.scenarios: list[dict] = []
+        self._scenario_objects: list = []  # parallel to self.scenarios, for the final outcomes
+        self._context = None
         self.written_path = None
 
     def before_all(self, context: Any) -> None:
@@ -90,6 +96,8 @@ class JiraXrayHooks:
         record = r.scenario_record(scenario)
         record["test_key"] = test_key_of(record["tags"])
         self.scenarios.append(record)
+        self._scenario_objects.append(scenario)
+        self._context = context
         # Offer the result to project code that shares the run's result list.
         try:
             shared = context._jira_config_scenario_results
@@ -98,7 +106,20 @@ class JiraXrayHooks:
         if isinstance(shared, list):
             shared.append(record)
 
-    def xray_test(self, record: dict) -> dict:
+    def _final(self, index: int) -> tuple:
+        """(final outcome or None, the outcome record's dict or None) of the index-th scenario."""
+        if index >= len(self._scenario_objects):
+            return None, None
+        try:
+            from tarvolab_framework.core import outcomes
+
+            registry = outcomes.registry(self._context, create=False)
+            found = registry.find(self._scenario_objects[index]) if registry is not None else None
+        except Exception:
+            return None, None
+        return (found.outcome, found) if found is not None else (None, None)
+
+    def xray_test(self, record: dict, final: Any = None) -> dict:
         entry: dict = {}
         if record["test_key"]:
             entry["testKey"] = record["test_key"]
@@ -115,8 +136,19 @@ class JiraXrayHooks:
             entry["testInfo"] = info
         entry["start"] = record["start"]
         entry["finish"] = record["finish"]
+        outcome, found = final if final is not None else (None, None)
         entry["status"] = XRAY_STATUS[record["status"]]
         comment = r.failing_step_text(record["failing_step"])
+        if outcome is not None:
+            from tarvolab_framework.core import runwright
+
+            entry["status"] = runwright._xray_status(outcome)
+            if outcome == "flaky":
+                comment = runwright._flaky_comment(found.passed_on_retry) + ("\n" + comment if comment else "")
+            elif outcome == "passed-with-soft-failures":
+                comment = "Soft assertions fallidas:\n" + "\n".join(found.soft_failures)
+            if found.forced_reasons:
+                comment = "; ".join(found.forced_reasons) + ("\n" + comment if comment else "")
         if comment:
             entry["comment"] = comment
         return entry
@@ -124,11 +156,21 @@ class JiraXrayHooks:
     def xray_document(self) -> dict:
         start = r.iso(self.started) or (self.scenarios[0]["start"] if self.scenarios else r.iso(r.now()))
         finish = r.iso(self.finished or r.now())
+        finals = [self._final(i) for i in range(len(self.scenarios))]
         totals = r.counts(self.scenarios)
+        flaky = sum(1 for outcome, _ in finals if outcome == "flaky")
+        if any(outcome is not None for outcome, _ in finals):
+            from tarvolab_framework.core import runwright
+
+            totals = {"total": len(finals), "passed": 0, "failed": 0, "skipped": 0}
+            for (outcome, _), rec in zip(finals, self.scenarios):
+                xray = runwright._xray_status(outcome) if outcome is not None else XRAY_STATUS[rec["status"]]
+                totals[{"PASSED": "passed", "TODO": "skipped"}.get(xray, "failed")] += 1
         info: dict = {
             "summary": self.summary or f"Ejecución automática behave {start}",
             "description": (f"{totals['total']} escenario(s): {totals['passed']} pasaron, "
-                            f"{totals['failed']} fallaron, {totals['skipped']} omitidos"),
+                            f"{totals['failed']} fallaron, {totals['skipped']} omitidos"
+                            + (f" ({flaky} flaky: pasaron en el reintento)" if flaky else "")),
             "startDate": start,
             "finishDate": finish,
         }
@@ -140,7 +182,7 @@ class JiraXrayHooks:
         if self.test_execution_key:
             doc["testExecutionKey"] = self.test_execution_key
         doc["info"] = info
-        doc["tests"] = [self.xray_test(s) for s in self.scenarios]
+        doc["tests"] = [self.xray_test(s, final) for s, final in zip(self.scenarios, finals)]
         return doc
 
     def after_all(self, context: Any) -> None:

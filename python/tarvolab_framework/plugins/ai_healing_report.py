@@ -1,8 +1,9 @@
 """Built-in plug-in that writes the AI validation report at the end of the run.
 
 When the run is driven by the framework's hook module, the run-end lifecycle leaves
-the AI validation report to the plug-in system; this plug-in writes it in
-``after_all`` when the run's self-healing manager logged any event.
+the AI validation report to the plug-in system. The plug-in's ``after_all`` runs
+before the retry pass, so it only books the report: the run end writes it after the
+retry pass, and heals made there are in it.
 """
 
 from __future__ import annotations
@@ -47,9 +48,18 @@ class AIHealingReportPlugin:
     def after_all(self, context: Any) -> None:
         if not settings.get("GENERATE_AI_REPORT"):
             return
+        from tarvolab_framework.core import evidence
+
+        evidence.at_run_end(context, self.write_report)
+
+    def write_report(self, context: Any) -> None:
+        """Write the report now (at run end, after the retry pass) when healing happened."""
         try:
             manager = _run_locmender(context)
-            if manager is None or not list(manager.get_healing_report_entries() or []):
+            from tarvolab_framework.core import heal_events
+
+            logged = manager is not None and list(manager.get_healing_report_entries() or [])
+            if not logged and not heal_events.events():
                 return
             # Looked up on its module at the moment of use, so a replaced writer is used.
             from tarvolab_framework.core import ai_report_generator

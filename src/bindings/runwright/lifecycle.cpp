@@ -15,6 +15,7 @@
 #include "bindings/common/pyutil.hpp"
 #include "bindings/runwright/runwright.hpp"
 #include "core/config/settings.hpp"
+#include "core/evidence/artefacts.hpp"
 #include "core/lifecycle/run_setup.hpp"
 #include "core/lifecycle/scenario_messages.hpp"
 
@@ -29,6 +30,15 @@ constexpr const char* kDataSnapshotModule = "tarvolab_framework.core.data_snapsh
 constexpr const char* kAiReportModule = "tarvolab_framework.core.ai_report_generator";
 constexpr const char* kAiAnalysisModule = "tarvolab_framework.core.ai_analysis_report";
 constexpr const char* kVideoManagerModule = "tarvolab_framework.core.video_manager";
+constexpr const char* kEvidenceModule = "tarvolab_framework.core.evidence";
+
+// Calls evidence.<function>(args...). Evidence is a by-product of the run: its
+// failure prints one warning and changes nothing else.
+template <typename... Args>
+void evidence_call(const char* function, Args... args) {
+  if (auto failure = attempt([&] { import_attr(kEvidenceModule, function)(args...); }))
+    print_line(std::string(tarvo::evidence::kEvidenceFailed) + failure->text);
+}
 
 // Writes one record through the runner context's own logger (read at each use,
 // as the steps may replace it).
@@ -259,6 +269,7 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
   if (attr_true(context, "browser_disabled")) {
     log(context, "info", lc::kBrowserDisabled);
     install_context_helpers(context);
+    evidence_call("scenario_started", context, scenario);
     return;
   }
 
@@ -330,6 +341,9 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
   notify_integration(context, "meridio_enabled", "meridio_hooks", "before_scenario",
                      &lc::meridio_before_scenario_failed, context, scenario);
 
+  // Trace chunk and video offset of the scenario start on its page.
+  evidence_call("scenario_started", context, scenario);
+
   log(context, "info", lc::scenario_starting(to_str(nb::getattr(scenario, "name"))));
 }
 
@@ -369,6 +383,9 @@ void register_for_retry(nb::handle context, nb::handle scenario) {
 }
 
 void auto_after_scenario(nb::object context, nb::object scenario) {
+  // First: the screenshots need every page the scenario opened, which the
+  // window clean-up below closes.
+  evidence_call("scenario_finished", context, scenario);
   close_extra_windows(context);
   register_for_retry(context, scenario);
 
@@ -398,6 +415,9 @@ void auto_before_feature(nb::object context, nb::object feature) {
 }
 
 void auto_after_feature(nb::object context, nb::object feature) {
+  // The videos' paths are read from the pages before they close; the files are
+  // complete (and can be kept or dropped) only once they have closed.
+  evidence_call("feature_pages_closing", context, feature);
   if (auto failure = attempt([&] {
         auto browser = get_true_attr(context, "browser");
         if (!browser) return;
@@ -411,6 +431,7 @@ void auto_after_feature(nb::object context, nb::object feature) {
       })) {
     print_line(lc::closing_pages_failed(failure->text));
   }
+  evidence_call("feature_finished", context, feature);
 
   if (auto failure = attempt([&] {
         if (!has_attr(context, "framework_config")) return;

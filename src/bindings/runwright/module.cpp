@@ -27,4 +27,5 @@ NB_MODULE(runwright, m) {
   tarvo::py::runwright::register_integrations(m);
   tarvo::py::runwright::register_retry(m);
   tarvo::py::runwright::register_scale(m);
+  tarvo::py::runwright::register_evidence(m);
 }

@@ -8,6 +8,8 @@
 #include "core/lifecycle/retry_report.hpp"
 #include "core/lifecycle/retry_settings.hpp"
 #include "core/lifecycle/retry_steps.hpp"
+#include "core/evidence/artefacts.hpp"
+#include "hooks/action_inference.hpp"
 
 namespace tarvo::py::runwright {
 
@@ -48,25 +50,62 @@ std::optional<Failure> prepare_page(nb::handle context) {
   });
 }
 
-// The scenario's steps as text. A feature's Background steps run before every
+constexpr const char* kEvidenceModule = "tarvolab_framework.core.evidence";
+
+// One step as the core sees it: keyword, name, and the table and doc string
+// that belong to it (behave keeps them as step.table and step.text).
+StepLine step_line_of(nb::handle step) {
+  StepLine line{to_str(nb::getattr(step, "keyword")), to_str(nb::getattr(step, "name")), {}, {}};
+  if (auto table = get_attr(step, "table"); table && !table->is_none()) {
+    StepTable t;
+    for (nb::handle h : nb::getattr(*table, "headings")) t.headings.push_back(to_str(h));
+    for (nb::handle row : nb::getattr(*table, "rows")) {
+      std::vector<std::string> cells;
+      for (nb::handle c : nb::getattr(row, "cells")) cells.push_back(to_str(c));
+      t.rows.push_back(std::move(cells));
+    }
+    line.table = std::move(t);
+  }
+  if (auto text = get_attr(step, "text"); text && !text->is_none()) line.text = to_str(*text);
+  return line;
+}
+
+// The scenario's steps. A feature's Background steps run before every
 // scenario, and the scenario's own steps rely on them, so behave's
 // `background_steps` (when the scenario has any) come first.
-std::string steps_text_of(nb::handle scenario_obj) {
+std::vector<StepLine> step_lines_of(nb::handle scenario_obj) {
   std::vector<StepLine> lines;
   auto add = [&](nb::handle steps) {
-    for (nb::handle step : steps)
-      lines.push_back({to_str(nb::getattr(step, "keyword")), to_str(nb::getattr(step, "name"))});
+    for (nb::handle step : steps) lines.push_back(step_line_of(step));
   };
   if (auto background = get_attr(scenario_obj, "background_steps"); background && !background->is_none())
     add(*background);
   add(nb::getattr(scenario_obj, "steps"));
-  return build_steps_text(lines);
+  return lines;
+}
+
+// execute_steps does not call the step hooks, so the element locator is told
+// about each re-run step here, as before_step does during the run: a heal made
+// in the retry pass then names its step, scenario and feature.
+void set_retry_healing_context(nb::handle context, nb::handle scenario_obj, const StepLine& step) {
+  auto locator = get_attr(context, "element_locator");
+  if (!locator || locator->is_none()) return;
+  nb::object scenario_name = py_str("");
+  nb::object feature_name = py_str("");
+  (void)attempt([&] {
+    scenario_name = nb::getattr(scenario_obj, "name");
+    if (auto feature = get_true_attr(scenario_obj, "feature")) feature_name = feature->attr("name");
+  });
+  locator->attr("set_healing_context")(nb::arg("step_text") = py_str(step.name),
+                                       nb::arg("scenario_name") = scenario_name,
+                                       nb::arg("feature_name") = feature_name,
+                                       nb::arg("action_context") = py_str(tarvo::hooks::infer_action_from_step(step.name)));
 }
 
 // Re-runs one scenario's steps through the runner. True when every step passed.
 // Failures of the steps are printed here; a failure in the bookkeeping around
 // them (clearing variables, reading the steps or the feature) is raised.
-bool execute_retry(nb::handle context, nb::handle scenario_obj, nb::handle /*step_registry*/) {
+bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_attempt) {
   if (auto failure = prepare_page(context)) {
     print_line(kPagePreparationError + failure->text);
     return false;
@@ -77,21 +116,30 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, nb::handle /*ste
     print_line(kNoValidSteps);
     return false;
   }
-  std::string text = steps_text_of(scenario_obj);
-  if (steps_text_blank(text)) {
+  std::vector<StepLine> steps = step_lines_of(scenario_obj);
+  if (steps_text_blank(build_steps_text(steps))) {
     print_line(kNoStepsToRun);
     return false;
   }
 
+  // Evidence of the attempt (trace chunk, soft assertions, screenshots) is
+  // started and finished around the steps; its own failures are warnings.
+  import_attr(kEvidenceModule, "retry_attempt_started")(context, scenario_obj, retry_attempt);
+
   // The feature is put back before the failure's text is taken: str() of an
   // exception can fail too, and the runner's feature must be restored anyway.
+  // Each step runs on its own, with its table and doc string, so the locator
+  // can be told which step is running.
   nb::object original_feature = nb::getattr(context, "feature");
   nb::object raised;
   std::string cpp_error;
   bool failed = false;
   try {
     nb::setattr(context, "feature", nb::getattr(scenario_obj, "feature"));
-    context.attr("execute_steps")(py_str(text));
+    for (const StepLine& step : steps) {
+      set_retry_healing_context(context, scenario_obj, step);
+      context.attr("execute_steps")(py_str(build_step_text(step)));
+    }
   } catch (nb::python_error& e) {
     raised = nb::borrow(e.value());
     failed = true;
@@ -100,16 +148,18 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, nb::handle /*ste
     failed = true;
   }
   nb::setattr(context, "feature", original_feature);
-  if (!failed) return true;
-  if (!raised.is_valid()) {
+  if (failed && raised.is_valid()) {
+    Failure failure;
+    failure.exc = raised;
+    if (failure.is_interrupt()) reraise(failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
+    print_line((failure.is_assertion_error() ? kAssertPrefix : kErrorPrefix) + to_str(raised));
+  } else if (failed) {
     print_line(kErrorPrefix + cpp_error);
-    return false;
   }
-  Failure failure;
-  failure.exc = raised;
-  if (failure.is_interrupt()) reraise(failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
-  print_line((failure.is_assertion_error() ? kAssertPrefix : kErrorPrefix) + to_str(raised));
-  return false;
+  // Soft-assertion failures of the re-run also keep the scenario failing.
+  nb::object passed = import_attr(kEvidenceModule, "retry_attempt_finished")(context, scenario_obj, retry_attempt,
+                                                                            nb::bool_(!failed));
+  return truthy(passed);
 }
 
 // The runner context and the recorded failed entries, seen by the attempt loop.
@@ -117,13 +167,15 @@ class ContextRetryTarget : public RetryTarget {
  public:
   ContextRetryTarget(nb::handle context, nb::list entries) : context_(context), entries_(std::move(entries)) {}
 
+  void attempt_started(long long attempt) override { attempt_ = attempt; }
+
   std::string name(std::size_t entry) override { return to_str(nb::object(entries_[entry]["name"])); }
 
   RetryOutcome run(std::size_t entry) override {
     bool passed = false;
     auto failure = attempt([&] {
       nb::object scenario_obj = nb::object(entries_[entry]).attr("get")("scenario_obj");
-      passed = execute_retry(context_, scenario_obj, nb::none());
+      passed = execute_retry(context_, scenario_obj, attempt_);
     });
     if (failure) return {RetryResult::Error, failure->text};
     return {passed ? RetryResult::Passed : RetryResult::StillFailing, ""};
@@ -143,7 +195,13 @@ class ContextRetryTarget : public RetryTarget {
  private:
   nb::handle context_;
   nb::list entries_;
+  long long attempt_ = 1;
 };
+
+void evidence_guarded(const char* function, nb::handle context) {
+  if (auto failure = attempt([&] { import_attr(kEvidenceModule, function)(context); }))
+    print_line(std::string(tarvo::evidence::kEvidenceFailed) + failure->text);
+}
 
 // Run end: the retry pass, then the integrations' run-end dispatch. A bad
 // MAX_SCENARIO_RETRIES fails the hook before anything else runs.
@@ -162,7 +220,12 @@ void auto_after_all(nb::handle context) {
   PyConsole console;
   run_retry_pass(settings, nb::len(entries), target, console);
 
+  // The final outcomes are settled before the integrations and reports read
+  // them; the healing report, the outcome summary and the wait for the video
+  // copies come after, so they include the retry pass.
+  evidence_guarded("retry_pass_finished", context);
   this_module().attr("_auto_after_all_integrations")(context);
+  evidence_guarded("run_finished", context);
 }
 
 }  // namespace
@@ -170,7 +233,9 @@ void auto_after_all(nb::handle context) {
 void register_retry(nb::module_& m) {
   m.def("_ensure_browser_for_retry", &ensure_browser_for_retry, nb::arg("context"),
         "Makes sure a browser and a page exist before the retry attempts.");
-  m.def("_execute_retry", &execute_retry, nb::arg("context"), nb::arg("scenario_obj").none(),
+  m.def("_execute_retry",
+        [](nb::handle context, nb::handle scenario_obj, nb::handle) { return execute_retry(context, scenario_obj, 1); },
+        nb::arg("context"), nb::arg("scenario_obj").none(),
         nb::arg("step_registry").none() = nb::none(),
         "Re-runs a failed scenario's steps through context.execute_steps; True when they all passed.");
   m.def("auto_after_all", &auto_after_all, nb::arg("context"),

@@ -33,6 +33,8 @@ void register_retry(nb::module_& m);
 
 // scale.cpp: planning of parallel and sharded runs, the retry pass run in batches
 void register_scale(nb::module_& m);
+// evidence.cpp: _final_outcome, _run_exit_status, _safe_name, _artefact_path, ...
+void register_evidence(nb::module_& m);
 
 // The runwright module object, for code that looks up the module's own
 // attributes (its bound outside services) at the moment of use.

@@ -62,6 +62,7 @@ std::vector<std::size_t> run_retry_pass(const RetrySettings& settings, std::size
     if (failing.empty()) break;
     print_all(attempt_header(attempt, settings.max_retries, failing.size()));
     target.begin_attempt(failing);
+    target.attempt_started(attempt);
     std::vector<std::size_t> still;
     for (std::size_t entry : failing) {
       console.print(retrying_line(target.name(entry)));

@@ -56,6 +56,9 @@ class RetryTarget {
   // a target that re-runs them all at once (one process for the attempt) can do
   // it here and then answer run() from what it found. Does nothing by default.
   virtual void begin_attempt(const std::vector<std::size_t>& /*entries*/) {}
+  // Told before each attempt's re-runs, so evidence and results can name the
+  // attempt (retry 1, 2, ...).
+  virtual void attempt_started(long long /*attempt*/) {}
 };
 
 // Runs the whole pass: nothing when retries are off or nothing failed;

@@ -1,17 +1,30 @@
 // The text a retried scenario hands to the runner's execute_steps.
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tarvo::lifecycle {
 
-struct StepLine {
-  std::string keyword;  // "Given ", "And", ... as the runner stores it
-  std::string name;     // the step text after the keyword
+struct StepTable {
+  std::vector<std::string> headings;
+  std::vector<std::vector<std::string>> rows;
 };
 
-// One line per step: the keyword without surrounding blanks, one space, the
-// name, a line feed. Tables and multi-line texts are not carried over.
+struct StepLine {
+  std::string keyword;                // "Given ", "And", ... as the runner stores it
+  std::string name;                   // the step text after the keyword
+  std::optional<StepTable> table;     // the step's data table, when it has one
+  std::optional<std::string> text;    // the step's doc string, when it has one
+};
+
+// One step in Gherkin: the keyword without surrounding blanks, one space, the
+// name and a line feed, then its table (cells with "|" written "\|") and its
+// doc string (between """ or, when a line of it starts with """, between ''').
+// The runner parses this back into the same step, table and text.
+std::string build_step_text(const StepLine& step);
+
+// Every step's text, in order.
 std::string build_steps_text(const std::vector<StepLine>& steps);
 
 // True when the text has nothing to run (empty or only white space).
