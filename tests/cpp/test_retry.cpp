@@ -172,3 +172,13 @@ TEST(RetrySteps, TablesAndDocStringsGoWithTheirStep) {
   EXPECT_EQ(build_steps_text({with_table, {"And ", "plain"}}),
             build_step_text(with_table) + "And plain\n");
 }
+
+TEST(RetrySteps, ContinuationStepsTakeTheOpeningKeyword) {
+  std::vector<StepLine> steps = {{"Dado ", "a", {}, {}, "given"}, {"Y ", "b", {}, {}, "given"},
+                                 {"Cuando ", "c", {}, {}, "when"}, {"Pero ", "d", {}, {}, "when"},
+                                 {"* ", "e", {}, {}, ""},            {"And ", "f", {}, {}, "then"}};
+  resolve_continuation_keywords(steps);
+  std::vector<std::string> keywords;
+  for (const auto& s : steps) keywords.push_back(s.keyword);
+  EXPECT_EQ(keywords, (std::vector<std::string>{"Dado ", "Dado ", "Cuando ", "Cuando ", "* ", "And "}));
+}

@@ -21,6 +21,7 @@ from html import escape
 from typing import Any, Dict, List, Optional
 
 from tarvolab_framework.core.ai_report_generator import reports_dir
+from tarvolab_framework.core.safe_io import atomic_write_text
 
 HTML_FILE_NAME = "ai_analysis_report.html"
 JSON_FILE_NAME = "ai_analysis_report.json"
@@ -78,11 +79,13 @@ class AIAnalysisReport:
 
     def __init__(self) -> None:
         self.scenarios: List[Dict[str, Any]] = []
+        self._scenario_objects: List[Any] = []  # parallel to self.scenarios
         self.started_at: Optional[float] = None
 
     def start(self) -> None:
         """Begin a recording: forget earlier scenarios and note the start time."""
         self.scenarios = []
+        self._scenario_objects = []
         self.started_at = time.time()
 
     def record_scenario(self, scenario: Any) -> Dict[str, Any]:
@@ -122,16 +125,48 @@ class AIAnalysisReport:
             "soft_assertion_failures": list(_lookup(scenario, "soft_assertion_failures", None) or []),
         }
         self.scenarios.append(record)
+        self._scenario_objects.append(scenario)
         return record
+
+    def _with_final_outcomes(self) -> List[Dict[str, Any]]:
+        """The records, each with the scenario's final outcome and evidence when the run has them.
+
+        ``outcome`` is passed, failed, flaky, passed-with-soft-failures or skipped; without
+        final outcomes (the lifecycle never saw the scenario) it follows the runner's status.
+        """
+        from tarvolab_framework.core import outcomes
+
+        registry = outcomes.registry(create=False)
+        merged = []
+        for record, scenario in zip(self.scenarios, self._scenario_objects):
+            record = dict(record)
+            found = registry.find(scenario) if registry is not None else None
+            if found is not None:
+                final = found.as_dict()
+                record["outcome"] = final["outcome"]
+                record["soft_assertion_failures"] = final["soft_failures"] or record["soft_assertion_failures"]
+                for key in ("forced_reasons", "passed_on_retry", "retry_attempts", "screenshots", "trace",
+                            "video", "video_offset"):
+                    record[key] = final[key]
+            else:
+                status = record["status"]
+                record["outcome"] = ("failed" if status in FAILED_STATUSES else
+                                     "passed-with-soft-failures" if status == "passed" and record["soft_assertion_failures"]
+                                     else "passed" if status == "passed" else "skipped" if status in ("skipped", "untested")
+                                     else "failed")
+            merged.append(record)
+        return merged
 
     def analysis(self) -> Dict[str, Any]:
         """Counts, pass rate and failure clusters of the recorded scenarios."""
+        records = self._with_final_outcomes()
         counts: Dict[str, int] = {}
-        for record in self.scenarios:
-            counts[record["status"]] = counts.get(record["status"], 0) + 1
-        failed = [r for r in self.scenarios if r["status"] in FAILED_STATUSES]
+        for record in records:
+            counts[record["outcome"]] = counts.get(record["outcome"], 0) + 1
+        # Clusters group what went wrong in the run, flaky scenarios included.
+        failed = [r for r in records if r["status"] in FAILED_STATUSES]
         passed = counts.get("passed", 0)
-        total = len(self.scenarios)
+        total = len(records)
 
         clusters: Dict[str, Dict[str, Any]] = {}
         for record in failed:
@@ -149,14 +184,16 @@ class AIAnalysisReport:
             "generated_at": datetime.now().isoformat(timespec="seconds"),
             "total": total,
             "passed": passed,
-            "failed": len(failed),
+            "failed": counts.get("failed", 0),
+            "flaky": counts.get("flaky", 0),
+            "passed_with_soft_failures": counts.get("passed-with-soft-failures", 0),
             "skipped": counts.get("skipped", 0),
-            "by_status": counts,
+            "by_outcome": counts,
             "pass_rate": f"{passed / total * 100:.1f}%" if total else "N/A",
             "duration": round(time.time() - self.started_at, 1) if self.started_at else 0.0,
-            "soft_assertion_scenarios": sum(1 for r in self.scenarios if r["soft_assertion_failures"]),
+            "soft_assertion_scenarios": sum(1 for r in records if r["soft_assertion_failures"]),
             "clusters": ordered,
-            "scenarios": self.scenarios,
+            "scenarios": records,
         }
 
     def generate(self) -> str:
@@ -166,11 +203,9 @@ class AIAnalysisReport:
         data = self.analysis()
         directory = reports_dir()
         directory.mkdir(parents=True, exist_ok=True)
-        (directory / JSON_FILE_NAME).write_text(
-            json.dumps(data, ensure_ascii=False, indent=2), encoding="utf-8"
-        )
+        atomic_write_text(directory / JSON_FILE_NAME, json.dumps(data, ensure_ascii=False, indent=2))
         html_path = directory / HTML_FILE_NAME
-        html_path.write_text(self.render(data), encoding="utf-8")
+        atomic_write_text(html_path, self.render(data))
         return str(html_path)
 
     @staticmethod
@@ -193,8 +228,8 @@ class AIAnalysisReport:
             for c in data["clusters"]
         ) or "<p>Sin fallos 🎉</p>"
         rows = "".join(
-            f"<tr class=\"{e(r['status'])}\"><td>{e(r['feature'])}</td><td>{e(r['name'])}</td>"
-            f"<td>{e(r['status'])}</td><td>{e(' '.join('@' + t for t in r['tags']))}</td>"
+            f"<tr class=\"{e(r.get('outcome', r['status']))}\"><td>{e(r['feature'])}</td><td>{e(r['name'])}</td>"
+            f"<td>{e(r.get('outcome', r['status']))}</td><td>{e(' '.join('@' + t for t in r['tags']))}</td>"
             f"<td>{e(r['duration'])}</td><td>{e(r['failing_step'] or '')}</td>"
             f"<td>{e('; '.join(r['soft_assertion_failures']))}</td></tr>"
             for r in data["scenarios"]

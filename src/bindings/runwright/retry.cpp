@@ -55,7 +55,8 @@ constexpr const char* kEvidenceModule = "tarvolab_framework.core.evidence";
 // One step as the core sees it: keyword, name, and the table and doc string
 // that belong to it (behave keeps them as step.table and step.text).
 StepLine step_line_of(nb::handle step) {
-  StepLine line{to_str(nb::getattr(step, "keyword")), to_str(nb::getattr(step, "name")), {}, {}};
+  StepLine line{to_str(nb::getattr(step, "keyword")), to_str(nb::getattr(step, "name")), {}, {}, ""};
+  if (auto type = get_attr(step, "step_type"); type && !type->is_none()) line.step_type = to_str(*type);
   if (auto table = get_attr(step, "table"); table && !table->is_none()) {
     StepTable t;
     for (nb::handle h : nb::getattr(*table, "headings")) t.headings.push_back(to_str(h));
@@ -81,6 +82,7 @@ std::vector<StepLine> step_lines_of(nb::handle scenario_obj) {
   if (auto background = get_attr(scenario_obj, "background_steps"); background && !background->is_none())
     add(*background);
   add(nb::getattr(scenario_obj, "steps"));
+  resolve_continuation_keywords(lines);
   return lines;
 }
 

@@ -50,6 +50,24 @@ std::string build_step_text(const StepLine& s) {
   return text;
 }
 
+void resolve_continuation_keywords(std::vector<StepLine>& steps) {
+  std::string opening;
+  std::string previous_type;
+  for (auto& s : steps) {
+    if (s.step_type.empty()) {
+      previous_type.clear();
+      opening.clear();
+      continue;
+    }
+    if (s.step_type != previous_type || opening.empty()) {
+      opening = s.keyword;
+    } else {
+      s.keyword = opening;
+    }
+    previous_type = s.step_type;
+  }
+}
+
 std::string build_steps_text(const std::vector<StepLine>& steps) {
   std::string text;
   for (const auto& s : steps) text += build_step_text(s);

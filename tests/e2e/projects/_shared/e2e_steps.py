@@ -114,6 +114,16 @@ def step_record_table(context, key):
             None if context.table is None else [row["name"] for row in context.table])
 
 
+@given('the text is recorded for "{key}"')
+def step_record_text(context, key):
+    _record("text-%s.jsonl" % key, context.text)
+
+
+@then('a soft check fails with "{message}"')
+def step_soft_fails(context, message):
+    context.soft_assert(False, message)
+
+
 # --- element locator and healing -------------------------------------------------------
 
 @when('I click "{ref}"')

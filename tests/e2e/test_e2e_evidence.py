@@ -1,0 +1,121 @@
+"""Evidence of failures and final outcomes, from behave runs of projects/evidence:
+screenshots, traces, hostile names, flaky and soft-failed scenarios, reports and the
+exit status."""
+import json
+import os
+import zipfile
+from pathlib import Path
+
+import pytest
+
+from e2e_support import requires_chromium, run_behave
+
+pytestmark = requires_chromium
+
+SAFE = set("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-")
+
+
+@pytest.fixture(scope="module")
+def main_run(projects_copy, tmp_path_factory):
+    tmp = tmp_path_factory.mktemp("evidence-main")
+    return run_behave(projects_copy, tmp, "evidence",
+                      "features/a_evidence.feature", "features/b_flaky.feature",
+                      "features/c_hostile.feature", final_status=True,
+                      TRACE_MODE="retain-on-failure", TRACES_DIR=str(tmp / "traces"),
+                      RETRY_FAILED_SCENARIOS="true", MAX_SCENARIO_RETRIES="1",
+                      GENERATE_AI_ANALYSIS_REPORT="true",
+                      JIRA_ENABLED="true", XRAY_RESULTS_FILE=str(tmp / "xray.json"))
+
+
+def files_under(folder):
+    return sorted(p for p in Path(folder).rglob("*") if p.is_file())
+
+
+def test_failing_scenario_leaves_screenshots_of_every_page_and_a_trace(main_run):
+    run = main_run
+    shots = run.state_dir.parent / "screenshots" / "Evidencia_de_fallos"
+    names = sorted(p.name for p in shots.iterdir())
+    # The run (two pages: the popup too) and the failed retry attempt.
+    assert "Falla_con_evidencia.png" in names and "Falla_con_evidencia-page2.png" in names, names
+    assert "Falla_con_evidencia-retry1.png" in names, names
+    assert not [n for n in names if n.startswith("Pasa_sin_evidencia")], names
+    assert (shots / "Falla_con_evidencia.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+    traces = run.state_dir.parent / "traces" / "Evidencia_de_fallos"
+    trace_names = sorted(p.name for p in traces.iterdir())
+    assert trace_names == ["Falla_con_evidencia-retry1.zip", "Falla_con_evidencia.zip"], trace_names
+    with zipfile.ZipFile(traces / "Falla_con_evidencia.zip") as archive:
+        entries = archive.namelist()
+    # What `playwright show-trace` opens: the action log, the network log, the snapshots.
+    assert any(e.endswith(".trace") for e in entries) and any(e.endswith(".network") for e in entries), entries
+    assert any(e.startswith("resources/") for e in entries), entries
+
+
+def test_passing_and_flaky_retry_leave_no_trace_under_retain_on_failure(main_run):
+    traces = main_run.state_dir.parent / "traces"
+    assert not (traces / "Evidencia_de_fallos" / "Pasa_sin_evidencia.zip").exists()
+    flaky = sorted(p.name for p in (traces / "Inestables").iterdir())
+    assert flaky == ["Pasa_al_reintentar_con_tabla_y_texto.zip"], flaky  # the failed run only
+
+
+def test_hostile_names_stay_inside_their_folders(main_run):
+    root = main_run.state_dir.parent
+    for folder in ("screenshots", "traces"):
+        base = (root / folder).resolve()
+        found = files_under(base)
+        assert found, folder
+        for path in found:
+            assert path.resolve().is_relative_to(base), path
+            for part in path.relative_to(base).parts:
+                assert set(part) <= SAFE and not part.startswith(".") and len(part) <= 120, part
+    hostile = {p.name.split("-")[0].removesuffix(".png")
+               for p in files_under(root / "screenshots") if p.parent.name.startswith("etc")}
+    assert hostile == {"etc", "nul_byte_tmp_escape", "x" * 80}, hostile  # one name per hostile scenario
+    # Nothing was written outside the run's folders by a name such as ../../etc.
+    assert not (root.parent / "etc").exists()
+
+
+def test_flaky_scenario_replays_its_doc_string_and_shows_as_flaky_everywhere(main_run):
+    run = main_run
+    texts = [json.loads(line) for line in (run.state_dir / "text-texto.jsonl").read_text().splitlines()]
+    assert texts == ["línea uno\n  línea dos"] * 2, run.describe()
+    run.assert_line("   🔁 flaky: Pasa al reintentar con tabla y texto (pasó en el reintento 1)")
+    run.assert_line("   ❌ failed: Falla con evidencia")
+    assert run.returncode == 1, run.describe()
+
+    xray = json.loads((run.state_dir.parent / "xray.json").read_text(encoding="utf-8"))
+    tests = {t["testInfo"]["summary"]: t for t in xray["tests"]}
+    flaky = tests["Pasa al reintentar con tabla y texto"]
+    assert flaky["status"] == "PASSED" and "reintento 1" in flaky["comment"], flaky
+    assert tests["Falla con evidencia"]["status"] == "FAILED"
+
+    report = json.loads((run.state_dir.parent / "html-reports" / "ai_analysis_report.json").read_text())
+    outcomes = {s["name"]: s["outcome"] for s in report["scenarios"]}
+    assert outcomes["Pasa al reintentar con tabla y texto"] == "flaky"
+    assert outcomes["Pasa sin evidencia"] == "passed"
+    assert outcomes["Falla con evidencia"] == "failed"
+    assert report["flaky"] == 1
+    failing = next(s for s in report["scenarios"] if s["name"] == "Falla con evidencia")
+    assert any(p.endswith("Falla_con_evidencia.png") for p in failing["screenshots"])
+    assert failing["trace"].endswith("Falla_con_evidencia.zip")
+
+
+def test_soft_failures_make_the_run_fail(projects_copy, tmp_path):
+    run = run_behave(projects_copy, tmp_path, "evidence", "features/d_soft.feature", final_status=True)
+    run.assert_contains("1 scenario passed")  # behave saw it pass
+    run.assert_line("   ⚠️ passed-with-soft-failures: Pasa con soft assertions fallidas")
+    assert run.returncode == 1, run.describe()
+
+
+def test_unwritable_screenshot_folder_warns_and_keeps_the_outcome(projects_copy, tmp_path):
+    blocker = tmp_path / "not-a-folder"
+    blocker.write_text("a file where the folder should be")
+    run = run_behave(projects_copy, tmp_path, "evidence", "features/a_evidence.feature", final_status=True,
+                     SCREENSHOTS_DIR=str(blocker / "shots"))
+    warnings = [l for l in run.stdout_lines() if l.startswith("⚠️ No se pudo guardar la captura")]
+    assert len(warnings) == 2, run.describe()  # one per page, each naming its file
+    assert all("Falla_con_evidencia" in w for w in warnings)
+    run.assert_line("   ❌ failed: Falla con evidencia")
+    run.assert_contains("1 scenario passed, 1 failed")
+    assert run.returncode == 1, run.describe()
+    run.assert_absent("HOOK-ERROR")
