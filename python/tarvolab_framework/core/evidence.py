@@ -81,6 +81,12 @@ def _mode(variable: str, text: str, default: str) -> str:
     return mode
 
 
+def table_setting(variable: str) -> Any:
+    from tarvolab_framework.core import settings as table
+
+    return table.get(variable)
+
+
 def settings(context: Any) -> EvidenceSettings:
     """The evidence settings of the run, read once (from the settings dictionary when there is one)."""
     found = _lookup(context, SETTINGS_ATTRIBUTE)
@@ -100,8 +106,8 @@ def settings(context: Any) -> EvidenceSettings:
     made = EvidenceSettings(
         screenshots=flag("auto_screenshot_on_failure", "AUTO_SCREENSHOT_ON_FAILURE", "true"),
         screenshots_dir=Path(str(config.get("screenshots_dir") or env.get("SCREENSHOTS_DIR") or DEFAULT_SCREENSHOTS_DIR)),
-        trace_mode=_mode("TRACE_MODE", env.get("TRACE_MODE", ""), "off"),
-        traces_dir=Path(env.get("TRACES_DIR") or DEFAULT_TRACES_DIR),
+        trace_mode=_mode("TRACE_MODE", str(table_setting("TRACE_MODE") or ""), "off"),
+        traces_dir=Path(str(table_setting("TRACES_DIR") or DEFAULT_TRACES_DIR)),
         record_video=flag("record_video", "RECORD_VIDEO", "false"),
         video_mode=_mode("VIDEO_MODE", str(config.get("video_mode", env.get("VIDEO_MODE", ""))), "retain-on-failure"),
         video_dir=Path(str(config.get("video_dir") or env.get("VIDEO_DIR") or DEFAULT_VIDEO_DIR)),

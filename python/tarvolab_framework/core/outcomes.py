@@ -29,7 +29,6 @@ every failure passed on retry exits 0).
 
 from __future__ import annotations
 
-import os
 import time
 import weakref
 from dataclasses import dataclass, field
@@ -74,7 +73,9 @@ def status_name(status: Any) -> str:
 
 def fail_on_flaky() -> bool:
     """``RETRY_FAIL_ON_FLAKY`` is on ("true" in any capitalisation)."""
-    return os.environ.get(FAIL_ON_FLAKY_VAR, "false").strip().lower() == "true"
+    from tarvolab_framework.core import settings
+
+    return bool(settings.get(FAIL_ON_FLAKY_VAR))
 
 
 @dataclass
