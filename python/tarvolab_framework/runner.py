@@ -60,11 +60,12 @@ class Runner(_BehaveRunner):
                 found.extend(walk())
         return found
 
-    def final_exit_status(self, behave_failed: bool) -> int:
-        """0 or 1 from the final outcomes of every scenario behave ran."""
+    def final_exit_status(self, behave_failed: bool, context: Any = None) -> int:
+        """0 or 1 from the final outcomes of every scenario behave ran (``context``: the runner's)."""
         from tarvolab_framework.core import outcomes, runwright
 
-        registry = outcomes.registry(self.context, create=False) if self.context is not None else None
+        context = context if context is not None else getattr(self, "context", None)
+        registry = outcomes.registry(context, create=False) if context is not None else None
         elsewhere = bool(getattr(self, "aborted", False) or getattr(self, "_tarvo_run_level_failures", 0))
         if registry is None:
             # The framework's hooks never ran (no scenario reached them): behave's answer stands.

@@ -119,3 +119,82 @@ def test_unwritable_screenshot_folder_warns_and_keeps_the_outcome(projects_copy,
     run.assert_contains("1 scenario passed, 1 failed")
     assert run.returncode == 1, run.describe()
     run.assert_absent("HOOK-ERROR")
+
+
+@pytest.fixture(scope="module")
+def allure_run(projects_copy, tmp_path_factory):
+    tmp = tmp_path_factory.mktemp("evidence-allure")
+    return run_behave(projects_copy, tmp, "evidence",
+                      "-f", "allure_behave.formatter:AllureFormatter", "-o", str(tmp / "allure-results"),
+                      "features/a_evidence.feature", "features/d_soft.feature",
+                      "features/e_retry_heal.feature", "features/f_pass.feature", final_status=True,
+                      TRACE_MODE="retain-on-failure", TRACES_DIR=str(tmp / "traces"),
+                      RECORD_VIDEO="true", VIDEO_MODE="retain-on-failure", VIDEO_SIZE="640x360",
+                      RETRY_FAILED_SCENARIOS="true", GENERATE_AI_ANALYSIS_REPORT="true",
+                      GENERATE_AI_REPORT="true", SELF_HEALING_ENABLED="true", AI_PROVIDER="local")
+
+
+def allure_results(run):
+    folder = run.state_dir.parent / "allure-results"
+    results = {}
+    for path in folder.glob("*-result.json"):
+        data = json.loads(path.read_text(encoding="utf-8"))
+        results[data["name"]] = data
+    return folder, results
+
+
+def test_allure_results_hold_the_evidence(allure_run):
+    run = allure_run
+    folder, results = allure_results(run)
+    assert {"Falla con evidencia", "Pasa con soft assertions fallidas", "Repara en la ejecución"} <= set(results), \
+        run.describe()
+
+    def attachments(name):
+        # On the test itself (after-scenario evidence) or on the step that was running (heal events).
+        found, items = [], [results[name]]
+        while items:
+            item = items.pop()
+            found.extend(item.get("attachments", []))
+            items.extend(item.get("steps", []))
+        for a in found:
+            assert (folder / a["source"]).is_file(), a
+        return {a["type"] for a in found}, [a["name"] for a in found]
+
+    types_, names = attachments("Falla con evidencia")
+    assert {"image/png", "application/zip", "video/webm"} <= types_, names
+    soft_types, soft_names = attachments("Pasa con soft assertions fallidas")
+    assert "soft assertions" in soft_names
+    assert results["Pasa con soft assertions fallidas"]["status"] == "failed"  # the final outcome
+    heal_types, heal_names = attachments("Repara en la ejecución")
+    assert "self-healing: reparado" in heal_names, heal_names
+    flaky = results["Repara en el reintento"]
+    assert flaky["status"] == "passed" and flaky["statusDetails"]["flaky"] is True, flaky
+
+
+def test_feature_videos_kept_only_for_failing_features_with_scenario_offsets(allure_run):
+    run = allure_run
+    videos = sorted(p.name for p in (run.state_dir.parent / "videos").glob("*.webm"))
+    # "Todo bien" passed: its video is dropped; no recording keeps Playwright's random name.
+    # The popup of "Falla con evidencia" has its own video (-page2), in the run and the retry pass.
+    assert videos == ["Evidencia_de_fallos-page2.webm", "Evidencia_de_fallos.webm", "Reparaciones.webm",
+                      "retry-pass-page2.webm", "retry-pass.webm"], videos
+    report = json.loads((run.state_dir.parent / "html-reports" / "ai_analysis_report.json").read_text())
+    by_name = {s["name"]: s for s in report["scenarios"]}
+    first, second = by_name["Falla con evidencia"], by_name["Pasa sin evidencia"]
+    assert first["video"].endswith("Evidencia_de_fallos.webm") and second["video"] == first["video"]
+    assert 0 <= first["video_offset"] < second["video_offset"], (first, second)
+
+
+def test_healing_report_written_after_the_retry_pass_holds_its_heal(allure_run):
+    run = allure_run
+    data = json.loads((run.state_dir.parent / "html-reports" / "ai_validation_report.json").read_text())
+    by_phase = {(r["scenario"], r["phase"]): r for r in data["requests"]}
+    retry = by_phase[("Repara en el reintento", "retry 1")]
+    assert retry["healed"] and retry["pom_file"].endswith("ProfilePage.json") and retry["pom_key"] == "save_button"
+    assert retry["outcome"] == "flaky"
+    assert data["counts"]["in_retry_pass"] == 1
+    html = (run.state_dir.parent / "html-reports" / "ai_validation_report.html").read_text()
+    assert "reintento 1" in html and "ProfilePage.json" in html
+    # Soft failures and the failing scenario make the run fail; the flaky one does not.
+    run.assert_line("   🔁 flaky: Repara en el reintento (pasó en el reintento 1)")
+    assert run.returncode == 1, run.describe()

@@ -71,6 +71,7 @@ class TestErrors:
 
 
     def test_artefact_modes(self, monkeypatch):
+        monkeypatch.setenv("RECORD_VIDEO", "true")
         assert errors_for(monkeypatch, TRACE_MODE="retain-on-failure", VIDEO_MODE="off") == []
         warnings = "\n".join(cs.validate_config().warnings)
         assert "TRACE_MODE" not in warnings and "VIDEO_MODE" not in warnings

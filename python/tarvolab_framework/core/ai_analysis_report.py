@@ -1,9 +1,12 @@
 """Run analysis report: what passed, what failed, and which failures belong together.
 
 The run set-up creates an :class:`AIAnalysisReport` and calls :meth:`~AIAnalysisReport.start`;
-the scenario teardown hands it every finished scenario; at run end
-:meth:`~AIAnalysisReport.generate` writes ``ai_analysis_report.html`` and
+the scenario teardown hands it every finished scenario; at run end (after the retry
+pass) :meth:`~AIAnalysisReport.generate` writes ``ai_analysis_report.html`` and
 ``ai_analysis_report.json`` into ``HTML_REPORTS_DIR`` (default ``html-reports``).
+Each scenario carries its final outcome (passed, failed, flaky,
+passed-with-soft-failures, skipped) and links to its screenshots, trace and video;
+failures come first. :func:`render_json_file` renders the HTML again from a JSON file.
 
 Failures are grouped into clusters by their normalised error message (numbers,
 quoted texts and addresses blanked out), so twenty scenarios broken by one missing
@@ -17,7 +20,7 @@ import json
 import re
 import time
 from datetime import datetime
-from html import escape
+from pathlib import Path
 from typing import Any, Dict, List, Optional
 
 from tarvolab_framework.core.ai_report_generator import reports_dir
@@ -205,53 +208,54 @@ class AIAnalysisReport:
         directory.mkdir(parents=True, exist_ok=True)
         atomic_write_text(directory / JSON_FILE_NAME, json.dumps(data, ensure_ascii=False, indent=2))
         html_path = directory / HTML_FILE_NAME
-        atomic_write_text(html_path, self.render(data))
+        atomic_write_text(html_path, self.render(data, base=directory))
         return str(html_path)
 
     @staticmethod
-    def render(data: Dict[str, Any]) -> str:
-        """The analysis as an HTML page; every value from the run is escaped."""
-        e = lambda value: escape("" if value is None else str(value))  # noqa: E731
-        cards = "".join(
-            f'<div class="card"><div>{e(label)}</div><div class="value">{e(value)}</div></div>'
-            for label, value in (
-                ("Escenarios", data["total"]), ("Pasados", data["passed"]),
-                ("Fallidos", data["failed"]), ("Tasa de éxito", data["pass_rate"]),
-                ("Con soft assertions", data["soft_assertion_scenarios"]),
-            )
-        )
-        clusters = "".join(
-            f"<section class=\"cluster\"><h3>{len(c['scenarios'])} escenario(s): {e(c['probable_cause'])}</h3>"
-            f"<pre>{e(c['example_error'])}</pre><ul>"
-            + "".join(f"<li>{e(name)}</li>" for name in c["scenarios"])
-            + "</ul></section>"
-            for c in data["clusters"]
-        ) or "<p>Sin fallos 🎉</p>"
-        rows = "".join(
-            f"<tr class=\"{e(r.get('outcome', r['status']))}\"><td>{e(r['feature'])}</td><td>{e(r['name'])}</td>"
-            f"<td>{e(r.get('outcome', r['status']))}</td><td>{e(' '.join('@' + t for t in r['tags']))}</td>"
-            f"<td>{e(r['duration'])}</td><td>{e(r['failing_step'] or '')}</td>"
-            f"<td>{e('; '.join(r['soft_assertion_failures']))}</td></tr>"
-            for r in data["scenarios"]
-        )
-        return (
-            "<!DOCTYPE html>\n<html lang=\"es\"><head><meta charset=\"utf-8\">"
-            "<title>Reporte de Análisis IA</title><style>"
-            "body{font-family:system-ui,sans-serif;margin:2rem;color:#222}"
-            ".cards{display:flex;gap:1rem;flex-wrap:wrap;margin:1rem 0 2rem}"
-            ".card{border:1px solid #ddd;border-radius:6px;padding:.8rem 1.2rem}"
-            ".card .value{font-size:1.6rem;font-weight:bold}"
-            ".cluster{border-left:4px solid #cf222e;padding-left:1rem;margin-bottom:1rem}"
-            "pre{white-space:pre-wrap;background:#f6f8fa;padding:.5rem}"
-            "table{border-collapse:collapse;width:100%;font-size:.9rem}"
-            "th,td{border:1px solid #ddd;padding:.4rem .6rem;text-align:left}"
-            "tr.failed td,tr.error td,tr.hook_error td{background:#fff0f0}"
-            "</style></head><body>"
-            "<h1>📊 Reporte de Análisis IA</h1>"
-            f"<p>Generado: {e(data['generated_at'])} · Duración: {e(data['duration'])} s</p>"
-            f'<div class="cards">{cards}</div>'
-            f"<h2>Grupos de fallos</h2>{clusters}"
-            "<h2>Escenarios</h2><table><thead><tr><th>Feature</th><th>Escenario</th><th>Estado</th>"
-            "<th>Tags</th><th>Duración (s)</th><th>Paso fallido</th><th>Soft assertions</th></tr></thead>"
-            f"<tbody>{rows}</tbody></table></body></html>\n"
-        )
+    def render(data: Dict[str, Any], base: Any = None) -> str:
+        """The analysis as an HTML page (Jinja2, every value from the run escaped).
+
+        Evidence links are made relative to ``base`` (default: the report folder).
+        """
+        from tarvolab_framework.core import report_rendering
+
+        scenarios = report_rendering.by_outcome([_normalised(r) for r in data.get("scenarios", [])])
+        return report_rendering.render("analysis.html.j2", base if base is not None else reports_dir(),
+                                       data=_with_count_defaults(data), scenarios=scenarios)
+
+
+_RECORD_DEFAULTS = {
+    "name": "", "feature": "", "status": "", "outcome": "", "tags": [], "duration": 0.0,
+    "failing_step": None, "error": None, "soft_assertion_failures": [], "forced_reasons": [],
+    "passed_on_retry": 0, "retry_attempts": [], "screenshots": [], "trace": None, "video": None,
+    "video_offset": None,
+}
+
+
+def _normalised(record: Dict[str, Any]) -> Dict[str, Any]:
+    """A scenario record with every key the template reads (older JSON files lack some)."""
+    merged = dict(_RECORD_DEFAULTS)
+    merged.update({k: v for k, v in record.items() if v is not None or k in _RECORD_DEFAULTS})
+    if not merged["outcome"]:
+        status = merged["status"]
+        merged["outcome"] = ("failed" if status in FAILED_STATUSES else
+                             "passed" if status == "passed" else "skipped")
+    return merged
+
+
+def _with_count_defaults(data: Dict[str, Any]) -> Dict[str, Any]:
+    merged = {"generated_at": "", "duration": 0.0, "total": 0, "passed": 0, "failed": 0, "flaky": 0,
+              "passed_with_soft_failures": 0, "skipped": 0, "pass_rate": "N/A", "clusters": []}
+    merged.update(data)
+    return merged
+
+
+def render_json_file(json_path: Any, html_path: Any = None) -> str:
+    """Render the HTML report from a written ``ai_analysis_report.json`` (for instance a
+    merge of several runs' data); returns the HTML path. ``html_path`` defaults to the
+    JSON file's name with ``.html``, beside it."""
+    source = Path(json_path)
+    data = json.loads(source.read_text(encoding="utf-8"))
+    target = Path(html_path) if html_path is not None else source.with_suffix(".html")
+    atomic_write_text(target, AIAnalysisReport.render(data, base=target.parent))
+    return str(target)

@@ -1,35 +1,34 @@
 """HTML report of the run's AI self-healing activity.
 
-:class:`AIReportGenerator` reads the self-healing manager's summary
-(``get_healing_summary``) and report entries (``get_healing_report_entries``) and
-writes ``ai_validation_report.html`` into ``HTML_REPORTS_DIR`` (default
-``html-reports``). A run without healing events writes nothing.
+:class:`AIReportGenerator` writes ``ai_validation_report.html`` and its data,
+``ai_validation_report.json``, into ``HTML_REPORTS_DIR`` (default ``html-reports``).
+It is written at run end, after the retry pass, so heals made while a failed scenario
+was re-run are in it. It shows, counts first:
+
+* every healing request the element locator made (:mod:`tarvolab_framework.core.heal_events`),
+  failed ones first, each with the page-object file and key to update, the step,
+  scenario and feature, whether it happened in the run or in the retry pass, and the
+  scenario's final outcome with links to its evidence;
+* every suggestion the self-healing manager tested (``get_healing_report_entries``
+  and ``get_healing_summary``).
+
+A run without healing events writes nothing. :func:`render_json_file` renders the HTML
+again from a JSON file (for instance merged from several runs).
 """
 
 from __future__ import annotations
 
+import json
 from datetime import datetime
-from html import escape
 from pathlib import Path
-from typing import Any, Iterable, List, Mapping
+from typing import Any, Dict, List, Mapping, Optional
+
 from tarvolab_framework.core import settings
+from tarvolab_framework.core.safe_io import atomic_write_text
 
 REPORT_FILE_NAME = "ai_validation_report.html"
+DATA_FILE_NAME = "ai_validation_report.json"
 DEFAULT_REPORTS_DIR = "html-reports"
-
-_STYLE = """
-body { font-family: system-ui, sans-serif; margin: 2rem; color: #222; }
-h1 { font-size: 1.5rem; }
-.cards { display: flex; gap: 1rem; margin: 1rem 0 2rem; flex-wrap: wrap; }
-.card { border: 1px solid #ddd; border-radius: 6px; padding: .8rem 1.2rem; min-width: 8rem; }
-.card .value { font-size: 1.6rem; font-weight: bold; }
-table { border-collapse: collapse; width: 100%; font-size: .9rem; margin-bottom: 2rem; }
-th, td { border: 1px solid #ddd; padding: .4rem .6rem; text-align: left; vertical-align: top; }
-th { background: #f4f4f4; }
-tr.healed td.status { color: #1a7f37; font-weight: bold; }
-tr.failed td.status { color: #cf222e; font-weight: bold; }
-code { word-break: break-all; }
-"""
 
 
 def reports_dir() -> Path:
@@ -37,17 +36,78 @@ def reports_dir() -> Path:
     return Path(settings.get("HTML_REPORTS_DIR") or DEFAULT_REPORTS_DIR)
 
 
-def _cell(value: Any) -> str:
-    return escape("" if value is None else str(value))
+def _scenario_evidence() -> Dict[tuple, Dict[str, Any]]:
+    """Final outcome and evidence of each scenario, by (feature, scenario) name."""
+    try:
+        from tarvolab_framework.core import outcomes
+
+        return {(r["feature"], r["name"]): r for r in outcomes.final_outcomes()}
+    except Exception:  # the report still lists the heals
+        return {}
 
 
-def _card(label: str, value: Any) -> str:
-    return f'<div class="card"><div>{_cell(label)}</div><div class="value">{_cell(value)}</div></div>'
+def build_data(entries: List[Mapping[str, Any]], summary: Mapping[str, Any],
+               requests: Optional[List[Mapping[str, Any]]] = None) -> Dict[str, Any]:
+    """The report's data: counts, healing requests (with outcomes and evidence) and suggestions."""
+    by_scenario = _scenario_evidence()
+    request_rows = []
+    for event in requests or []:
+        row = dict(event)
+        scenario = by_scenario.get((row.get("feature", ""), row.get("scenario", "")), {})
+        row["outcome"] = scenario.get("outcome")
+        row["screenshots"] = scenario.get("screenshots", [])
+        row["trace"] = scenario.get("trace")
+        row["video"] = scenario.get("video")
+        row["video_offset"] = scenario.get("video_offset")
+        request_rows.append(row)
+    healed = sum(1 for r in request_rows if r.get("healed"))
+    suggestions = [dict(e) for e in entries]
+    return {
+        "generated_at": datetime.now().isoformat(timespec="seconds"),
+        "counts": {
+            "requests": len(request_rows),
+            "healed": healed,
+            "not_healed": len(request_rows) - healed,
+            "in_retry_pass": sum(1 for r in request_rows if str(r.get("phase", "")).startswith("retry")),
+            "suggestions": int(summary.get("total_attempts", len(suggestions)) or 0),
+            "suggestions_verified": int(summary.get("successful", 0) or 0),
+            "success_rate": str(summary.get("success_rate", "N/A")),
+        },
+        "requests": sorted(request_rows, key=lambda r: bool(r.get("healed"))),  # failures first
+        "suggestions": suggestions,
+        "selectors": [
+            {k: h.get(k) for k in ("element_name", "action", "original_selector", "suggested_selector",
+                                   "page_url", "success", "scenario", "feature", "step", "timestamp")}
+            for h in (summary.get("healings") or []) if isinstance(h, Mapping)
+        ],
+    }
 
 
-def _table(headers: Iterable[str], rows: Iterable[str]) -> str:
-    head = "".join(f"<th>{_cell(h)}</th>" for h in headers)
-    return f"<table><thead><tr>{head}</tr></thead><tbody>{''.join(rows)}</tbody></table>"
+def render_data(data: Mapping[str, Any], base: Any = None) -> str:
+    """The report page (Jinja2, every value escaped); links relative to ``base`` (default: report folder)."""
+    from tarvolab_framework.core import report_rendering
+
+    merged = {"generated_at": "", "requests": [], "suggestions": [], "selectors": []}
+    merged.update(data)
+    counts = {"requests": 0, "healed": 0, "not_healed": 0, "in_retry_pass": 0, "suggestions": 0,
+              "suggestions_verified": 0, "success_rate": "N/A"}
+    counts.update(merged.get("counts") or {})
+    merged["counts"] = counts
+    defaults = {"phase": "run", "pom_file": None, "pom_key": None, "reference": "", "outcome": None,
+                "screenshots": [], "trace": None, "video": None, "video_offset": None, "page_url": "",
+                "suggested_selector": None, "original_selector": "", "element_name": "", "step": "",
+                "scenario": "", "feature": "", "healed": False, "timestamp": ""}
+    merged["requests"] = [{**defaults, **r} for r in merged["requests"]]
+    return report_rendering.render("healing.html.j2", base if base is not None else reports_dir(), data=merged)
+
+
+def render_json_file(json_path: Any, html_path: Any = None) -> str:
+    """Render the HTML report from a written ``ai_validation_report.json``; returns the HTML path."""
+    source = Path(json_path)
+    data = json.loads(source.read_text(encoding="utf-8"))
+    target = Path(html_path) if html_path is not None else source.with_suffix(".html")
+    atomic_write_text(target, render_data(data, base=target.parent))
+    return str(target)
 
 
 class AIReportGenerator:
@@ -66,70 +126,27 @@ class AIReportGenerator:
         """Write the report and return its path, or ``""`` when there is nothing to report.
 
         ``locmender`` defaults to the self-healing manager of the run's element
-        locator. Nothing is written when no manager exists or its log is empty.
+        locator. Nothing is written when there is neither a healing request nor a
+        logged suggestion.
         """
+        from tarvolab_framework.core import heal_events
+
         manager = locmender if locmender is not None else self._find_locmender()
-        if manager is None:
+        entries = list(manager.get_healing_report_entries() or []) if manager is not None else []
+        requests = heal_events.events()
+        if not entries and not requests:
             return ""
-        entries = list(manager.get_healing_report_entries() or [])
-        if not entries:
-            return ""
-        summary = dict(manager.get_healing_summary() or {})
+        summary = dict(manager.get_healing_summary() or {}) if manager is not None else {}
 
         directory = reports_dir()
-        directory.mkdir(parents=True, exist_ok=True)
+        data = build_data(entries, summary, requests)
+        atomic_write_text(directory / DATA_FILE_NAME, json.dumps(data, ensure_ascii=False, indent=2))
         path = directory / REPORT_FILE_NAME
-        path.write_text(self.render(entries, summary), encoding="utf-8")
+        atomic_write_text(path, render_data(data, base=directory))
         self.last_report_path = str(path)
         return self.last_report_path
 
-    def render(self, entries: List[Mapping[str, Any]], summary: Mapping[str, Any]) -> str:
+    def render(self, entries: List[Mapping[str, Any]], summary: Mapping[str, Any],
+               requests: Optional[List[Mapping[str, Any]]] = None) -> str:
         """The report page as HTML text; every value from the run is escaped."""
-        cards = "".join([
-            _card("Intentos", summary.get("total_attempts", len(entries))),
-            _card("Reparados", summary.get("successful", "")),
-            _card("Fallidos", summary.get("failed", "")),
-            _card("Tasa de éxito", summary.get("success_rate", "N/A")),
-        ])
-
-        rows = []
-        for number, entry in enumerate(entries, start=1):
-            status = str(entry.get("status", ""))
-            css = "healed" if status == "healed" else "failed"
-            label = "Reparado" if status == "healed" else "Fallido"
-            rows.append(
-                f'<tr class="{css}"><td>{number}</td><td class="status">{_cell(label)}</td>'
-                f"<td>{_cell(entry.get('message'))}</td><td>{_cell(entry.get('step'))}</td>"
-                f"<td>{_cell(entry.get('scenario'))}</td><td>{_cell(entry.get('feature'))}</td>"
-                f"<td>{_cell(entry.get('timestamp'))}</td></tr>"
-            )
-        events = _table(["#", "Estado", "Mensaje", "Paso", "Escenario", "Feature", "Fecha"], rows)
-
-        details = ""
-        healings = summary.get("healings") or []
-        if healings:
-            detail_rows = [
-                f"<tr><td>{_cell(h.get('element_name'))}</td><td>{_cell(h.get('action'))}</td>"
-                f"<td><code>{_cell(h.get('original_selector'))}</code></td>"
-                f"<td><code>{_cell(h.get('suggested_selector'))}</code></td>"
-                f"<td>{_cell(h.get('page_url'))}</td>"
-                f"<td>{'sí' if h.get('success') else 'no'}</td></tr>"
-                for h in healings
-                if isinstance(h, Mapping)
-            ]
-            details = "<h2>Detalle de selectores</h2>" + _table(
-                ["Elemento", "Acción", "Selector original", "Selector sugerido", "URL", "Verificado"],
-                detail_rows,
-            )
-
-        generated = datetime.now().strftime("%Y-%m-%d %H:%M:%S")
-        return (
-            "<!DOCTYPE html>\n<html lang=\"es\"><head><meta charset=\"utf-8\">"
-            "<title>Reporte de Validaciones IA</title>"
-            f"<style>{_STYLE}</style></head><body>"
-            "<h1>🤖 Reporte de Validaciones IA</h1>"
-            f"<p>Generado: {_cell(generated)}</p>"
-            f'<div class="cards">{cards}</div>'
-            f"<h2>Eventos de self-healing</h2>{events}{details}"
-            "</body></html>\n"
-        )
+        return render_data(build_data(entries, summary, requests))

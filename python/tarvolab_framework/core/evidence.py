@@ -96,21 +96,19 @@ def settings(context: Any) -> EvidenceSettings:
     framework_config = _lookup(context, "framework_config")
     if framework_config is not None and isinstance(_lookup(framework_config, "config"), dict):
         config = framework_config.config
-    env = os.environ
 
-    def flag(key: str, variable: str, default: str) -> bool:
-        if key in config:
-            return bool(config[key])
-        return env.get(variable, default).strip().lower() == "true"
+    def value(key: str, variable: str) -> Any:
+        # The run's settings dictionary (which steps may have edited), else the table's reading.
+        return config[key] if key in config else table_setting(variable)
 
     made = EvidenceSettings(
-        screenshots=flag("auto_screenshot_on_failure", "AUTO_SCREENSHOT_ON_FAILURE", "true"),
-        screenshots_dir=Path(str(config.get("screenshots_dir") or env.get("SCREENSHOTS_DIR") or DEFAULT_SCREENSHOTS_DIR)),
+        screenshots=bool(value("auto_screenshot_on_failure", "AUTO_SCREENSHOT_ON_FAILURE")),
+        screenshots_dir=Path(str(value("screenshots_dir", "SCREENSHOTS_DIR") or DEFAULT_SCREENSHOTS_DIR)),
         trace_mode=_mode("TRACE_MODE", str(table_setting("TRACE_MODE") or ""), "off"),
         traces_dir=Path(str(table_setting("TRACES_DIR") or DEFAULT_TRACES_DIR)),
-        record_video=flag("record_video", "RECORD_VIDEO", "false"),
-        video_mode=_mode("VIDEO_MODE", str(config.get("video_mode", env.get("VIDEO_MODE", ""))), "retain-on-failure"),
-        video_dir=Path(str(config.get("video_dir") or env.get("VIDEO_DIR") or DEFAULT_VIDEO_DIR)),
+        record_video=bool(value("record_video", "RECORD_VIDEO")),
+        video_mode=_mode("VIDEO_MODE", str(value("video_mode", "VIDEO_MODE") or ""), "retain-on-failure"),
+        video_dir=Path(str(value("video_dir", "VIDEO_DIR") or DEFAULT_VIDEO_DIR)),
     )
     setattr(context, SETTINGS_ATTRIBUTE, made)
     return made
@@ -131,7 +129,7 @@ class _RunState:
         self.used_video_names: set = set()
         self.retry_videos: Dict[str, Tuple[Any, float]] = {}
         self.retry_failed = False
-        self.video_warned = False
+        self.allure_tests: Dict[int, str] = {}  # id(scenario) -> Allure result id
 
 
 def _state(context: Any) -> _RunState:
@@ -221,7 +219,7 @@ def take_screenshots(context: Any, record: outcomes.ScenarioRecord, retry: int) 
         except Exception as exc:
             warn(f"No se pudo guardar la captura {path}: {_first_line(exc)}")
             continue
-        written.append(str(path))
+        written.append(os.path.abspath(path))
         _attach(path, f"screenshot {path.stem}", "png")
     return written
 
@@ -266,7 +264,7 @@ def _stop_chunk(context: Any, state: _RunState, key: int, keep: bool, path: Path
             pass
         return None
     _attach(path, f"trace {path.stem}", "zip")
-    return str(path)
+    return os.path.abspath(path)
 
 
 # --------------------------------------------------------------------- videos
@@ -322,7 +320,7 @@ def _settle_videos(cfg: EvidenceSettings, state: _RunState, videos: Dict[str, Tu
         except OSError as exc:
             warn(f"No se pudo guardar el vídeo {target}: {_first_line(exc)}")
             continue
-        page_names[id(page)] = str(target)
+        page_names[id(page)] = os.path.abspath(target)
     for record in records:
         page = state.scenario_pages.get(id(record.scenario))
         if page is not None and id(page) in page_names:
@@ -342,7 +340,7 @@ def scenario_started(context: Any, scenario: Any) -> None:
     state.scenario_pages[id(scenario)] = page
     cfg = settings(context)
     if cfg.record_video and _video_path(page):
-        record.video_offset = round(time.monotonic() - _note_page(state, page), 1)
+        record.video_offset = round(max(0.0, time.monotonic() - _note_page(state, page)), 1)
     if cfg.trace_mode != "off":
         try:
             _start_chunk(context, state, id(scenario), page, record.name)
@@ -370,6 +368,9 @@ def scenario_finished(context: Any, scenario: Any) -> None:
     if cfg.record_video:
         _collect_videos(context, state, state.feature_videos)
     _attach_soft_failures(record)
+    test_id = _allure_test()
+    if test_id:
+        state.allure_tests[id(scenario)] = test_id
 
 
 def feature_pages_closing(context: Any, feature: Any) -> None:
@@ -390,6 +391,12 @@ def feature_finished(context: Any, feature: Any) -> None:
     records = [r for r in reg.records() if _lookup(r.scenario, "feature") is feature]
     failed = any(_needs_evidence(r) for r in records)
     _settle_videos(cfg, state, videos, _feature_stem(state, feature), failed, records)
+    for record in records:
+        test_id = state.allure_tests.get(id(record.scenario))
+        if record.video and test_id:
+            offset = f" (el escenario empieza en {record.video_offset} s)" if record.video_offset is not None else ""
+            _allure_call("attach_to_written_test", test_id, Path(record.video),
+                         f"vídeo {Path(record.video).name}{offset}", "webm")
 
 
 def retry_attempt_started(context: Any, scenario: Any, attempt: int) -> None:
@@ -467,6 +474,16 @@ def run_finished(context: Any) -> None:
     if reg is not None and reg.records():
         for line in reg.summary_lines():
             print(valid_utf8(line))
+        state = _state(context)
+        for record in reg.records():
+            test_id = state.allure_tests.get(id(record.scenario))
+            if test_id and record.outcome in ("flaky", "passed-with-soft-failures") or (test_id and record.forced_reasons):
+                detail = record.reason
+                if record.outcome == "flaky":
+                    detail = f"Flaky: pasó en el reintento {record.passed_on_retry}"
+                elif record.outcome == "passed-with-soft-failures":
+                    detail = "Soft assertions fallidas: " + "; ".join(record.soft_failures)
+                _allure_call("set_final_outcome", test_id, record.outcome, detail)
     try:
         from tarvolab_framework.core import video_manager
 
@@ -492,6 +509,18 @@ def _attach(path: Path, name: str, kind: str) -> None:
     except Exception:
         return
     allure_support.attach_file(path, name, kind)
+
+
+def _allure_call(function: str, *args: Any) -> Any:
+    try:
+        from tarvolab_framework.core import allure_support
+    except Exception:
+        return None
+    return getattr(allure_support, function)(*args)
+
+
+def _allure_test() -> Optional[str]:
+    return _allure_call("current_test")
 
 
 def _attach_soft_failures(record: outcomes.ScenarioRecord) -> None:

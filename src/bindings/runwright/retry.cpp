@@ -128,16 +128,20 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_
   // started and finished around the steps; its own failures are warnings.
   import_attr(kEvidenceModule, "retry_attempt_started")(context, scenario_obj, retry_attempt);
 
-  // The feature is put back before the failure's text is taken: str() of an
-  // exception can fail too, and the runner's feature must be restored anyway.
+  // The feature and scenario are put back before the failure's text is taken:
+  // str() of an exception can fail too, and the runner's must be restored anyway.
+  // The scenario is set too because behave 1.3 runs the step hooks for these
+  // steps, and they read the running scenario's name from the context.
   // Each step runs on its own, with its table and doc string, so the locator
   // can be told which step is running.
   nb::object original_feature = nb::getattr(context, "feature");
+  std::optional<nb::object> original_scenario = get_attr(context, "scenario");
   nb::object raised;
   std::string cpp_error;
   bool failed = false;
   try {
     nb::setattr(context, "feature", nb::getattr(scenario_obj, "feature"));
+    nb::setattr(context, "scenario", scenario_obj);
     for (const StepLine& step : steps) {
       set_retry_healing_context(context, scenario_obj, step);
       context.attr("execute_steps")(py_str(build_step_text(step)));
@@ -150,6 +154,11 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_
     failed = true;
   }
   nb::setattr(context, "feature", original_feature);
+  if (original_scenario) {
+    nb::setattr(context, "scenario", *original_scenario);
+  } else if (PyObject_HasAttrString(context.ptr(), "scenario") && PyObject_DelAttrString(context.ptr(), "scenario") != 0) {
+    PyErr_Clear();  // a context that had no scenario gets none back
+  }
   if (failed && raised.is_valid()) {
     Failure failure;
     failure.exc = raised;

@@ -1,0 +1,4 @@
+Feature: Todo bien
+
+  Scenario: Pasa a la primera
+    Given I open "start.html"
