@@ -141,9 +141,12 @@ class AIAnalysisReport:
 
         registry = outcomes.registry(create=False)
         merged = []
-        for record, scenario in zip(self.scenarios, self._scenario_objects):
+        # Records set from outside (a merge of several processes' records) have no
+        # scenario objects: they keep the outcome their record carries.
+        objects = list(self._scenario_objects) + [None] * (len(self.scenarios) - len(self._scenario_objects))
+        for record, scenario in zip(self.scenarios, objects):
             record = dict(record)
-            found = registry.find(scenario) if registry is not None else None
+            found = registry.find(scenario) if registry is not None and scenario is not None else None
             if found is not None:
                 final = found.as_dict()
                 record["outcome"] = final["outcome"]
@@ -151,7 +154,7 @@ class AIAnalysisReport:
                 for key in ("forced_reasons", "passed_on_retry", "retry_attempts", "screenshots", "trace",
                             "video", "video_offset"):
                     record[key] = final[key]
-            else:
+            elif not record.get("outcome"):
                 status = record["status"]
                 record["outcome"] = ("failed" if status in FAILED_STATUSES else
                                      "passed-with-soft-failures" if status == "passed" and record["soft_assertion_failures"]
@@ -164,8 +167,10 @@ class AIAnalysisReport:
         """Counts, pass rate and failure clusters of the recorded scenarios."""
         records = self._with_final_outcomes()
         counts: Dict[str, int] = {}
+        by_status: Dict[str, int] = {}
         for record in records:
             counts[record["outcome"]] = counts.get(record["outcome"], 0) + 1
+            by_status[record["status"]] = by_status.get(record["status"], 0) + 1
         # Clusters group what went wrong in the run, flaky scenarios included.
         failed = [r for r in records if r["status"] in FAILED_STATUSES]
         passed = counts.get("passed", 0)
@@ -191,6 +196,7 @@ class AIAnalysisReport:
             "flaky": counts.get("flaky", 0),
             "passed_with_soft_failures": counts.get("passed-with-soft-failures", 0),
             "skipped": counts.get("skipped", 0),
+            "by_status": by_status,
             "by_outcome": counts,
             "pass_rate": f"{passed / total * 100:.1f}%" if total else "N/A",
             "duration": round(time.time() - self.started_at, 1) if self.started_at else 0.0,
