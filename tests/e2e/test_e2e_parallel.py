@@ -50,7 +50,11 @@ def xray_tests(tmp):
 
 def analysis(tmp):
     data = json.loads((Path(tmp) / "html-reports" / "ai_analysis_report.json").read_text(encoding="utf-8"))
-    scenarios = [{k: v for k, v in s.items() if k != "duration"} for s in data["scenarios"]]
+    # Evidence paths lie under each run's own folders: compared by file name.
+    paths = ("screenshots", "trace", "video", "video_offset", "retry_attempts")
+    scenarios = [{**{k: v for k, v in s.items() if k != "duration" and k not in paths},
+                  "evidence": [Path(p).name for p in s.get("screenshots", []) + [s.get("trace") or ""]]}
+                 for s in data["scenarios"]]
     return scenarios, {k: data[k] for k in ("total", "passed", "failed", "skipped", "by_status", "clusters")}
 
 

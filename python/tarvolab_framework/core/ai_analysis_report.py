@@ -127,6 +127,12 @@ class AIAnalysisReport:
             "error": str(error) if error is not None else None,
             "soft_assertion_failures": list(_lookup(scenario, "soft_assertion_failures", None) or []),
         }
+        # The evidence known at scenario end (the lifecycle records it just before);
+        # a record sent to another process (parallel runs) carries it along.
+        for key, default in _EVIDENCE_DEFAULTS.items():
+            record[key] = list(default) if isinstance(default, list) else default
+        record["outcome"] = _outcome_of_status(status, record["soft_assertion_failures"])
+        _merge_final(record, scenario)
         self.scenarios.append(record)
         self._scenario_objects.append(scenario)
         return record
@@ -137,29 +143,19 @@ class AIAnalysisReport:
         ``outcome`` is passed, failed, flaky, passed-with-soft-failures or skipped; without
         final outcomes (the lifecycle never saw the scenario) it follows the runner's status.
         """
-        from tarvolab_framework.core import outcomes
-
-        registry = outcomes.registry(create=False)
         merged = []
         # Records set from outside (a merge of several processes' records) have no
         # scenario objects: they keep the outcome their record carries.
         objects = list(self._scenario_objects) + [None] * (len(self.scenarios) - len(self._scenario_objects))
         for record, scenario in zip(self.scenarios, objects):
             record = dict(record)
-            found = registry.find(scenario) if registry is not None and scenario is not None else None
-            if found is not None:
-                final = found.as_dict()
-                record["outcome"] = final["outcome"]
-                record["soft_assertion_failures"] = final["soft_failures"] or record["soft_assertion_failures"]
-                for key in ("forced_reasons", "passed_on_retry", "retry_attempts", "screenshots", "trace",
-                            "video", "video_offset"):
-                    record[key] = final[key]
-            elif not record.get("outcome"):
-                status = record["status"]
-                record["outcome"] = ("failed" if status in FAILED_STATUSES else
-                                     "passed-with-soft-failures" if status == "passed" and record["soft_assertion_failures"]
-                                     else "passed" if status == "passed" else "skipped" if status in ("skipped", "untested")
-                                     else "failed")
+            for key, default in _EVIDENCE_DEFAULTS.items():
+                record.setdefault(key, list(default) if isinstance(default, list) else default)
+            if not record.get("outcome"):
+                record["outcome"] = _outcome_of_status(record.get("status", ""),
+                                                       record.get("soft_assertion_failures") or [])
+            if scenario is not None:
+                _merge_final(record, scenario)
             merged.append(record)
         return merged
 
@@ -228,6 +224,37 @@ class AIAnalysisReport:
         scenarios = report_rendering.by_outcome([_normalised(r) for r in data.get("scenarios", [])])
         return report_rendering.render("analysis.html.j2", base if base is not None else reports_dir(),
                                        data=_with_count_defaults(data), scenarios=scenarios)
+
+
+_EVIDENCE_DEFAULTS = {
+    "outcome": "", "forced_reasons": [], "passed_on_retry": 0, "retry_attempts": [], "screenshots": [],
+    "trace": None, "video": None, "video_offset": None,
+}
+
+
+def _outcome_of_status(status: str, soft_failures: List[str]) -> str:
+    """The outcome a record's runner status gives when the run's final outcomes are not at hand."""
+    if status in FAILED_STATUSES:
+        return "failed"
+    if status == "passed":
+        return "passed-with-soft-failures" if soft_failures else "passed"
+    return "skipped" if status in ("skipped", "untested") else "failed"
+
+
+def _merge_final(record: Dict[str, Any], scenario: Any) -> None:
+    """Overlay the scenario's final outcome and evidence from the run's outcome registry."""
+    from tarvolab_framework.core import outcomes
+
+    registry = outcomes.registry(create=False)
+    found = registry.find(scenario) if registry is not None else None
+    if found is None:
+        return
+    final = found.as_dict()
+    record["outcome"] = final["outcome"]
+    record["soft_assertion_failures"] = final["soft_failures"] or record.get("soft_assertion_failures", [])
+    for key in ("forced_reasons", "passed_on_retry", "retry_attempts", "screenshots", "trace", "video",
+                "video_offset"):
+        record[key] = final[key]
 
 
 _RECORD_DEFAULTS = {
