@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/common/text.hpp"
 #include "core/config/launch.hpp"
 #include "core/config/settings.hpp"
 
@@ -143,6 +144,51 @@ TEST_F(ConfigFlagFile, PathWithNulIsRefusedNotCut) {
   EXPECT_TRUE(load_flag_file(with_nul, console_).empty());
   ASSERT_EQ(console_.lines.size(), 1u);
   EXPECT_NE(console_.lines[0].find("embedded null byte"), std::string::npos);
+}
+
+TEST_F(ConfigFlagFile, HostileFilesAreMalformedNotFatal) {
+  // Nesting far beyond any real file: refused by depth, not by a stack overflow.
+  std::string deep = R"({"args": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  // A raw NUL after a valid document: the parser would stop there and accept it.
+  std::string trailing_nul = std::string(R"({"args": ["--a"]})") + '\0';
+  // Bytes that are not UTF-8 inside a flag: the parser quotes them in its error.
+  std::string bad_utf8 = "{\"args\": [\"--a\xff\xfe\"]}";
+  struct Case {
+    std::string text, reason_part;
+  } cases[] = {
+      {deep, "nested deeper than 64 levels"},
+      {trailing_nul, "NUL byte at offset 17"},
+      {bad_utf8, "\\xff"},
+  };
+  for (const auto& c : cases) {
+    console_.lines.clear();
+    EXPECT_TRUE(load_flag_file(write(c.text), console_).empty());
+    ASSERT_EQ(console_.lines.size(), 1u);
+    EXPECT_NE(console_.lines[0].find(c.reason_part), std::string::npos) << console_.lines[0];
+    EXPECT_EQ(escape_invalid_utf8(console_.lines[0]), console_.lines[0]) << "not valid UTF-8";
+  }
+  // Nesting within the limit in a member the reader ignores is still fine.
+  std::string nested_other = R"({"args": ["--ok"], "notes": )" + std::string(60, '[') + std::string(60, ']') + "}";
+  console_.lines.clear();
+  EXPECT_EQ(load_flag_file(write(nested_other), console_), StringList{"--ok"});
+  EXPECT_TRUE(console_.lines.empty());
+}
+
+TEST(ConfigFlagFileText, RefusedItemQuotedShortAndPathMadePrintable) {
+  try {
+    flag_file_args(R"({"args": [")" + std::string(5000, 'x') + R"(", {"k": ")" + std::string(5000, 'y') + R"("}]})");
+    FAIL() << "an object item was accepted";
+  } catch (const FlagFileError& e) {
+    std::string what = e.what();
+    EXPECT_NE(what.find("item 1 is not a text"), std::string::npos);
+    EXPECT_LT(what.size(), 200u);
+  }
+  RecordingConsole console;
+  std::string path = "/nonexistent/fl\xff" "ags.json";
+  EXPECT_TRUE(load_flag_file(path, console).empty());
+  ASSERT_EQ(console.lines.size(), 1u);
+  EXPECT_EQ(escape_invalid_utf8(console.lines[0]), console.lines[0]);
+  EXPECT_NE(console.lines[0].find("fl\\xffags.json"), std::string::npos) << console.lines[0];
 }
 
 TEST_F(ConfigFlagFile, MergedBetweenPresetAndEngineRules) {

@@ -3,6 +3,8 @@
 The fakes record what the framework hands to Playwright; the real-browser tests
 at the end drive Debian's Chromium (skipped when TARVO_CHROMIUM_EXECUTABLE is unset).
 """
+import contextlib
+import io
 import logging
 import os
 import sys
@@ -377,6 +379,44 @@ def test_bad_flag_file_reports_and_launch_goes_on(text, message, driver, tmp_pat
     assert launched(cfg)["args"] == ["--disable-extensions", "--disable-plugins"]
     first = capsys.readouterr().out.splitlines()[0]
     assert first.startswith(f"⚠️ Error cargando archivo de configuración {path}: ") and message in first
+
+
+class StrictStdout(io.TextIOWrapper):
+    """A stdout that, like a UTF-8 terminal or pipe with errors=strict, raises on
+    text that cannot be encoded (lone surrogates). Installed inside the test body,
+    since the runner's own capture replaces sys.stdout around fixtures."""
+
+    def __init__(self):
+        self.raw_bytes = io.BytesIO()
+        super().__init__(self.raw_bytes, encoding="utf-8", errors="strict", line_buffering=True)
+
+    def text(self):
+        self.flush()
+        return self.raw_bytes.getvalue().decode("utf-8")
+
+
+@pytest.mark.parametrize("content,reason", [
+    (b'{"args": ' + b"[" * 100_000 + b"]" * 100_000 + b"}", "nested deeper than 64 levels"),
+    (b'{"args": ["--from-file"]}\x00', "NUL byte at offset 25"),
+    (b'{"args": ["--a\xff\xfe"]}', "\\xff"),
+], ids=["deep-nesting", "trailing-nul", "invalid-utf8"])
+def test_hostile_flag_file_is_reported_and_run_start_goes_on(content, reason, driver, tmp_path):
+    path = tmp_path / "flags.json"
+    path.write_bytes(content)
+    os.environ["BROWSER_CONFIG_FILE"] = str(path)
+    cfg = FrameworkConfig()
+    with contextlib.redirect_stdout(StrictStdout()) as out:
+        cfg.setup_playwright()
+    assert launched(cfg)["args"] == ["--disable-extensions", "--disable-plugins"]
+    first = out.text().splitlines()[0]
+    assert first.startswith(f"⚠️ Error cargando archivo de configuración {path}: ") and reason in first
+
+
+def test_flag_file_path_that_is_not_utf8_prints_on_a_strict_stdout(tmp_path):
+    path = os.fsdecode(os.fsencode(str(tmp_path)) + b"/fl\xffags.json")  # holds the surrogate \udcff
+    with contextlib.redirect_stdout(StrictStdout()) as out:
+        assert FrameworkConfig()._load_config_file(path) == []
+    assert "fl\\xffags.json: [Errno 2] No such file or directory" in out.text()
 
 
 def test_flag_file_null_args_mean_none(tmp_path, capsys):

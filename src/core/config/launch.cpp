@@ -15,10 +15,19 @@ namespace {
 
 void append(StringList& to, const StringList& from) { to.insert(to.end(), from.begin(), from.end()); }
 
-// Thrown inside load_flag_file for a file that holds the wrong shape of data.
-struct FlagFileError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+// Deepest nesting a flag file may have. The reader only needs "args" and its
+// texts (depth 2); the limit leaves room for other members a team keeps in the
+// file while refusing the pathological nesting that would exhaust the stack of
+// anything that walks the document recursively.
+constexpr std::size_t kMaxFlagFileDepth = 64;
+// Longest piece of a refused "args" item quoted in the message.
+constexpr std::size_t kMaxQuotedItem = 80;
+
+std::string quoted_item(const nlohmann::json& item) {
+  std::string text = item.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  if (utf8_length(text) <= kMaxQuotedItem) return text;
+  return utf8_prefix(text, kMaxQuotedItem) + "...";
+}
 
 StringList read_flag_file(const std::string& path) {
   // The C library would stop at the NUL and open another file.
@@ -32,7 +41,31 @@ StringList read_flag_file(const std::string& path) {
   std::ostringstream buf;
   buf << in.rdbuf();
   if (in.bad()) throw FlagFileError("could not read '" + path + "'");
-  nlohmann::json doc = nlohmann::json::parse(buf.str());  // throws on malformed JSON or bad UTF-8
+  return flag_file_args(buf.str());
+}
+
+}  // namespace
+
+StringList flag_file_args(std::string_view text) {
+  // A raw NUL byte is never valid JSON (inside a string it must be written
+  // \u0000), but the parser takes one as the end of the input and would accept
+  // whatever came before it.
+  if (std::size_t nul = text.find('\0'); nul != std::string_view::npos)
+    throw FlagFileError("NUL byte at offset " + std::to_string(nul) + ": not a JSON text");
+  auto depth_guard = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+    if ((event == nlohmann::json::parse_event_t::object_start ||
+         event == nlohmann::json::parse_event_t::array_start) &&
+        static_cast<std::size_t>(depth) >= kMaxFlagFileDepth)
+      throw FlagFileError("JSON nested deeper than " + std::to_string(kMaxFlagFileDepth) + " levels");
+    return true;
+  };
+  nlohmann::json doc;
+  try {
+    doc = nlohmann::json::parse(text, depth_guard);
+  } catch (const nlohmann::json::exception& e) {
+    // The parser quotes the bytes it read last, which may be invalid UTF-8.
+    throw FlagFileError(escape_invalid_utf8(e.what()));
+  }
   if (!doc.is_object()) throw FlagFileError("the top level is not a JSON object");
   auto it = doc.find("args");
   // No "args" member means no arguments. "args": null is treated the same way:
@@ -45,14 +78,12 @@ StringList read_flag_file(const std::string& path) {
     // A flag that is not a text cannot be passed to the browser; the whole
     // file is refused rather than launching with a partial list.
     if (!item.is_string())
-      throw FlagFileError("\"args\" item " + std::to_string(index) + " is not a text: " + item.dump());
+      throw FlagFileError("\"args\" item " + std::to_string(index) + " is not a text: " + quoted_item(item));
     out.push_back(item.get<std::string>());
     ++index;
   }
   return out;
 }
-
-}  // namespace
 
 Engine engine_for(const std::string& browser) {
   if (browser == "firefox") return Engine::Firefox;
@@ -93,7 +124,9 @@ StringList load_flag_file(const std::string& path, Console& console) {
   } catch (const std::exception& e) {
     reason = e.what();
   }
-  console.print(std::string(kMsgFlagFileErrorPrefix) + path + ": " + reason);
+  // The path may hold bytes that are not UTF-8 (a name taken from the
+  // environment); the console line must stay printable on a strict stdout.
+  console.print(std::string(kMsgFlagFileErrorPrefix) + escape_invalid_utf8(path) + ": " + escape_invalid_utf8(reason));
   return {};
 }
 

@@ -2,6 +2,8 @@
 // from the settings, a named preset and a JSON flag file.
 #pragma once
 #include <optional>
+#include <stdexcept>
+#include <string_view>
 #include <string>
 
 #include "core/common/settings_value.hpp"
@@ -28,6 +30,17 @@ Engine engine_for(const std::string& browser);
 
 // The named preset's arguments (exact, case-sensitive name), or an empty list.
 StringList preset_args(const std::string& preset);
+
+// A flag file that cannot be used; what() is the reason shown after the path.
+struct FlagFileError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The "args" list of the text of a flag file. Throws FlagFileError (with a
+// valid UTF-8 reason) for text that is not one JSON object (a NUL byte
+// anywhere, nesting deeper than 64 levels, malformed or non-UTF-8 JSON), or
+// whose "args" is not a list of texts. Absent or null "args" gives no flags.
+StringList flag_file_args(std::string_view text);
 
 // The "args" list of a JSON flag file. Any problem (missing or unreadable file,
 // malformed JSON, a top level that is not an object, "args" that is not a list
