@@ -269,6 +269,25 @@ TEST(Provider, AnswersThatEndTheConversation) {
                                                     "SELF_HEALING: Selector inválido recibido de IA: NO_MATCH please"}));
 }
 
+TEST(Provider, OverlongAnswerIsRefusedNotPrintedStoredOrResent) {
+  Rig rig;
+  const std::string huge = "#" + std::string(1 << 20, 'a');  // one line, 1 MB, selector characters only
+  rig.slot.provider.answers = {"#a", huge, "#never-asked"};
+  EXPECT_EQ(rig.heal(), std::nullopt);
+  std::size_t printed = 0;
+  for (const auto& line : rig.console.lines) printed += line.size();
+  EXPECT_LT(printed, 2000u);
+  EXPECT_EQ(rig.console.lines[5], "   🤖 Llamada IA #2...");
+  EXPECT_EQ(rig.console.lines[6], "   ❌ IA no pudo sugerir un selector");
+  ASSERT_EQ(rig.sink.entries.size(), 1u);  // only the rejected "#a"
+  EXPECT_EQ(rig.manager.failed_suggestions.items()[0].second, (Lines{"#a"}));
+  EXPECT_EQ(rig.slot.provider.prompts.size(), 2u);
+  auto warnings = rig.messages(LogLevel::Warning);
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(warnings[1], "SELF_HEALING: Selector inválido recibido de IA: #" + std::string(199, 'a') +
+                             "... (1048577 caracteres)");
+}
+
 TEST(PageFailures, UrlFailureReachesCallerAndCaptureFailureUsesMarker) {
   Rig rig;
   rig.page.url_fails = true;

@@ -159,6 +159,24 @@ TEST(SelectorGate, RejectsProseUrlsAndForeignCharacters) {
   EXPECT_FALSE(is_valid_selector("ñ"));
 }
 
+TEST(SelectorGate, LengthIsCapped) {
+  const std::string at_cap = "#" + std::string(kMaxSelectorLength - 1, 'a');
+  EXPECT_TRUE(is_valid_selector(at_cap));
+  EXPECT_FALSE(is_valid_selector(at_cap + "a"));
+  // The cap counts characters, not bytes, and holds for XPath too.
+  std::string wide = "#";
+  for (std::size_t i = 1; i < kMaxSelectorLength; ++i) wide += "ñ";
+  EXPECT_TRUE(is_valid_selector(wide));
+  EXPECT_FALSE(is_valid_selector("//" + std::string(kMaxSelectorLength, 'a')));
+  EXPECT_FALSE(is_valid_selector("#" + std::string(1 << 20, 'a')));
+}
+
+TEST(AnswerCleaning, LongAnswersQuotedShort) {
+  EXPECT_EQ(quoted_answer("#a"), "#a");
+  const std::string long_answer = std::string(199, 'x') + "ñy" + std::string(10000, 'z');
+  EXPECT_EQ(quoted_answer(long_answer), std::string(199, 'x') + "ñ... (10201 caracteres)");
+}
+
 TEST(SelectorGate, WhiteSpaceIsPythonsSet) {
   // The information separators count as white space; U+180E and U+200B do not.
   for (const char* ok : {"a\x1c", "a\x1f" "b", "a\u2003b", "a\u3000", "a\u0085b", "a\n\n"})

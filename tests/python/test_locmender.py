@@ -253,6 +253,36 @@ def test_any_answer_never_crashes_nor_yields_unverified_selector(env, capsys, an
     assert "🤖 Llamada IA #1..." in capsys.readouterr().out
 
 
+def test_overlong_answer_is_refused_even_when_the_page_would_match_it(env, capsys, caplog):
+    huge = "#" + "a" * 1_000_000  # one line, only selector characters
+    m = Locmender()
+    m._provider = FakeProvider("#gone", huge, "#real")
+    page = FakePage({huge: [True], "#real": [True]})
+    with caplog.at_level(logging.WARNING, logger=LOGGER):
+        assert heal(m, page) is None
+    out = capsys.readouterr().out
+    assert len(out) < 2000 and "   ❌ IA no pudo sugerir un selector" in out.splitlines()
+    assert [e["suggested_selector"] for e in m.healing_log] == ["#gone"]
+    assert len(m._provider.calls) == 2
+    assert caplog.records[-1].getMessage().endswith("... (1000001 caracteres)")
+    assert m._is_valid_selector("#" + "a" * 999) and not m._is_valid_selector("#" + "a" * 1000)
+
+
+def test_model_set_to_none_resets_it(env, factory_module):
+    module = factory_module(lambda model: FakeProvider("#real"))
+    m = Locmender()
+    m.model = "gemini-x"
+    m.model = None
+    assert m.model is None
+    m.enabled = None  # as falsy as in any Python attribute
+    assert m.enabled is False
+    m.enabled = True
+    assert heal(m, FakePage({"#real": [True]})) == "#real"
+    assert module.calls == [None]
+    with pytest.raises(TypeError, match="model"):
+        m.model = 3
+
+
 def test_markdown_answer_is_cleaned_and_verified(env):
     m = Locmender()
     m._provider = FakeProvider("```\n#real\n```")

@@ -145,7 +145,8 @@ NB_MODULE(locmender, m) {
            })
       .def_prop_rw(
           "enabled", [](PyLocmender& t) { return t.core.settings.enabled; },
-          [](PyLocmender& t, nb::handle v) { t.core.settings.enabled = tarvo::py::truthy(v); })
+          [](PyLocmender& t, nb::handle v) { t.core.settings.enabled = tarvo::py::truthy(v); },
+          nb::arg("value").none())
       .def_prop_rw(
           "model", [](PyLocmender& t) { return optional_text(t.core.settings.model); },
           [](PyLocmender& t, nb::handle v) {
@@ -153,16 +154,19 @@ NB_MODULE(locmender, m) {
               t.core.settings.model.reset();
             else
               t.core.settings.model = text_arg(v, "model", "model");
-          })
+          },
+          nb::arg("value").none())
       .def_prop_rw(
           "auto_update_pom", [](PyLocmender& t) { return t.core.settings.auto_update_pom; },
-          [](PyLocmender& t, nb::handle v) { t.core.settings.auto_update_pom = tarvo::py::truthy(v); })
+          [](PyLocmender& t, nb::handle v) { t.core.settings.auto_update_pom = tarvo::py::truthy(v); },
+          nb::arg("value").none())
       .def_prop_rw(
           "max_retries", [](PyLocmender& t) { return t.core.settings.max_retries; },
           [](PyLocmender& t, long long v) { t.core.settings.max_retries = v; })
       .def_prop_rw(
           "log_suggestions", [](PyLocmender& t) { return t.core.settings.log_suggestions; },
-          [](PyLocmender& t, nb::handle v) { t.core.settings.log_suggestions = tarvo::py::truthy(v); })
+          [](PyLocmender& t, nb::handle v) { t.core.settings.log_suggestions = tarvo::py::truthy(v); },
+          nb::arg("value").none())
       .def_prop_rw(
           "max_html_length", [](PyLocmender& t) { return t.core.settings.max_html_length; },
           [](PyLocmender& t, long long v) { t.core.settings.max_html_length = v; })

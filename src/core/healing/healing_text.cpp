@@ -64,7 +64,12 @@ const pcre2_code* selector_regex() {
 }  // namespace
 
 bool is_valid_selector(std::string_view selector) {
-  if (selector.empty() || utf8_length(selector) < 2) return false;
+  if (selector.empty()) return false;
+  // Byte length bounds the character count from both sides (1..4 bytes each),
+  // so a huge answer is refused without counting it.
+  if (selector.size() > 4 * kMaxSelectorLength) return false;
+  const std::size_t length = utf8_length(selector);
+  if (length < 2 || length > kMaxSelectorLength) return false;
   if (starts_with(selector, "/")) return true;  // XPath, including "//"
   std::string lowered = to_lower(selector);
   for (auto pattern : kInvalidPatterns)
@@ -75,6 +80,13 @@ bool is_valid_selector(std::string_view selector) {
   int rc = pcre2_match(re, reinterpret_cast<PCRE2_SPTR>(selector.data()), selector.size(), 0, 0,
                        md.get(), nullptr);
   return rc >= 0;
+}
+
+std::string quoted_answer(std::string_view answer) {
+  constexpr std::size_t kShown = 200;
+  const std::size_t length = utf8_length(answer);
+  if (length <= kShown) return std::string(answer);
+  return utf8_prefix(answer, kShown) + "... (" + std::to_string(length) + " caracteres)";
 }
 
 std::string clean_ai_answer(std::string_view reply) {

@@ -36,8 +36,19 @@ inline constexpr std::string_view kSalesforceDomain = "salesforce.com";
 inline constexpr std::string_view kLightningDomain = "lightning.force.com";
 bool url_is_salesforce(std::string_view url);
 
-// Textual gate for AI answers: XPath passes, prose and URLs do not.
+// Longest selector (in characters) an AI answer may be. Real CSS selectors and
+// XPaths for one element are a few dozen characters, rarely a few hundred; a
+// longer answer is the model going astray, and accepting it would print it,
+// store it in the healing log and send it back in every retry prompt.
+inline constexpr std::size_t kMaxSelectorLength = 1000;
+
+// Textual gate for AI answers: XPath passes, prose, URLs and answers longer
+// than kMaxSelectorLength do not.
 bool is_valid_selector(std::string_view selector);
+
+// The answer as quoted in a log line: whole when short, otherwise its first
+// 200 characters followed by "... (<n> caracteres)".
+std::string quoted_answer(std::string_view answer);
 
 // First line of the answer without code fences, backticks or outer blanks.
 std::string clean_ai_answer(std::string_view reply);

@@ -75,7 +75,7 @@ std::optional<std::string> Locmender::call_ai(HealingIo& io, const std::string& 
     return std::nullopt;
   }
   if (!cleaned.empty() && is_valid_selector(cleaned)) return cleaned;
-  io.log.warning("SELF_HEALING: Selector inválido recibido de IA: " + cleaned);
+  io.log.warning("SELF_HEALING: Selector inválido recibido de IA: " + quoted_answer(cleaned));
   return std::nullopt;
 }
 
