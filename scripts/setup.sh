@@ -6,7 +6,9 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
-APT_PACKAGES=(chromium ffmpeg libgtest-dev libpcre2-dev nlohmann-json3-dev pkg-config)
+# clang, its compiler-rt (sanitizer and libFuzzer run-times) and llvm (the
+# symbolizer for readable reports) build the sanitizer and fuzz runs of the tests.
+APT_PACKAGES=(chromium clang ffmpeg libclang-rt-dev libgtest-dev libpcre2-dev llvm nlohmann-json3-dev pkg-config)
 missing=()
 for p in "${APT_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

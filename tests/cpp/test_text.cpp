@@ -65,6 +65,14 @@ TEST(Text, InvalidUtf8IsEscapedForMessages) {
   EXPECT_EQ(escape_invalid_utf8("30\xff"), "30\\xff");
   EXPECT_EQ(escape_invalid_utf8("año"), "año");
   EXPECT_EQ(escape_invalid_utf8("\xc3"), "\\xc3");  // truncated sequence
+  // What Python's decoder refuses is escaped too: overlong forms, encoded
+  // surrogates and values above U+10FFFF (found by the settings fuzz target).
+  EXPECT_EQ(escape_invalid_utf8("\xc1\x80"), "\\xc1\\x80");
+  EXPECT_EQ(escape_invalid_utf8("\xe0\x80\x80"), "\\xe0\\x80\\x80");
+  EXPECT_EQ(escape_invalid_utf8("\xed\xa0\x80"), "\\xed\\xa0\\x80");
+  EXPECT_EQ(escape_invalid_utf8("\xf4\x90\x80\x80"), "\\xf4\\x90\\x80\\x80");
+  EXPECT_EQ(escape_invalid_utf8("\xf0\x9f\x98\x80 \xed\x9f\xbf"), "\xf0\x9f\x98\x80 \xed\x9f\xbf");
+  EXPECT_EQ(to_upper("\xed\xa0\x80" "a"), "\xed\xa0\x80" "A");
 }
 
 TEST(Text, NumbersIgnoreTheProgramsLocale) {

@@ -32,3 +32,21 @@ def test_undecodable_retry_count_names_the_variable(monkeypatch):
     context = type("Context", (), {})()
     with pytest.raises(ValueError, match="MAX_SCENARIO_RETRIES"):
         runwright.auto_after_all(context)
+
+
+@pytest.mark.parametrize("raw", [b"\xc1\x80", b"\xed\xa0\x80", b"\xf4\x90\x80\x80"],
+                         ids=["overlong", "encoded-surrogate", "above-unicode"])
+def test_bytes_python_refuses_as_utf8_still_give_value_errors(raw, monkeypatch):
+    # Byte sequences that look like UTF-8 but that Python's decoder refuses must
+    # be escaped in the message too, or the ValueError turns into a decoding error.
+    from tarvolab_framework.core.locmender import Locmender
+    value = raw.decode("utf-8", "surrogateescape")
+    monkeypatch.setitem(os.environ, "SELF_HEALING_MAX_RETRIES", value)
+    with pytest.raises(ValueError, match="SELF_HEALING_MAX_RETRIES") as err:
+        Locmender()
+    assert not isinstance(err.value, UnicodeError)
+    monkeypatch.delitem(os.environ, "SELF_HEALING_MAX_RETRIES")
+    monkeypatch.setitem(os.environ, "MAX_SCENARIO_RETRIES", value)
+    with pytest.raises(ValueError, match="MAX_SCENARIO_RETRIES") as err:
+        runwright.auto_after_all(type("Context", (), {})())
+    assert not isinstance(err.value, UnicodeError)

@@ -22,7 +22,9 @@ locale_t utf8_locale() {
 }
 
 // Decodes one code point at i and advances i; an invalid byte yields 0xFFFFFFFF
-// and advances by one, so callers can pass it through unchanged.
+// and advances by one, so callers can pass it through unchanged. Strict as
+// Python's decoder: overlong forms, encoded surrogates and values above
+// U+10FFFF are invalid (Python would refuse such text as not UTF-8).
 char32_t decode(std::string_view s, std::size_t& i) {
   unsigned char c = static_cast<unsigned char>(s[i]);
   int extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
@@ -33,6 +35,11 @@ char32_t decode(std::string_view s, std::size_t& i) {
     unsigned char cc = static_cast<unsigned char>(s[i + k]);
     if ((cc >> 6) != 0x2) { ++i; return 0xFFFFFFFF; }
     cp = (cp << 6) | (cc & 0x3F);
+  }
+  static constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kSmallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++i;
+    return 0xFFFFFFFF;
   }
   i += extra + 1;
   return cp;
