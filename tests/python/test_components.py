@@ -72,7 +72,15 @@ class TestDataSnapshotManager:
         store.set_scenario("Devolución")
         assert store.get("order") is None and store.snapshot() == {}
         store.set_scenario("Compra")  # same name again: nothing lost
-        assert store.all_snapshots() == {"Compra": {"order": {"items": [1]}}, "Devolución": {}}
+        assert store.all_snapshots() == {"Compra": {"order": {"items": [1]}}}
+
+    def test_scenarios_that_save_nothing_keep_no_entry(self):
+        # A long run sets the scenario thousands of times; only saves may grow the store.
+        store = DataSnapshotManager()
+        for n in range(1000):
+            store.set_scenario("Escenario %d" % n)
+        store.save("k", 1)
+        assert store.all_snapshots() == {"Escenario 999": {"k": 1}}
 
     def test_save_without_a_scenario_is_an_error(self):
         with pytest.raises(RuntimeError, match="set_scenario"):

@@ -29,7 +29,8 @@ class DataSnapshotManager:
         if not isinstance(name, str):
             raise TypeError(f"name must be a str, not {type(name).__name__}")
         self.current_scenario = name
-        self._snapshots.setdefault(name, {})
+        # The scenario's entry is made by its first save (_current): a long run
+        # of scenarios that save nothing keeps no entry for each of them.
 
     def _current(self) -> Dict[str, Any]:
         if self.current_scenario is None:
