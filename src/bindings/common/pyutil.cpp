@@ -127,6 +127,47 @@ void reraise(const Failure& f) {
   throw std::runtime_error(f.text);
 }
 
+namespace {
+
+// Thrown out of a module's load: nanobind turns a C++ exception escaping the
+// load into an ImportError carrying its text.
+class LoadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace
+
+nb::module_ import_dependency(const char* loading, const char* module_name) {
+  nb::object exc;
+  try {
+    return nb::module_::import_(module_name);
+  } catch (nb::python_error& e) {
+    exc = nb::borrow(e.value());
+  }
+  if (PyObject_IsInstance(exc.ptr(), PyExc_Exception) != 1) {
+    Failure interrupt{exc, failure_text(exc)};
+    reraise(interrupt);
+  }
+  const std::string head = std::string(loading) + " cannot be loaded: ";
+  const std::string text = failure_text(exc);
+  std::string missing;
+  if (PyObject_IsInstance(exc.ptr(), PyExc_ModuleNotFoundError) == 1) {
+    if (PyObject* name = PyObject_GetAttrString(exc.ptr(), "name")) {
+      nb::object guard = nb::steal(name);
+      if (PyUnicode_Check(name)) missing = failure_text(guard);
+    } else {
+      PyErr_Clear();
+    }
+  }
+  if (missing == module_name)
+    throw LoadError(head + "module '" + missing + "' is missing (" + text + ")");
+  if (!missing.empty())
+    throw LoadError(head + "importing '" + module_name + "' needs module '" + missing + "', which is missing (" +
+                    text + ")");
+  throw LoadError(head + "importing '" + module_name + "' failed: " + class_name(exc) + ": " + text);
+}
+
 nb::object import_attr(const char* module_name, const char* name) {
   return nb::module_::import_(module_name).attr(name);
 }

@@ -148,6 +148,14 @@ auto reraising(F&& f) -> decltype(f()) {
 // reads settings registers it, as each may be loaded first.
 void register_config_error(nb::module_& m);
 
+// Imports `module_name`, which the extension module `loading` cannot be loaded
+// without. When that import fails, the load fails with an ImportError whose text
+// names the extension, the module it imports and, for a module that is not
+// installed, the missing module itself (which may be one that module imports);
+// nanobind alone would say only that the extension failed to initialise. Only
+// for use while an extension module loads. KeyboardInterrupt and the like pass.
+nb::module_ import_dependency(const char* loading, const char* module_name);
+
 // Looks up name on the module `module_name` at the moment of the call.
 nb::object import_attr(const char* module_name, const char* name);
 

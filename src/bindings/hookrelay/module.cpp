@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "bindings/common/pyutil.hpp"
 #include "bindings/hookrelay/hookrelay.hpp"
 
 namespace tarvo::py::hookrelay {
@@ -18,7 +19,7 @@ namespace {
 // the module lacks fails the load with ImportError, as the import statement does.
 template <std::size_t N>
 void bind_from(nb::module_& m, const char* module_name, const char* const (&names)[N]) {
-  nb::module_ source = nb::module_::import_(module_name);
+  nb::module_ source = import_dependency(kModuleName, module_name);
   for (const char* name : names) {
     if (!nb::hasattr(source, name))
       throw nb::import_error(

@@ -9,18 +9,20 @@
 
 namespace tarvo::py::runwright {
 
-nb::module_ this_module() { return nb::module_::import_("tarvolab_framework.core.runwright"); }
+constexpr const char* kRunwright = "tarvolab_framework.core.runwright";
+
+nb::module_ this_module() { return nb::module_::import_(kRunwright); }
 
 void bind_standard_facilities(nb::module_& m) {
   m.attr("os") = nb::module_::import_("os");
   m.attr("logging") = nb::module_::import_("logging");
   m.attr("warnings") = nb::module_::import_("warnings");
   m.attr("Path") = nb::module_::import_("pathlib").attr("Path");
-  m.attr("load_dotenv") = nb::module_::import_("dotenv").attr("load_dotenv");
+  m.attr("load_dotenv") = import_dependency(kRunwright, "dotenv").attr("load_dotenv");
 }
 
 void bind_playwright(nb::module_& m) {
-  nb::module_ api = nb::module_::import_("playwright.sync_api");
+  nb::module_ api = import_dependency(kRunwright, "playwright.sync_api");
   m.attr("sync_playwright") = api.attr("sync_playwright");
   m.attr("Browser") = api.attr("Browser");
   m.attr("BrowserContext") = api.attr("BrowserContext");
@@ -52,7 +54,7 @@ void add_ignore_filter(nb::module_& m, const lifecycle::IgnoreWarnings& rule) {
 // replacement is a plain Python function so that behave's class never holds a
 // reference into this extension at interpreter shutdown.
 void silence_runner_context(nb::module_& m) {
-  nb::object context_class = import_attr("behave.runner", "Context");
+  nb::object context_class = import_dependency(kRunwright, "behave.runner").attr("Context");
   m.attr("Context") = context_class;
   if (!nb::hasattr(context_class, "_emit_warning")) return;
   nb::object noop =
@@ -83,8 +85,10 @@ void apply_startup_switches(nb::module_& m) {
 }
 
 void bind_outside_services(nb::module_& m) {
-  m.attr("ElementLocator") = import_attr("tarvolab_framework.core.element_locator", "ElementLocator");
-  m.attr("VariableManager") = import_attr("tarvolab_framework.core.variable_manager", "VariableManager");
+  m.attr("ElementLocator") =
+      import_dependency(kRunwright, "tarvolab_framework.core.element_locator").attr("ElementLocator");
+  m.attr("VariableManager") =
+      import_dependency(kRunwright, "tarvolab_framework.core.variable_manager").attr("VariableManager");
 }
 
 }  // namespace tarvo::py::runwright
