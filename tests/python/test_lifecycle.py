@@ -185,6 +185,16 @@ def test_live_context_page_is_reused(helpers, logs):
     assert logs("INFO")[-1] == "Iniciando escenario: Login"
 
 
+@pytest.mark.parametrize("key, value", [("timeout", 1e19), ("navigation_timeout", -1)])
+def test_out_of_range_time_out_edited_in_the_dictionary_never_reaches_the_page(helpers, logs, key, value):
+    page = FakePage(url="https://app.test/home")
+    cfg = FakeConfig({key: value})
+    ctx = make_context(page=page, framework_config=cfg, browser=FakeBrowser([FakeBrowserContext([page])]))
+    with pytest.raises(ValueError, match=rf"config\['{key}'\]: .* is out of range \(0 to 2147483647\)"):
+        runwright.setup_scenario_context(ctx, scenario())
+    assert page.timeouts is None
+
+
 @pytest.mark.parametrize("kind", [PlainContext, KeyErrorContext])
 def test_closed_context_page_falls_back_to_browser_page(helpers, logs, kind):
     dead = FakePage(name="dead")
