@@ -63,6 +63,8 @@ CHOICE_ERRORS = ("BROWSER",)
 
 # Variables of other tools that sit close to a setting's name but are not misspellings.
 FOREIGN_VARIABLES = frozenset({"OLLAMA_MODELS"})
+# Set by tarvo-run for its worker processes: the framework's own, but not settings.
+INTERNAL_PREFIXES = ("TARVO_WORKER_",)
 # Prefixes only this framework uses: an unknown variable that starts with one is a
 # misspelling or a setting this version does not have.
 OWN_PREFIXES = ("TARVO_", "SELF_HEALING_", "GENERATE_AI_", "MERIDIO_", "XRAY_")
@@ -215,7 +217,7 @@ def _closest_setting(name: str) -> Optional[str]:
 
 def _check_names(env: Mapping[str, str], result: ValidationResult) -> None:
     for name in env:
-        if name in _ROWS or name in FOREIGN_VARIABLES:
+        if name in _ROWS or name in FOREIGN_VARIABLES or name.startswith(INTERNAL_PREFIXES):
             continue
         guess = _closest_setting(name)
         if guess is not None:
