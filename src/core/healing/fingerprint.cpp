@@ -1,0 +1,716 @@
+#include "core/healing/fingerprint.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+namespace tarvo::healing {
+
+namespace {
+
+using nlohmann::json;
+
+// ------------------------------------------------------------------ parsing
+
+std::string text_field(const json& o, const char* key) {
+  auto it = o.find(key);
+  if (it == o.end() || !it->is_string()) return {};
+  return it->get<std::string>();
+}
+
+double number_field(const json& o, const char* key) {
+  auto it = o.find(key);
+  if (it == o.end() || !it->is_number()) return 0;
+  double v = it->get<double>();
+  return std::isfinite(v) ? v : 0;
+}
+
+bool flag_field(const json& o, const char* key, bool fallback) {
+  auto it = o.find(key);
+  if (it == o.end() || !it->is_boolean()) return fallback;
+  return it->get<bool>();
+}
+
+std::string ascii_lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+Fingerprint from_json(const json& o) {
+  Fingerprint f;
+  if (!o.is_object()) return f;
+  f.tag = ascii_lower(text_field(o, "tag"));
+  f.id = text_field(o, "id");
+  f.name = text_field(o, "name");
+  f.type = ascii_lower(text_field(o, "type"));
+  f.role = ascii_lower(text_field(o, "role"));
+  f.classes = text_field(o, "classes");
+  f.text = text_field(o, "text");
+  f.label = text_field(o, "label");
+  f.aria_label = text_field(o, "aria_label");
+  f.placeholder = text_field(o, "placeholder");
+  f.title = text_field(o, "title");
+  f.alt = text_field(o, "alt");
+  f.value = text_field(o, "value");
+  f.href = text_field(o, "href");
+  f.testid = text_field(o, "testid");
+  f.testid_attr = text_field(o, "testid_attr");
+  f.xpath = text_field(o, "xpath");
+  f.id_xpath = text_field(o, "id_xpath");
+  f.neighbours = text_field(o, "neighbours");
+  f.context = text_field(o, "context");
+  f.x = number_field(o, "x");
+  f.y = number_field(o, "y");
+  f.width = number_field(o, "width");
+  f.height = number_field(o, "height");
+  f.enabled = flag_field(o, "enabled", true);
+  f.visible = flag_field(o, "visible", true);
+  f.editable = flag_field(o, "editable", false);
+  f.clickable_hint = flag_field(o, "clickable", false);
+  return f;
+}
+
+// ------------------------------------------------------------ text measures
+
+bool word_byte(unsigned char c) { return std::isalnum(c) || c >= 0x80; }
+
+std::vector<std::string> tokens(std::string_view s) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (unsigned char c : s) {
+    if (word_byte(c)) {
+      cur.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c));
+    } else if (!cur.empty()) {
+      out.push_back(std::move(cur));
+      cur.clear();
+    }
+  }
+  if (!cur.empty()) out.push_back(std::move(cur));
+  return out;
+}
+
+// Sørensen–Dice coefficient of two multisets given as sorted vectors.
+template <typename T>
+double dice_sorted(const std::vector<T>& a, const std::vector<T>& b) {
+  if (a.empty() && b.empty()) return 1;
+  if (a.empty() || b.empty()) return 0;
+  std::size_t i = 0, j = 0, common = 0;
+  while (i < a.size() && j < b.size()) {
+    if (a[i] < b[j]) {
+      ++i;
+    } else if (b[j] < a[i]) {
+      ++j;
+    } else {
+      ++common, ++i, ++j;
+    }
+  }
+  return 2.0 * static_cast<double>(common) / static_cast<double>(a.size() + b.size());
+}
+
+constexpr std::size_t kCompareCap = 256;  // longer texts are compared on their start
+
+std::vector<std::uint16_t> bigrams(std::string_view s) {
+  std::string low = ascii_lower(s.substr(0, kCompareCap));
+  std::vector<std::uint16_t> out;
+  if (low.size() < 2) {
+    if (!low.empty()) out.push_back(static_cast<unsigned char>(low[0]));
+    return out;
+  }
+  out.reserve(low.size() - 1);
+  for (std::size_t i = 0; i + 1 < low.size(); ++i)
+    out.push_back(static_cast<std::uint16_t>(static_cast<unsigned char>(low[i]) << 8 |
+                                             static_cast<unsigned char>(low[i + 1])));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+bool same_text(std::string_view a, std::string_view b) { return ascii_lower(a) == ascii_lower(b); }
+
+// Character-level similarity (identifiers, URLs): bigram Dice.
+double string_similarity(std::string_view a, std::string_view b) {
+  if (same_text(a, b)) return 1;
+  return dice_sorted(bigrams(a), bigrams(b));
+}
+
+std::vector<std::string> sorted_tokens(std::string_view s) {
+  auto t = tokens(s.substr(0, kCompareCap));
+  std::sort(t.begin(), t.end());
+  return t;
+}
+
+// Visible texts: mean of word-level and character-level Dice, so a reworded
+// label keeps some credit and one changed word out of two loses half.
+double text_similarity(std::string_view a, std::string_view b) {
+  if (same_text(a, b)) return 1;
+  return 0.5 * dice_sorted(sorted_tokens(a), sorted_tokens(b)) + 0.5 * dice_sorted(bigrams(a), bigrams(b));
+}
+
+double word_similarity(std::string_view a, std::string_view b) {
+  if (same_text(a, b)) return 1;
+  return dice_sorted(sorted_tokens(a), sorted_tokens(b));
+}
+
+std::vector<std::string> split_ws(std::string_view s) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : s) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+      if (!cur.empty()) out.push_back(std::move(cur));
+      cur.clear();
+    } else {
+      cur.push_back(c);
+    }
+  }
+  if (!cur.empty()) out.push_back(std::move(cur));
+  return out;
+}
+
+double class_similarity(std::string_view a, std::string_view b) {
+  std::set<std::string> sa, sb;
+  for (auto& t : split_ws(a)) sa.insert(t);
+  for (auto& t : split_ws(b)) sb.insert(t);
+  if (sa.empty() && sb.empty()) return 1;
+  std::size_t common = 0;
+  for (auto& t : sa) common += sb.count(t);
+  std::size_t uni = sa.size() + sb.size() - common;
+  return uni ? static_cast<double>(common) / static_cast<double>(uni) : 0;
+}
+
+// Paths compared step by step ("div[2]", "form", "button"), as multisets, so a
+// wrapper added on the way costs one step rather than the whole path.
+double path_similarity(std::string_view a, std::string_view b) {
+  if (a == b) return 1;
+  auto steps = [](std::string_view p) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : p) {
+      if (c == '/') {
+        if (!cur.empty()) out.push_back(std::move(cur));
+        cur.clear();
+      } else {
+        cur.push_back(c);
+      }
+    }
+    if (!cur.empty()) out.push_back(std::move(cur));
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  return dice_sorted(steps(a), steps(b));
+}
+
+double position_similarity(const Fingerprint& a, const Fingerprint& b) {
+  double ax = a.x + a.width / 2, ay = a.y + a.height / 2;
+  double bx = b.x + b.width / 2, by = b.y + b.height / 2;
+  double d = std::hypot(ax - bx, ay - by);
+  return std::max(0.0, 1.0 - d / 400.0);
+}
+
+double size_similarity(const Fingerprint& a, const Fingerprint& b) {
+  double aa = a.width * a.height, ba = b.width * b.height;
+  if (aa <= 0 || ba <= 0) return 0;
+  return std::min(aa, ba) / std::max(aa, ba);
+}
+
+}  // namespace
+
+std::optional<Fingerprint> parse_fingerprint(std::string_view text) {
+  json o = json::parse(text.begin(), text.end(), nullptr, false);
+  if (o.is_discarded() || !o.is_object()) return std::nullopt;
+  Fingerprint f = from_json(o);
+  if (f.tag.empty()) return std::nullopt;
+  return f;
+}
+
+std::optional<std::vector<Fingerprint>> parse_fingerprints(std::string_view text) {
+  json a = json::parse(text.begin(), text.end(), nullptr, false);
+  if (a.is_discarded() || !a.is_array()) return std::nullopt;
+  std::vector<Fingerprint> out;
+  out.reserve(a.size());
+  for (const auto& o : a) out.push_back(from_json(o));
+  return out;
+}
+
+// ------------------------------------------------------------------- kinds
+
+ElementKind kind_of(const Fingerprint& f) {
+  static const std::set<std::string> roots{"html", "body", "head"};
+  static const std::set<std::string> containers{"form",  "main",  "nav",   "header", "footer", "aside",
+                                                "section", "article", "fieldset", "table", "tbody", "thead",
+                                                "tfoot", "ul",    "ol",    "dl",     "iframe", "dialog"};
+  static const std::set<std::string> clickable_roles{"button", "link",     "checkbox",         "radio",
+                                                     "switch", "tab",      "menuitem",         "menuitemcheckbox",
+                                                     "menuitemradio", "option", "treeitem"};
+  static const std::set<std::string> fillable_roles{"textbox", "searchbox", "spinbutton"};
+  static const std::set<std::string> selectable_roles{"listbox", "combobox"};
+  static const std::set<std::string> button_types{"button", "submit", "reset", "image", "checkbox",
+                                                  "radio",  "file",   "color"};
+  if (roots.count(f.tag)) return ElementKind::Root;
+  if (f.tag == "select") return ElementKind::Selectable;
+  if (f.tag == "textarea") return ElementKind::Fillable;
+  if (f.tag == "input") {
+    if (button_types.count(f.type)) return ElementKind::Clickable;
+    if (f.type == "hidden") return ElementKind::Other;
+    return ElementKind::Fillable;
+  }
+  if (f.tag == "button" || f.tag == "summary" || f.tag == "option" || (f.tag == "a" && !f.href.empty()))
+    return ElementKind::Clickable;
+  if (!f.role.empty()) {
+    if (clickable_roles.count(f.role)) return ElementKind::Clickable;
+    if (fillable_roles.count(f.role)) return ElementKind::Fillable;
+    if (selectable_roles.count(f.role)) return ElementKind::Selectable;
+  }
+  if (f.editable) return ElementKind::Fillable;
+  if (containers.count(f.tag)) return ElementKind::Container;
+  if (f.clickable_hint || f.tag == "a") return ElementKind::Clickable;
+  return ElementKind::Other;
+}
+
+const char* kind_name(ElementKind k) {
+  switch (k) {
+    case ElementKind::Clickable: return "clickable";
+    case ElementKind::Fillable: return "fillable";
+    case ElementKind::Selectable: return "selectable";
+    case ElementKind::Container: return "container";
+    case ElementKind::Root: return "root";
+    case ElementKind::Other: return "other";
+  }
+  return "other";
+}
+
+ActionKind action_kind(std::string_view operation, std::string_view action_context) {
+  std::string op = ascii_lower(operation);
+  if (op == "click" || op == "check" || op == "uncheck" || op == "tap") return ActionKind::Click;
+  if (op == "fill" || op == "type") return ActionKind::Fill;
+  if (op == "select_option" || op == "select") return ActionKind::Select;
+  if (op == "get_text" || op == "is_visible" || op == "read") return ActionKind::Read;
+  if (op == "hover") return ActionKind::Any;
+  // A plain find: the step's action description says what comes next.
+  std::string ctx = ascii_lower(action_context);
+  auto has = [&](std::string_view w) { return ctx.find(w) != std::string::npos; };
+  if (has("hacer click") || has("click")) return ActionKind::Click;
+  if (has("escribir texto") || has("fill")) return ActionKind::Fill;
+  if (has("seleccionar una opci")) return ActionKind::Select;
+  return ActionKind::Any;
+}
+
+// ------------------------------------------------------- opposite actions
+
+namespace {
+
+// Each row: words of one action, then (after the empty marker) its opposite.
+struct OppositePair {
+  std::vector<std::string> a, b;
+};
+
+const std::vector<OppositePair>& opposite_table() {
+  static const std::vector<OppositePair> table{
+      {{"add", "create", "new", "añadir", "agregar", "anadir", "crear", "nuevo", "nueva"},
+       {"remove", "delete", "del", "eliminar", "borrar", "quitar", "suprimir"}},
+      {{"enable", "activate", "activar", "habilitar", "on"}, {"disable", "deactivate", "desactivar",
+                                                              "deshabilitar", "inhabilitar", "off"}},
+      {{"show", "mostrar", "ver", "expand", "expandir", "desplegar"},
+       {"hide", "ocultar", "esconder", "collapse", "contraer", "plegar"}},
+      {{"open", "abrir"}, {"close", "cerrar"}},
+      {{"login", "signin", "logon", "entrar", "ingresar", "iniciar"},
+       {"logout", "signout", "logoff", "salir", "cerrar"}},
+      {{"accept", "approve", "confirm", "aceptar", "aprobar", "confirmar", "yes", "si", "sí"},
+       {"reject", "decline", "deny", "rechazar", "denegar", "no"}},
+      {{"next", "siguiente", "forward", "adelante"}, {"previous", "prev", "back", "anterior", "atras", "atrás"}},
+      {{"increase", "increment", "plus", "more", "aumentar", "incrementar", "mas", "más"},
+       {"decrease", "decrement", "minus", "less", "disminuir", "reducir", "menos"}},
+      {{"up", "upvote", "subir", "arriba"}, {"down", "downvote", "bajar", "abajo"}},
+      {{"start", "play", "resume", "iniciar", "reproducir", "reanudar"}, {"stop", "pause", "detener", "pausar"}},
+      {{"import", "importar", "upload", "subir"}, {"export", "exportar", "download", "descargar"}},
+      {{"first", "primero", "primera"}, {"last", "ultimo", "último", "ultima", "última"}},
+      {{"grant", "allow", "permitir", "conceder"}, {"revoke", "forbid", "revocar", "prohibir"}},
+      {{"include", "incluir"}, {"exclude", "excluir"}},
+      {{"asc", "ascending", "ascendente"}, {"desc", "descending", "descendente"}},
+      {{"min", "minimize", "minimizar"}, {"max", "maximize", "maximizar"}},
+  };
+  return table;
+}
+
+// "log in" / "sign out" written as two words count as the one-word forms.
+std::set<std::string> action_words(std::string_view text) {
+  auto t = tokens(text.substr(0, kCompareCap));
+  std::set<std::string> out(t.begin(), t.end());
+  for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+    if ((t[i] == "log" || t[i] == "sign") && (t[i + 1] == "in" || t[i + 1] == "on" || t[i + 1] == "out" ||
+                                              t[i + 1] == "off"))
+      out.insert(t[i] + t[i + 1]);
+  }
+  // Alone, "on"/"off"/"in"/"out" are too common to decide anything.
+  return out;
+}
+
+bool any_of_words(const std::set<std::string>& words, const std::vector<std::string>& list) {
+  for (const auto& w : list)
+    if (words.count(w)) return true;
+  return false;
+}
+
+// "follow"/"unfollow", "subscribe"/"unsubscribe", "activar"/"desactivar".
+bool negated_prefix(const std::set<std::string>& a, const std::set<std::string>& b) {
+  static const std::array<const char*, 4> prefixes{"un", "dis", "des", "de"};
+  for (const auto& w : a) {
+    if (w.size() < 3) continue;
+    for (const char* p : prefixes) {
+      std::string neg = std::string(p) + w;
+      if (b.count(neg) && !a.count(neg) && !b.count(w)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool opposite_actions(std::string_view a, std::string_view b) {
+  auto wa = action_words(a), wb = action_words(b);
+  if (wa.empty() || wb.empty()) return false;
+  for (const auto& pair : opposite_table()) {
+    bool a1 = any_of_words(wa, pair.a), a2 = any_of_words(wa, pair.b);
+    bool b1 = any_of_words(wb, pair.a), b2 = any_of_words(wb, pair.b);
+    if ((a1 && !a2 && b2 && !b1) || (a2 && !a1 && b1 && !b2)) return true;
+  }
+  return negated_prefix(wa, wb) || negated_prefix(wb, wa);
+}
+
+namespace {
+
+// The words an element is named by, for the opposite-action rule.
+std::string naming_text(const Fingerprint& f) {
+  std::string s = f.text + " " + f.aria_label + " " + f.title + " " + f.alt;
+  if (f.tag == "input") s += " " + f.value;
+  // Identifiers are written "remove-email", "btnAddEmail": both forms split into words.
+  for (const std::string* id : {&f.id, &f.name, &f.testid}) {
+    std::string split;
+    for (char c : *id) {
+      if (c >= 'A' && c <= 'Z') split.push_back(' ');
+      split.push_back(c);
+    }
+    s += " " + split;
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate, ActionKind action) {
+  ElementKind want = kind_of(stored);
+  ElementKind got = kind_of(candidate);
+  if (got == ElementKind::Root) return "elemento raíz <" + candidate.tag + ">";
+  bool control = want == ElementKind::Clickable || want == ElementKind::Fillable || want == ElementKind::Selectable;
+  if (!candidate.enabled && action != ActionKind::Read &&
+      (action == ActionKind::Click || action == ActionKind::Fill || action == ActionKind::Select ||
+       (control && stored.enabled)))
+    return "control deshabilitado";
+  switch (action) {
+    case ActionKind::Click:
+      if (got == ElementKind::Container) return std::string("contenedor <") + candidate.tag + "> para un click";
+      break;
+    case ActionKind::Fill:
+      if (got != ElementKind::Fillable) return std::string("<") + candidate.tag + "> no admite texto";
+      break;
+    case ActionKind::Select:
+      if (got != ElementKind::Selectable) return std::string("<") + candidate.tag + "> no tiene opciones";
+      break;
+    default:
+      break;
+  }
+  // The element keeps its kind across releases: a button stays something to click.
+  if (control && got != want)
+    return std::string("tipo distinto (") + kind_name(got) + " en lugar de " + kind_name(want) + ")";
+  if (want == ElementKind::Container && candidate.tag != stored.tag)
+    return "contenedor <" + candidate.tag + "> en lugar de <" + stored.tag + ">";
+  if (want == ElementKind::Other && got == ElementKind::Container)
+    return "contenedor <" + candidate.tag + "> en lugar de <" + stored.tag + ">";
+  if (opposite_actions(naming_text(stored), naming_text(candidate))) return "acción opuesta";
+  return {};
+}
+
+// ---------------------------------------------------------------- scoring
+Similarity similarity(const Fingerprint& s, const Fingerprint& c);
+
+std::string answer_problem(const std::optional<Fingerprint>& stored, const Fingerprint& candidate, ActionKind action,
+                           std::string_view element_name, const MatchRules& rules, double* score) {
+  if (score) *score = -1;
+  std::string problem = fit_problem(stored ? *stored : candidate, candidate, action);
+  if (!problem.empty()) return problem;
+  // "remove_email_button" is not healed to "Add e-mail"; names are written
+  // with underscores or in camelCase.
+  std::string name;
+  for (char c : element_name) {
+    if (c >= 'A' && c <= 'Z') name.push_back(' ');
+    name.push_back(c == '_' ? ' ' : c);
+  }
+  if (opposite_actions(name, naming_text(candidate))) return "acción opuesta al nombre del elemento";
+  if (!stored) return {};
+  Similarity sim = similarity(*stored, candidate);
+  if (score) *score = sim.score;
+  if (sim.score < rules.threshold) return "puntuación insuficiente";
+  return {};
+}
+//
+// Weights, in the manner of the Similo family of locators: the attributes that
+// name an element (id, test id, name, visible text, labels) weigh most, the
+// structure around it (tag, classes, neighbours, XPath, place on the page)
+// less, since a new release moves things around more often than it renames
+// them. An attribute counts only when the stored fingerprint has it; the score
+// is the weighted mean over those, so it stays in [0, 1].
+//
+//   identity:  id 2.0, data-testid 2.0, text 2.0, name 1.5, label 1.5,
+//              aria-label 1.5, placeholder 1.0, alt 1.0, href 1.0, title 0.5,
+//              value 0.5
+//   structure: tag 1.0, neighbour texts 1.0, type 0.5, role 0.5, classes 0.5,
+//              form/section text 0.5, XPath 0.5, XPath from nearest id 0.5,
+//              position 0.5, size 0.25
+
+Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
+  double total = 0, weight = 0, id_total = 0, id_weight = 0;
+  auto add = [&](double w, double sim, bool identity) {
+    total += w * sim;
+    weight += w;
+    if (identity) {
+      id_total += w * sim;
+      id_weight += w;
+    }
+  };
+  if (!s.id.empty()) add(2.0, c.id.empty() ? 0 : string_similarity(s.id, c.id), !looks_generated(s.id));
+  if (!s.testid.empty()) add(2.0, c.testid.empty() ? 0 : string_similarity(s.testid, c.testid), true);
+  if (!s.text.empty()) add(2.0, c.text.empty() ? 0 : text_similarity(s.text, c.text), true);
+  if (!s.name.empty()) add(1.5, c.name.empty() ? 0 : string_similarity(s.name, c.name), true);
+  if (!s.label.empty()) add(1.5, c.label.empty() ? 0 : text_similarity(s.label, c.label), true);
+  if (!s.aria_label.empty())
+    add(1.5, c.aria_label.empty() ? 0 : text_similarity(s.aria_label, c.aria_label), true);
+  if (!s.placeholder.empty())
+    add(1.0, c.placeholder.empty() ? 0 : text_similarity(s.placeholder, c.placeholder), true);
+  if (!s.alt.empty()) add(1.0, c.alt.empty() ? 0 : text_similarity(s.alt, c.alt), true);
+  if (!s.href.empty()) add(1.0, c.href.empty() ? 0 : string_similarity(s.href, c.href), true);
+  if (!s.title.empty()) add(0.5, c.title.empty() ? 0 : text_similarity(s.title, c.title), true);
+  if (!s.value.empty() && s.tag == "input" && kind_of(s) == ElementKind::Clickable)
+    add(0.5, c.value.empty() ? 0 : text_similarity(s.value, c.value), true);
+
+  if (!s.tag.empty()) add(1.0, s.tag == c.tag ? 1 : 0, false);
+  if (!s.neighbours.empty()) add(1.0, c.neighbours.empty() ? 0 : word_similarity(s.neighbours, c.neighbours), false);
+  if (!s.type.empty()) add(0.5, s.type == c.type ? 1 : 0, false);
+  if (!s.role.empty()) add(0.5, s.role == c.role ? 1 : 0, false);
+  if (!s.classes.empty()) add(0.5, class_similarity(s.classes, c.classes), false);
+  if (!s.context.empty()) add(0.5, c.context.empty() ? 0 : word_similarity(s.context, c.context), false);
+  if (!s.xpath.empty()) add(0.5, path_similarity(s.xpath, c.xpath), false);
+  if (!s.id_xpath.empty()) add(0.5, path_similarity(s.id_xpath, c.id_xpath), false);
+  if (s.width > 0 && s.height > 0) {
+    add(0.5, (c.width > 0 && c.height > 0) ? position_similarity(s, c) : 0, false);
+    add(0.25, size_similarity(s, c), false);
+  }
+
+  Similarity out;
+  out.score = weight > 0 ? total / weight : 0;
+  out.has_identity = id_weight > 0;
+  out.identity = id_weight > 0 ? id_total / id_weight : 0;
+  return out;
+}
+
+namespace {
+
+// One element inside the other (a button and the span with its text).
+bool nested(const Fingerprint& a, const Fingerprint& b) {
+  if (a.xpath.empty() || b.xpath.empty()) return false;
+  const std::string& shorter = a.xpath.size() < b.xpath.size() ? a.xpath : b.xpath;
+  const std::string& longer = a.xpath.size() < b.xpath.size() ? b.xpath : a.xpath;
+  return longer.size() > shorter.size() && longer.compare(0, shorter.size(), shorter) == 0 &&
+         longer[shorter.size()] == '/';
+}
+
+}  // namespace
+
+HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerprint>& candidates, ActionKind action,
+                            const MatchRules& rules) {
+  HealChoice choice;
+  struct Scored {
+    std::size_t index;
+    Similarity sim;
+  };
+  std::vector<Scored> scored;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const Fingerprint& c = candidates[i];
+    if (c.tag.empty() || !fit_problem(stored, c, action).empty()) continue;
+    scored.push_back({i, similarity(stored, c)});
+  }
+  std::stable_sort(scored.begin(), scored.end(),
+                   [](const Scored& a, const Scored& b) { return a.sim.score > b.sim.score; });
+  for (std::size_t k = 0; k < scored.size() && k < 5; ++k)
+    choice.top.push_back({scored[k].index, scored[k].sim.score});
+  if (scored.empty()) {
+    choice.reason = "ningún elemento de la página encaja con la acción";
+    return choice;
+  }
+  const Scored& best = scored.front();
+  const Fingerprint& b = candidates[best.index];
+  choice.best = best.sim.score;
+  // The runner-up is the best other candidate, leaving out an element wrapped
+  // around (or inside) the best one when only the best has the stored tag.
+  for (std::size_t k = 1; k < scored.size(); ++k) {
+    const Fingerprint& c = candidates[scored[k].index];
+    if (nested(b, c) && b.tag == stored.tag && c.tag != stored.tag) continue;
+    choice.second = scored[k].sim.score;
+    break;
+  }
+  if (choice.best < rules.threshold) {
+    choice.reason = "puntuación insuficiente";
+  } else if (best.sim.has_identity && best.sim.identity < rules.identity_floor) {
+    choice.reason = "ni el texto ni los atributos que nombran el elemento coinciden";
+  } else if (choice.best - choice.second < rules.margin) {
+    choice.reason = "ambiguo: otro elemento puntúa casi igual";
+  } else {
+    choice.index = best.index;
+  }
+  return choice;
+}
+
+// ---------------------------------------------------------------- selectors
+
+bool looks_generated(std::string_view id) {
+  if (id.empty()) return true;
+  if (id.find(':') != std::string_view::npos) return true;  // React's ":r1:"
+  std::size_t run = 0, digits = 0;
+  for (char c : id) {
+    if (std::isdigit(static_cast<unsigned char>(c))) {
+      ++digits;
+      if (++run >= 4) return true;
+    } else {
+      run = 0;
+    }
+  }
+  static const std::array<const char*, 6> prefixes{"ember", "ext-gen", "yui_", "gwt-uid", "mui-", "radix-"};
+  for (const char* p : prefixes)
+    if (id.rfind(p, 0) == 0 && digits > 0) return true;
+  return false;
+}
+
+namespace {
+
+bool plain_ident(std::string_view s) {
+  if (s.empty() || std::isdigit(static_cast<unsigned char>(s[0])) || s[0] == '-') return false;
+  for (char c : s)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_')) return false;
+  return true;
+}
+
+// Usable inside a quoted selector value: short, one line.
+bool quotable(std::string_view s) {
+  if (s.empty() || s.size() > 80) return false;
+  for (unsigned char c : s)
+    if (c < 0x20 || c == 0x7f) return false;
+  return true;
+}
+
+std::string css_quoted(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out.push_back('\\');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string implicit_role(const Fingerprint& f) {
+  if (!f.role.empty()) return f.role;
+  if (f.tag == "button") return "button";
+  if (f.tag == "a" && !f.href.empty()) return "link";
+  if (f.tag == "textarea") return "textbox";
+  if (f.tag == "select") return "combobox";
+  if (f.tag == "input") {
+    if (f.type == "submit" || f.type == "button" || f.type == "reset" || f.type == "image") return "button";
+    if (f.type == "checkbox") return "checkbox";
+    if (f.type == "radio") return "radio";
+    if (f.type == "search") return "searchbox";
+    if (f.type.empty() || f.type == "text" || f.type == "email" || f.type == "tel" || f.type == "url")
+      return "textbox";
+  }
+  return {};
+}
+
+std::string accessible_name(const Fingerprint& f) {
+  if (!f.aria_label.empty()) return f.aria_label;
+  if (!f.label.empty()) return f.label;
+  if (f.tag == "input" && (f.type == "submit" || f.type == "button" || f.type == "reset")) return f.value;
+  if (f.tag == "button" || f.tag == "a" || !f.role.empty()) {
+    if (!f.text.empty()) return f.text;
+  }
+  if (!f.title.empty()) return f.title;
+  if (!f.alt.empty()) return f.alt;
+  return {};
+}
+
+}  // namespace
+
+std::vector<std::string> build_selectors(const std::vector<Fingerprint>& all, std::size_t index) {
+  std::vector<std::string> out;
+  if (index >= all.size()) return out;
+  const Fingerprint& f = all[index];
+  auto count_if = [&](auto pred) {
+    std::size_t n = 0;
+    for (const auto& c : all)
+      if (!c.tag.empty() && pred(c)) ++n;
+    return n;
+  };
+  bool unique_attribute = false;
+  auto push = [&](std::string s, bool unique) {
+    if (!unique) return;
+    unique_attribute = true;
+    if (std::find(out.begin(), out.end(), s) == out.end()) out.push_back(std::move(s));
+  };
+
+  if (!f.id.empty() && !looks_generated(f.id) && quotable(f.id))
+    push(plain_ident(f.id) ? "#" + f.id : "[id=" + css_quoted(f.id) + "]",
+         count_if([&](const Fingerprint& c) { return c.id == f.id; }) == 1);
+  if (!f.testid.empty() && quotable(f.testid)) {
+    std::string attr = f.testid_attr.empty() ? "data-testid" : f.testid_attr;
+    push("[" + attr + "=" + css_quoted(f.testid) + "]",
+         count_if([&](const Fingerprint& c) { return c.testid == f.testid && c.testid_attr == f.testid_attr; }) == 1);
+  }
+  if (!f.name.empty() && quotable(f.name))
+    push(f.tag + "[name=" + css_quoted(f.name) + "]",
+         count_if([&](const Fingerprint& c) { return c.tag == f.tag && c.name == f.name; }) == 1);
+  std::string role = implicit_role(f), acc = accessible_name(f);
+  if (!role.empty() && quotable(acc))
+    push("internal:role=" + role + "[name=" + css_quoted(acc) + "s]", count_if([&](const Fingerprint& c) {
+           return implicit_role(c) == role && accessible_name(c) == acc;
+         }) == 1);
+  for (auto [attr, value] : {std::pair<const char*, const std::string*>{"aria-label", &f.aria_label},
+                             {"placeholder", &f.placeholder},
+                             {"title", &f.title},
+                             {"alt", &f.alt}}) {
+    if (!quotable(*value)) continue;
+    std::string a = attr;
+    push(f.tag + "[" + a + "=" + css_quoted(*value) + "]", count_if([&](const Fingerprint& c) {
+           const std::string& v = a == "aria-label" ? c.aria_label
+                                  : a == "placeholder" ? c.placeholder
+                                  : a == "title"       ? c.title
+                                                       : c.alt;
+           return c.tag == f.tag && v == *value;
+         }) == 1);
+  }
+  if (f.tag == "a" && quotable(f.href))
+    push("a[href=" + css_quoted(f.href) + "]",
+         count_if([&](const Fingerprint& c) { return c.tag == "a" && c.href == f.href; }) == 1);
+  if (quotable(f.text))
+    push(f.tag + ":text-is(" + css_quoted(f.text) + ")",
+         count_if([&](const Fingerprint& c) { return c.tag == f.tag && c.text == f.text; }) == 1);
+  // Paths only when nothing names the element uniquely: they break on the next
+  // layout change.
+  if (!unique_attribute) {
+    if (!f.id_xpath.empty() && f.id_xpath != f.xpath) out.push_back("xpath=" + f.id_xpath);
+    if (!f.xpath.empty()) out.push_back("xpath=" + f.xpath);
+  }
+  return out;
+}
+
+}  // namespace tarvo::healing

@@ -1,0 +1,265 @@
+// Fingerprint healing: scoring, the accept/abstain decision (threshold,
+// identity floor, margin), the action/kind rules and selector building.
+#include <gtest/gtest.h>
+
+#include "core/healing/fingerprint.hpp"
+
+using namespace tarvo::healing;
+
+namespace {
+
+Fingerprint button(std::string id, std::string text, std::string xpath, double x = 100, double y = 200) {
+  Fingerprint f;
+  f.tag = "button";
+  f.type = "button";
+  f.id = std::move(id);
+  f.text = std::move(text);
+  f.classes = "btn btn-primary";
+  f.xpath = std::move(xpath);
+  f.neighbours = "Nombre visible";
+  f.context = "Ajustes de la cuenta";
+  f.x = x;
+  f.y = y;
+  f.width = 120;
+  f.height = 32;
+  return f;
+}
+
+Fingerprint element(std::string tag, std::string text, std::string xpath) {
+  Fingerprint f;
+  f.tag = std::move(tag);
+  f.text = std::move(text);
+  f.xpath = std::move(xpath);
+  f.width = 300;
+  f.height = 200;
+  return f;
+}
+
+const MatchRules kRules{};
+
+}  // namespace
+
+TEST(FingerprintParse, ReadsTheJsonOfThePageScript) {
+  auto f = parse_fingerprint(R"({"tag":"INPUT","id":"user","type":"Email","enabled":false,"x":3.5,
+                                 "width":10,"height":"bad","label":"Correo ✉"})");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->tag, "input");
+  EXPECT_EQ(f->type, "email");
+  EXPECT_FALSE(f->enabled);
+  EXPECT_DOUBLE_EQ(f->x, 3.5);
+  EXPECT_DOUBLE_EQ(f->height, 0);  // a wrong kind of value counts as absent
+  EXPECT_EQ(f->label, "Correo ✉");
+  EXPECT_FALSE(parse_fingerprint("{\"id\":\"x\"}"));  // no tag
+  EXPECT_FALSE(parse_fingerprint("not json"));
+  EXPECT_FALSE(parse_fingerprint("[1,2]"));
+  auto list = parse_fingerprints(R"([{"tag":"a"}, 7, {"tag":"b"}])");
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), 3u);
+  EXPECT_EQ((*list)[1].tag, "");
+  EXPECT_FALSE(parse_fingerprints("{}"));
+}
+
+TEST(FingerprintScore, SameElementScoresOneAndARenamedIdStaysHigh) {
+  auto stored = button("save-settings", "Guardar ajustes", "/html/body/form/button[1]");
+  EXPECT_DOUBLE_EQ(similarity(stored, stored).score, 1.0);
+  auto renamed = stored;
+  renamed.id = "save-settings-btn";
+  auto s = similarity(stored, renamed);
+  EXPECT_GT(s.score, 0.9);
+  EXPECT_LT(s.score, 1.0);
+  // Only the attributes the stored element had count: a new attribute costs nothing.
+  auto extra = stored;
+  extra.title = "Guarda todo";
+  EXPECT_DOUBLE_EQ(similarity(stored, extra).score, 1.0);
+}
+
+TEST(FingerprintScore, NamingAttributesWeighMoreThanStructure) {
+  auto stored = button("save", "Guardar", "/html/body/div/button[1]");
+  // Same text and id, moved to another part of the page.
+  auto moved = button("save", "Guardar", "/html/body/main/section/div[3]/button[2]", 600, 900);
+  moved.neighbours = "Otra cosa";
+  moved.classes = "x1 y2";
+  // Same place and look, different name and text.
+  auto other = button("cancel", "Cancelar", "/html/body/div/button[1]");
+  EXPECT_GT(similarity(stored, moved).score, similarity(stored, other).score);
+  EXPECT_LT(similarity(stored, other).identity, 0.5);
+}
+
+TEST(FingerprintDecision, AcceptsAClearBestAndAbstainsOtherwise) {
+  auto stored = button("save-settings", "Guardar ajustes", "/html/body/form/button[1]");
+  auto healed = stored;
+  healed.id = "save-settings-btn";
+  auto cancel = button("cancel", "Cancelar", "/html/body/form/button[2]", 240);
+  auto heading = element("h1", "Ajustes de la cuenta", "/html/body/h1");
+
+  auto c = choose_candidate(stored, {heading, cancel, healed}, ActionKind::Click, kRules);
+  ASSERT_TRUE(c.index);
+  EXPECT_EQ(*c.index, 2u);
+  EXPECT_TRUE(c.reason.empty());
+  EXPECT_GE(c.best - c.second, kRules.margin);
+
+  // The element is gone: what is left does not reach the threshold.
+  c = choose_candidate(stored, {heading, cancel}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_LT(c.best, kRules.threshold);
+
+  // Two equally good look-alikes: ambiguous, no heal.
+  auto twin = healed;
+  twin.id = "save-settings-bottom";
+  twin.xpath = "/html/body/form/button[3]";
+  c = choose_candidate(stored, {healed, twin}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_NE(c.reason.find("ambiguo"), std::string::npos);
+
+  // A higher threshold turns a good heal into an abstention.
+  MatchRules strict = kRules;
+  strict.threshold = 0.99;
+  c = choose_candidate(stored, {healed, cancel}, ActionKind::Click, strict);
+  EXPECT_FALSE(c.index);
+  EXPECT_EQ(c.reason, "puntuación insuficiente");
+}
+
+TEST(FingerprintDecision, StructureAloneIsNotEnoughWhenTheNameChanged) {
+  // Same place, classes and neighbours, but nothing that names the element agrees.
+  auto stored = button("export-csv", "Exportar CSV", "/html/body/form/button[1]");
+  auto other = stored;
+  other.id = "zz-print";
+  other.text = "Imprimir";
+  auto c = choose_candidate(stored, {other}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+}
+
+TEST(FingerprintDecision, TheWrapperAroundTheBestDoesNotMakeItAmbiguous) {
+  Fingerprint stored = element("p", "Guardado 1", "/html/body/div/p");
+  stored.id = "status";
+  auto moved = stored;
+  moved.id = "status-line";
+  auto wrapper = element("div", "Guardado 1", "/html/body/div");
+  auto c = choose_candidate(stored, {wrapper, moved}, ActionKind::Read, kRules);
+  ASSERT_TRUE(c.index) << c.reason << " " << c.best << " " << c.second;
+  EXPECT_EQ(*c.index, 1u);
+}
+
+TEST(FingerprintRules, ActionAndKind) {
+  auto stored = button("login", "Entrar", "/html/body/form/button");
+  Fingerprint form = element("form", "Usuario Clave Entrar", "/html/body/form");
+  Fingerprint body = element("body", "Entrar", "/html/body");
+  auto disabled = stored;
+  disabled.enabled = false;
+  Fingerprint input;
+  input.tag = "input";
+  input.type = "text";
+  Fingerprint link;
+  link.tag = "a";
+  link.href = "/login";
+  Fingerprint select;
+  select.tag = "select";
+
+  EXPECT_NE(fit_problem(stored, form, ActionKind::Click), "");
+  EXPECT_NE(fit_problem(stored, body, ActionKind::Any), "");
+  EXPECT_NE(fit_problem(stored, disabled, ActionKind::Click), "");
+  EXPECT_NE(fit_problem(stored, disabled, ActionKind::Any), "");  // an enabled button became a disabled one
+  EXPECT_EQ(fit_problem(stored, disabled, ActionKind::Read), "");
+  EXPECT_EQ(fit_problem(stored, link, ActionKind::Click), "");    // a button that became a link still clicks
+  EXPECT_NE(fit_problem(stored, input, ActionKind::Click), "");   // a text box is not a button
+  EXPECT_NE(fit_problem(input, stored, ActionKind::Fill), "");
+  EXPECT_EQ(fit_problem(input, input, ActionKind::Fill), "");
+  EXPECT_NE(fit_problem(input, select, ActionKind::Fill), "");
+  EXPECT_EQ(fit_problem(select, select, ActionKind::Select), "");
+  EXPECT_NE(fit_problem(select, input, ActionKind::Select), "");
+
+  Fingerprint remove = button("remove-email", "Remove e-mail", "/x");
+  Fingerprint add = button("add-email", "Add e-mail", "/x");
+  EXPECT_EQ(fit_problem(remove, add, ActionKind::Click), "acción opuesta");
+
+  EXPECT_EQ(action_kind("click", ""), ActionKind::Click);
+  EXPECT_EQ(action_kind("fill", ""), ActionKind::Fill);
+  EXPECT_EQ(action_kind("select_option", ""), ActionKind::Select);
+  EXPECT_EQ(action_kind("get_text", "hacer click en el elemento"), ActionKind::Read);
+  EXPECT_EQ(action_kind("find", "hacer click en el elemento"), ActionKind::Click);
+  EXPECT_EQ(action_kind("find", "escribir texto en el campo"), ActionKind::Fill);
+  EXPECT_EQ(action_kind("find", "seleccionar una opción"), ActionKind::Select);
+  EXPECT_EQ(action_kind("find", ""), ActionKind::Any);
+}
+
+TEST(FingerprintRules, OppositeActions) {
+  EXPECT_TRUE(opposite_actions("Add e-mail", "Remove e-mail"));
+  EXPECT_TRUE(opposite_actions("Cerrar sesión", "Iniciar sesión"));
+  EXPECT_TRUE(opposite_actions("Log in", "Log out"));
+  EXPECT_TRUE(opposite_actions("Follow", "Unfollow"));
+  EXPECT_TRUE(opposite_actions("Activar cuenta", "Desactivar cuenta"));
+  EXPECT_TRUE(opposite_actions("Mostrar detalles", "Ocultar detalles"));
+  EXPECT_FALSE(opposite_actions("Save", "Save changes"));
+  EXPECT_FALSE(opposite_actions("Add e-mail", "Add phone"));
+  EXPECT_FALSE(opposite_actions("Sign in", "Sign in now"));
+  EXPECT_FALSE(opposite_actions("", "Remove"));
+  // Words that name both actions decide nothing.
+  EXPECT_FALSE(opposite_actions("Add or remove", "Remove"));
+}
+
+TEST(FingerprintSelectors, MostRobustFirstAndNoPathWhenAnAttributeIsUnique) {
+  Fingerprint a = button("save-btn", "Guardar", "/html/body/form/button[1]");
+  a.name = "save";
+  a.testid = "save";
+  a.testid_attr = "data-testid";
+  Fingerprint b = button("cancel", "Cancelar", "/html/body/form/button[2]");
+  auto sel = build_selectors({a, b}, 0);
+  ASSERT_GE(sel.size(), 4u);
+  EXPECT_EQ(sel[0], "#save-btn");
+  EXPECT_EQ(sel[1], "[data-testid=\"save\"]");
+  EXPECT_EQ(sel[2], "button[name=\"save\"]");
+  EXPECT_EQ(sel[3], "internal:role=button[name=\"Guardar\"s]");
+  for (const auto& s : sel) {
+    EXPECT_EQ(s.find("xpath="), std::string::npos) << s;
+    EXPECT_EQ(s.find("nth="), std::string::npos) << s;
+  }
+
+  // A generated id and a text shared with another element: only the path is left.
+  Fingerprint c = element("span", "Ver", "/html/body/ul/li[1]/span");
+  c.id = ":r1:";
+  c.id_xpath = "//*[@id=\"list\"]/li[1]/span";
+  Fingerprint d = element("span", "Ver", "/html/body/ul/li[2]/span");
+  sel = build_selectors({c, d}, 0);
+  ASSERT_EQ(sel.size(), 2u);
+  EXPECT_EQ(sel[0], "xpath=//*[@id=\"list\"]/li[1]/span");
+  EXPECT_EQ(sel[1], "xpath=/html/body/ul/li[1]/span");
+
+  // Odd ids and quotes are written so that the selector still parses.
+  Fingerprint e = button("1st \"go\"", "Ir", "/x");
+  sel = build_selectors({e}, 0);
+  EXPECT_EQ(sel[0], "[id=\"1st \\\"go\\\"\"]");
+  EXPECT_TRUE(build_selectors({e}, 5).empty());
+}
+
+TEST(FingerprintSelectors, GeneratedIds) {
+  EXPECT_TRUE(looks_generated(":r1:"));
+  EXPECT_TRUE(looks_generated("ember1234"));
+  EXPECT_TRUE(looks_generated("ember12"));
+  EXPECT_TRUE(looks_generated("field-20240611"));
+  EXPECT_FALSE(looks_generated("save-settings"));
+  EXPECT_FALSE(looks_generated("h2"));
+}
+
+TEST(FingerprintRules, AnswersFromTheStoreOrTheModelPassTheSameGate) {
+  auto stored = button("save-settings", "Guardar ajustes", "/html/body/form/button[1]");
+  auto healed = stored;
+  healed.id = "save-settings-btn";
+  auto cancel = button("cancel", "Cancelar", "/html/body/form/button[2]", 240);
+  Fingerprint form = element("form", "Guardar ajustes", "/html/body/form");
+  double score = 0;
+  EXPECT_EQ(answer_problem(stored, healed, ActionKind::Click, "save_button", kRules, &score), "");
+  EXPECT_GT(score, 0.9);
+  EXPECT_EQ(answer_problem(stored, cancel, ActionKind::Click, "save_button", kRules, &score),
+            "puntuación insuficiente");
+  EXPECT_LT(score, 0.7);
+  EXPECT_NE(answer_problem(stored, form, ActionKind::Click, "save_button", kRules, &score), "");
+  // Without a fingerprint: the action rules and the element's name still hold.
+  EXPECT_EQ(answer_problem(std::nullopt, cancel, ActionKind::Click, "cancel_button", kRules, &score), "");
+  EXPECT_DOUBLE_EQ(score, -1);
+  EXPECT_NE(answer_problem(std::nullopt, form, ActionKind::Click, "save_button", kRules, &score), "");
+  Fingerprint add = button("add-email", "Add e-mail", "/x");
+  EXPECT_EQ(answer_problem(std::nullopt, add, ActionKind::Click, "removeEmailButton", kRules, &score),
+            "acción opuesta al nombre del elemento");
+  EXPECT_EQ(answer_problem(std::nullopt, add, ActionKind::Click, "remove_email_button", kRules, &score),
+            "acción opuesta al nombre del elemento");
+}
