@@ -56,6 +56,16 @@ class FakeLocator:
     def is_visible(self):
         return self.selector in self.page.visible
 
+    def evaluate(self, script, arg=None, timeout=None):
+        # The fingerprint of the one matching element (a button named after the
+        # selector); the page-wide scripts see no elements.
+        self.page.evaluations.append(self.selector)
+        if self.selector == "html":
+            return "[]"
+        if self.selector not in self.page.present:
+            raise PlaywrightTimeoutError(f"Timeout {timeout}ms exceeded")
+        return json.dumps({"tag": "button", "id": self.selector.lstrip("#"), "text": "Entrar"})
+
 
 class FakePage:
     url = "https://shop.test/login"
@@ -64,28 +74,36 @@ class FakePage:
         self.present = set(present)
         self.visible = set(present if visible is None else visible)
         self.texts = texts or {}
-        self.waits, self.actions, self.counts = [], [], []
+        self.waits, self.actions, self.counts, self.evaluations = [], [], [], []
 
     def locator(self, selector):
         return FakeLocator(self, selector)
 
 
 class FakeLocmender:
+    enabled = True
+    confidence_threshold = 0.7
+    max_html_length = 15000
+
     def __init__(self):
         self.answer = None
         self.calls = []
         self.healing_log = []
 
-    def attempt_heal(self, *args):
+    def attempt_heal(self, *args, **kwargs):
         self.calls.append(args)
         return self.answer
 
 
 @pytest.fixture
 def locator(monkeypatch, tmp_path):
+    from tarvolab_framework.core.locmender import FingerprintMatcher
+
     module = types.ModuleType("tarvolab_framework.core.locmender")
     module.Locmender = FakeLocmender
+    module.FingerprintMatcher = FingerprintMatcher
     monkeypatch.setitem(sys.modules, "tarvolab_framework.core.locmender", module)
+    monkeypatch.setenv("SELF_HEALING_STORE", str(tmp_path / "store.sqlite"))
     poms = tmp_path / "poms"
     poms.mkdir()
     (poms / "LoginPage.json").write_text(json.dumps({
@@ -314,6 +332,7 @@ def test_real_locmender_heals_a_click_and_feeds_the_report(monkeypatch, tmp_path
     monkeypatch.setenv("SELF_HEALING_ENABLED", "true")
     monkeypatch.setenv("LOCATOR_TIMEOUT", "1500")  # generous: shared, loaded machines
     monkeypatch.setenv("HTML_REPORTS_DIR", str(tmp_path))
+    monkeypatch.setenv("SELF_HEALING_STORE", str(tmp_path / "healing.sqlite"))
     locator = el.ElementLocator()
     locator.set_healing_context(step_text="When hago clic en entrar", scenario_name="Login",
                                 feature_name="Acceso", action_context="hacer click en el elemento")

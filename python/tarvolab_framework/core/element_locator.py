@@ -33,8 +33,11 @@ import logging
 import re
 import weakref
 from pathlib import Path
-from typing import Any, Dict, Optional, Set, Tuple
+from typing import Any, Dict, List, Optional, Set, Tuple
+
+from tarvolab_framework.core import element_fingerprint as _scripts
 from tarvolab_framework.core import settings
+from tarvolab_framework.core.healing_store import HealingStore, page_key
 
 try:
     from playwright.sync_api import TimeoutError as PlaywrightTimeoutError
@@ -53,6 +56,14 @@ _TIMEOUT_ERRORS = (PlaywrightTimeoutError, TimeoutError)
 _POM_REFERENCE = re.compile(r"^([A-Za-z_][A-Za-z0-9_]*)\.([A-Za-z_][A-Za-z0-9_\-]*)$")
 
 _active_locator: Optional["weakref.ref[ElementLocator]"] = None
+
+# Bound on every script the healing runs in the page: a page whose own scripts
+# keep its main thread busy must not hold the heal (or the step) for ever.
+HEAL_EVAL_TIMEOUT_MS = 3000
+# Most elements described when a page is searched for a fingerprint's element.
+CANDIDATE_LIMIT = 4000
+# Least lead of the best fingerprint candidate over the runner-up.
+HEAL_MARGIN = 0.1
 
 
 class ElementNotFoundError(AssertionError):
@@ -81,6 +92,28 @@ class ElementNotFoundError(AssertionError):
         if hint:
             message += f". {hint}"
         super().__init__(message)
+
+
+class StaleLocatorError(AssertionError):
+    """Strict mode: a selector found an element that no longer looks like the one it found before."""
+
+
+class HealedInStrictModeError(AssertionError):
+    """Strict mode: the element was found only thanks to a heal."""
+
+
+def bounded_evaluate(target: Any, script: str, arg: Any = None, timeout_ms: Optional[float] = None) -> Any:
+    """Run ``script`` on the element ``target`` (a Playwright locator) within a time bound.
+
+    Every page script of the healing path goes through here. ``Locator.evaluate``
+    takes a timeout that covers the evaluation itself, so a page stuck in a loop
+    raises a timeout instead of hanging; page-wide scripts run on ``html``.
+    """
+    return target.evaluate(script, arg, timeout=HEAL_EVAL_TIMEOUT_MS if timeout_ms is None else timeout_ms)
+
+
+def _env_flag(name: str) -> bool:
+    return os.environ.get(name, "").strip().lower() == "true"
 
 
 class PageObjectError(LookupError):
@@ -141,6 +174,21 @@ class ElementLocator:
         self.healing_context: Dict[str, str] = {key: "" for key in HEALING_CONTEXT_KEYS}
         self._pom_cache: Dict[str, Tuple[int, Dict[str, Any]]] = {}
         self._healed_selectors: Set[str] = set()  # "selector|url" healed in this run
+        self._healing_requested = bool(getattr(self.locmender, "enabled", True))
+        self.store = HealingStore.from_environment()
+        from tarvolab_framework.core.locmender import FingerprintMatcher
+
+        self.matcher = FingerprintMatcher(float(getattr(self.locmender, "confidence_threshold", 0.7)), HEAL_MARGIN)
+        self.strict = _env_flag("SELF_HEALING_STRICT")
+        #: The last heal made by find/click/... (None when the last lookup needed none).
+        self.last_heal: Optional[Dict[str, Any]] = None
+        #: Every heal of the run and every stale locator seen, for the healing report.
+        self.heal_events: List[Dict[str, Any]] = []
+        self.stale_events: List[Dict[str, Any]] = []
+        self._run_heals: Dict[Tuple[str, str], str] = {}  # (key, page) -> selector healed in this run
+        self._model_heals: Set[Tuple[str, str]] = set()
+        self._known_fingerprints: Dict[Tuple[str, str], Optional[str]] = {}
+        self._pom_source: Dict[str, Tuple[str, str]] = {}  # key -> (file, element) of page-object refs
 
         global _active_locator
         _active_locator = weakref.ref(self)
@@ -219,6 +267,7 @@ class ElementLocator:
                         f"El elemento '{element_name}' del page object '{page_name}' "
                         f"no tiene un selector de texto ({path})"
                     )
+                self._pom_source[ref] = (str(path), element_name)
                 return selector, element_name
         return ref, ref
 
@@ -245,50 +294,249 @@ class ElementLocator:
             return False
         return True
 
-    def _heal(self, page: Any, selector: str, element_name: str, action: str) -> Optional[str]:
+    # ---------------------------------------------------------- fingerprints
+    def _fingerprint_of(self, locator: Any, timeout_ms: Optional[float] = None) -> Optional[str]:
+        """The fingerprint (JSON text) of the one element ``locator`` matches, else ``None``."""
+        try:
+            text = bounded_evaluate(locator, _scripts.FINGERPRINT_SCRIPT, None, timeout_ms)
+        except Exception as exc:  # several matches, none, a page gone or busy: nothing to record
+            logger.debug("Sin huella del elemento: %s", exc)
+            return None
+        return text if isinstance(text, str) and text else None
+
+    def _stored_fingerprint(self, key: str, page: str) -> Optional[str]:
+        if (key, page) not in self._known_fingerprints:
+            self._known_fingerprints[(key, page)] = self.store.fingerprint(key, page)
+        return self._known_fingerprints[(key, page)]
+
+    def _record(self, page: Any, locator: Any, key: str, selector: str, element_name: str) -> None:
+        """After a direct find: keep the element's fingerprint, or report a stale locator."""
+        if not self.store.enabled:
+            return
+        current = self._fingerprint_of(locator, min(HEAL_EVAL_TIMEOUT_MS, 1500))
+        if current is None:
+            return
+        url = page_key(_page_url(page))
+        stored = self._stored_fingerprint(key, url)
+        if stored == current:
+            return
+        if stored is not None:
+            score = self.matcher.score(stored, current)
+            if score is not None and score < self.matcher.threshold:
+                self._stale(element_name, key, selector, url, score)
+                return
+        self.store.save_fingerprint(key, url, selector, current)
+        self._known_fingerprints[(key, url)] = current
+
+    def _stale(self, element_name: str, key: str, selector: str, url: str, score: float) -> None:
+        event = {"element": element_name, "key": key, "selector": selector, "page_url": url,
+                 "score": round(score, 3), **self._step_fields()}
+        self.stale_events.append(event)
+        message = (f"SELF_HEALING: localizador obsoleto: '{element_name}' con el selector '{selector}' "
+                   f"encuentra un elemento que ya no se parece al guardado (puntuación {score:.2f})")
+        logger.warning("%s", message)
+        print(f"   ⚠️ {message}")
+        if self.strict:
+            raise StaleLocatorError(message + " [SELF_HEALING_STRICT]")
+
+    def _step_fields(self) -> Dict[str, str]:
+        context = self.healing_context
+        return {"step": context.get("step_text", ""), "scenario": context.get("scenario_name", ""),
+                "feature": context.get("feature_name", "")}
+
+    # --------------------------------------------------------------- healing
+    def _healing_on(self) -> bool:
+        return bool(self._healing_requested or getattr(self.locmender, "enabled", True))
+
+    def _check_answer(self, page: Any, selector: str, stored: Optional[str], action: str,
+                      element_name: str) -> Tuple[bool, Optional[float], Optional[str]]:
+        """Whether ``selector`` finds exactly one element that may stand for the lost one."""
+        try:
+            candidate = self._fingerprint_of(page.locator(selector))
+        except Exception as exc:
+            logger.debug("Selector '%s' no utilizable: %s", selector, exc)
+            return False, None, "selector no utilizable"
+        if candidate is None:
+            return False, None, "no encuentra exactamente un elemento"
+        problem, score = self.matcher.check(stored, candidate, action,
+                                            self.healing_context.get("action_context", ""), element_name)
+        return (not problem), score, problem or None
+
+    def _fingerprint_heal(self, page: Any, stored: str, action: str) -> Tuple[Optional[str], Optional[float], List[str]]:
+        """Heal from the stored fingerprint: (selector, score, XPaths of the best candidates)."""
+        try:
+            candidates = bounded_evaluate(page.locator("html"), _scripts.CANDIDATES_SCRIPT, CANDIDATE_LIMIT)
+        except Exception as exc:  # page busy, gone or navigating
+            logger.warning("SELF_HEALING: no se pudieron leer los elementos de la página: %s", exc)
+            return None, None, []
+        if not isinstance(candidates, str):
+            return None, None, []
+        choice = self.matcher.choose(stored, candidates, action, self.healing_context.get("action_context", ""))
+        top_paths = self._top_paths(candidates, choice.get("top") or [])
+        index = choice.get("index")
+        if index is None:
+            logger.info("SELF_HEALING: la huella no decide (%s; mejor %.2f, segundo %.2f)",
+                        choice.get("reason"), choice.get("best", 0), choice.get("second", 0))
+            return None, None, top_paths
+        wanted = top_paths[0] if top_paths else None
+        for selector in choice.get("selectors") or []:
+            found = self._fingerprint_of(page.locator(selector), min(HEAL_EVAL_TIMEOUT_MS, 1500))
+            if found is None:
+                continue
+            try:
+                path = json.loads(found).get("xpath")
+            except ValueError:
+                continue
+            if wanted is None or path == wanted:
+                return selector, float(choice.get("best", 0)), top_paths
+        logger.info("SELF_HEALING: ningún selector construido identifica al candidato")
+        return None, None, top_paths
+
+    @staticmethod
+    def _top_paths(candidates: str, top: List[Any]) -> List[str]:
+        try:
+            parsed = json.loads(candidates)
+        except ValueError:
+            return []
+        paths = []
+        for index, _score in top:
+            if 0 <= index < len(parsed) and isinstance(parsed[index], dict) and parsed[index].get("xpath"):
+                paths.append(parsed[index]["xpath"])
+        return paths
+
+    def _model_excerpt(self, page: Any, paths: List[str]) -> Optional[str]:
+        if not paths:
+            return None
+        try:
+            budget = int(getattr(self.locmender, "max_html_length", 15000))
+            text = bounded_evaluate(page.locator("html"), _scripts.EXCERPT_SCRIPT, [paths, budget])
+        except Exception as exc:
+            logger.debug("Sin extracto HTML para el modelo: %s", exc)
+            return None
+        return text if isinstance(text, str) and text.strip() else None
+
+    def _model_heal(self, page: Any, selector: str, element_name: str, action: str,
+                    excerpt: Optional[str]) -> Optional[str]:
         context = self.healing_context
         action_context = context.get("action_context") or action
-        healed = self.locmender.attempt_heal(
-            page,
-            selector,
-            element_name,
-            action_context,
-            context.get("step_text", ""),
-            context.get("scenario_name", ""),
-            context.get("feature_name", ""),
-        )
+        args = (page, selector, element_name, action_context, context.get("step_text", ""),
+                context.get("scenario_name", ""), context.get("feature_name", ""))
+        healed = (self.locmender.attempt_heal(*args, html_excerpt=excerpt) if excerpt is not None
+                  else self.locmender.attempt_heal(*args))
         if healed is None or healed == "":
             return None
         if not isinstance(healed, str):
             raise TypeError(
                 f"Locmender.attempt_heal returned {type(healed).__name__}, expected a str or None"
             )
-        logger.info("Selector reparado para '%s': '%s' -> '%s'", element_name, selector, healed)
         return healed
+
+    def _heal(self, page: Any, key: str, selector: str, element_name: str,
+              action: str) -> Tuple[Optional[str], str, Optional[float], bool]:
+        """A replacement for ``selector``: (selector, source, score, accepted).
+
+        The selector is ``None`` when nothing was proposed; a model answer that
+        fails the checks comes back with ``accepted`` false, so the error names it.
+        """
+        url = page_key(_page_url(page))
+        stored = self._stored_fingerprint(key, url)
+
+        remembered = self._run_heals.get((key, url))
+        # A model's heal of this run is asked of the healing manager again (its
+        # cache answers); one from an earlier run comes from the store.
+        if remembered is None and (key, url) not in self._model_heals:
+            earlier = self.store.heal(key, url)
+            if earlier and earlier.get("old_selector") == selector:
+                remembered = earlier.get("new_selector")
+        if remembered:
+            ok, score, problem = self._check_answer(page, remembered, stored, action, element_name)
+            if ok:
+                return remembered, "store", score, True
+            logger.info("SELF_HEALING: la reparación guardada '%s' ya no sirve (%s)", remembered, problem)
+            self._run_heals.pop((key, url), None)
+            self.store.forget_heal(key, url)
+
+        paths: List[str] = []
+        if stored is not None:
+            healed, score, paths = self._fingerprint_heal(page, stored, action)
+            if healed is not None:
+                return healed, "fingerprint", score, True
+
+        if not getattr(self.locmender, "enabled", True):
+            return None, "", None, False
+        healed = self._model_heal(page, selector, element_name, action, self._model_excerpt(page, paths))
+        if healed is None:
+            return None, "", None, False
+        ok, score, problem = self._check_answer(page, healed, stored, action, element_name)
+        if not ok:
+            message = (f"SELF_HEALING: se descarta la respuesta del modelo '{healed}' para "
+                       f"'{element_name}': {problem}")
+            logger.warning("%s", message)
+            print(f"   ❌ {message}")
+            return healed, "model", score, False
+        return healed, "model", score, True
+
+    def _accept(self, page: Any, key: str, ref: str, selector: str, element_name: str,
+                healed: str, source: str, score: Optional[float], model_calls: int) -> None:
+        url = page_key(_page_url(page))
+        if source == "model":
+            self._model_heals.add((key, url))
+        else:
+            self._run_heals[(key, url)] = healed
+        self.store.save_heal(key, url, selector, healed, score, source)
+        self.last_heal = {"element": element_name, "old_selector": selector, "new_selector": healed,
+                          "source": source, "score": None if score is None else round(score, 3),
+                          "model_calls": model_calls}
+        pom = self._pom_source.get(ref.strip())
+        event = dict(self.last_heal, key=key, page_url=url, pom_file=pom[0] if pom else "",
+                     pom_key=pom[1] if pom else "", **self._step_fields())
+        self.heal_events.append(event)
+        logger.info("Selector reparado para '%s': '%s' -> '%s' (%s)", element_name, selector, healed, source)
+        if source != "model":
+            label = "almacén" if source == "store" else "huella"
+            shown = "" if score is None else f" (puntuación {score:.2f})"
+            print(f"   🔧 SELF-HEALING ({label}): '{selector}' → '{healed}'{shown}")
+        if self.strict:
+            self._fail_strict(event)
+
+    def _fail_strict(self, event: Dict[str, Any]) -> None:
+        """Strict mode: an element found only thanks to a heal fails the step."""
+        raise HealedInStrictModeError(
+            f"SELF_HEALING_STRICT: '{event['element']}' solo se encontró reparando "
+            f"'{event['old_selector']}' → '{event['new_selector']}' ({event['source']})")
 
     def _locate(self, page: Any, ref: str, timeout: Optional[float], action: str) -> Any:
         _check_page(page)
+        self.last_heal = None
         selector, element_name = self.resolve(ref)
+        key = ref.strip() if ref.strip() in self._pom_source else selector
         wait = _locator_timeout(timeout)
         locator = page.locator(selector)
         healed_key = selector + "|" + _page_url(page)
         if healed_key in self._healed_selectors:
             # Healed before on this URL: look once instead of waiting the full time
-            # again, then let the healing manager answer (from its cache, normally).
+            # again, then heal again (from this run's memory, normally).
             if locator.count() > 0:
                 return locator
         elif self._wait_attached(locator, wait):
+            self._record(page, locator, key, selector, element_name)
             return locator
         logger.debug("Sin coincidencias para '%s' con '%s'; intentando self-healing", element_name, selector)
-        healed = self._heal(page, selector, element_name, action)
-        verified = False
-        if healed is not None:
-            healed_locator = page.locator(healed)
-            verified = self._wait_attached(healed_locator, wait)
-        self._note_heal(page, ref, selector, element_name, healed, verified)
-        if verified:
-            self._healed_selectors.add(healed_key)
-            return healed_locator
+        healed = None
+        if self._healing_on():
+            calls_before = int(getattr(self.locmender, "_ai_calls", 0))
+            healed, source, score, accepted = self._heal(page, key, selector, element_name, action)
+            calls = int(getattr(self.locmender, "_ai_calls", 0)) - calls_before
+            if accepted and healed is not None:
+                healed_locator = page.locator(healed)
+                if self._wait_attached(healed_locator, wait):
+                    self._healed_selectors.add(healed_key)
+                    self._note_heal(page, ref, selector, element_name, healed, True,
+                                    source=source, score=score, model_calls=calls)
+                    self._accept(page, key, ref, selector, element_name, healed, source, score, calls)
+                    return healed_locator
+            self._note_heal(page, ref, selector, element_name, healed, False,
+                            source=source or None, score=score, model_calls=calls)
         error = ElementNotFoundError(
             element_name, selector, _page_url(page), healed,
             hint=self._missing_page_object_hint(ref),
@@ -297,7 +545,7 @@ class ElementLocator:
         raise error
 
     def _note_heal(self, page: Any, ref: str, selector: str, element_name: str,
-                   healed: Optional[str], verified: bool) -> None:
+                   healed: Optional[str], verified: bool, **details: Any) -> None:
         """Tell the healing report about this request, with the page-object file and key to fix."""
         pom_file = pom_key = None
         match = _POM_REFERENCE.match(ref.strip())
@@ -309,7 +557,8 @@ class ElementLocator:
 
         heal_events.record(element_name=element_name, ref=ref.strip(), selector=selector,
                            healed_selector=healed, verified=verified, page_url=_page_url(page),
-                           healing_context=dict(self.healing_context), pom_file=pom_file, pom_key=pom_key)
+                           healing_context=dict(self.healing_context), pom_file=pom_file, pom_key=pom_key,
+                           **details)
 
     def find(self, page: Any, ref: str, timeout: Optional[float] = None) -> Any:
         """Return a Playwright ``Locator`` for ``ref`` once the element is attached.

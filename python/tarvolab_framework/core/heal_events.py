@@ -28,8 +28,14 @@ def phase() -> str:
 
 def record(*, element_name: str, ref: str, selector: str, healed_selector: Optional[str],
            verified: bool, page_url: str, healing_context: Dict[str, str],
-           pom_file: Optional[str] = None, pom_key: Optional[str] = None) -> Dict[str, Any]:
-    """Note one healing request and its result; returns the event."""
+           pom_file: Optional[str] = None, pom_key: Optional[str] = None,
+           **details: Any) -> Dict[str, Any]:
+    """Note one healing request and its result; returns the event.
+
+    ``details`` are added to the event as they are: the element locator gives the
+    heal's ``source`` ("store", "fingerprint" or "model"), its ``score`` and the
+    ``model_calls`` it took.
+    """
     event = {
         "timestamp": datetime.now().isoformat(timespec="seconds"),
         "phase": _phase,
@@ -44,6 +50,7 @@ def record(*, element_name: str, ref: str, selector: str, healed_selector: Optio
         "suggested_selector": healed_selector,
         "healed": bool(verified),
         "page_url": page_url,
+        **details,
     }
     _events.append(event)
     try:

@@ -9,6 +9,7 @@
 
 #include "bindings/common/pyutil.hpp"
 #include "bindings/locmender/adapters.hpp"
+#include "bindings/locmender/fingerprint_matcher.hpp"
 #include "core/healing/locmender.hpp"
 
 namespace nb = nanobind;
@@ -132,6 +133,7 @@ NB_MODULE(locmender, m) {
   // interpreter exits, which is expected, not a leak worth a warning.
   nb::set_leak_warnings(false);
   tarvo::py::register_config_error(m);
+  tarvo::py::bind_fingerprint_matcher(m);
   nb::class_<PyLocmender>(m, "Locmender", nb::dynamic_attr(),
                           "Repairs element locators that stopped matching by asking an AI model for a "
                           "replacement selector and verifying it on the live page.")
@@ -176,6 +178,9 @@ NB_MODULE(locmender, m) {
       .def_prop_rw(
           "_verified_nth_index", [](PyLocmender& t) { return t.core.verified_nth_index; },
           [](PyLocmender& t, std::optional<long long> v) { t.core.verified_nth_index = v; }, nb::arg("value").none())
+      .def_prop_ro(
+          "_ai_calls", [](PyLocmender& t) { return t.core.ai_calls; },
+          "Number of calls made to the AI provider by this manager so far.")
       .def_prop_ro("_cache",
                    [](PyLocmender& t) {
                      nb::dict d;
@@ -195,7 +200,8 @@ NB_MODULE(locmender, m) {
       .def(
           "attempt_heal",
           [](Self self, nb::object page, nb::handle failed_selector, nb::handle element_name,
-             nb::handle action_context, nb::handle step_text, nb::handle scenario_name, nb::handle feature_name) {
+             nb::handle action_context, nb::handle step_text, nb::handle scenario_name, nb::handle feature_name,
+             nb::handle html_excerpt) {
             const char* fn = "attempt_heal";
             tarvo::healing::HealRequest req{text_arg(failed_selector, fn, "failed_selector"),
                                             text_arg(element_name, fn, "element_name"),
@@ -203,6 +209,7 @@ NB_MODULE(locmender, m) {
                                             text_arg(step_text, fn, "step_text"),
                                             text_arg(scenario_name, fn, "scenario_name"),
                                             text_arg(feature_name, fn, "feature_name")};
+            if (!html_excerpt.is_none()) req.html_excerpt = text_arg(html_excerpt, fn, "html_excerpt");
             CallIo call(self.h);
             tarvo::py::PyPage p(page, call.slot);
             auto healed = run_core(call, [&] { return self.p->core.attempt_heal(call.io, p, req); });
@@ -210,8 +217,9 @@ NB_MODULE(locmender, m) {
           },
           "page"_a.none(), "failed_selector"_a.none(), "element_name"_a.none(), "action_context"_a.none(),
           "step_text"_a.none() = nb::str(""), "scenario_name"_a.none() = nb::str(""),
-          "feature_name"_a.none() = nb::str(""),
-          "Returns a verified replacement selector for failed_selector, or None.")
+          "feature_name"_a.none() = nb::str(""), nb::kw_only(), "html_excerpt"_a.none() = nb::none(),
+          "Returns a verified replacement selector for failed_selector, or None. html_excerpt, when given, is "
+          "the HTML shown to the model instead of the start of the page body.")
       .def("get_healing_summary", &summary,
            "Counts, success rate and the live healing log (total_attempts, successful, failed, "
            "success_rate, healings).")

@@ -58,6 +58,7 @@ std::optional<std::string> Locmender::call_ai(HealingIo& io, const std::string& 
   try {
     AiProvider* provider = get_provider(io);
     if (!provider) return std::nullopt;
+    ++ai_calls;
     reply = provider->generate(prompt, 0.1);
   } catch (const PageError& e) {
     error = e.what();
@@ -221,7 +222,10 @@ std::optional<std::string> Locmender::attempt_heal(HealingIo& io, Page& page, co
   }
   if (!get_provider(io)) return std::nullopt;
 
-  const std::string html = capture_relevant_html(io, page);
+  // An excerpt chosen by the caller (the page around the elements nearest the
+  // element's last known look) replaces the body's first characters.
+  const std::string html =
+      req.html_excerpt ? truncate_html(*req.html_excerpt, settings.max_html_length) : capture_relevant_html(io, page);
   std::vector<FailedAttempt> failed_attempts;
   const long long max_ai_attempts = settings.max_retries + 1;
   io.console.print("   🔍 SELF-HEALING: Buscando selector alternativo (máx " + std::to_string(max_ai_attempts) +

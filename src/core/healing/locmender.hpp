@@ -65,6 +65,7 @@ class OrderedMap {
 
 struct HealRequest {
   std::string failed_selector, element_name, action_context, step_text, scenario_name, feature_name;
+  std::optional<std::string> html_excerpt;  // shown to the model instead of the captured body
 };
 
 class Locmender {
@@ -95,6 +96,7 @@ class Locmender {
   OrderedMap<std::string> cache;
   OrderedMap<std::vector<std::string>> failed_suggestions;
   std::optional<long long> verified_nth_index;
+  long long ai_calls = 0;  // provider calls made so far (the owner reports calls per heal)
 };
 
 }  // namespace tarvo::healing

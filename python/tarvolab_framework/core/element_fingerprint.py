@@ -1,0 +1,214 @@
+"""Page scripts that describe elements: fingerprints, candidates and HTML excerpts.
+
+A fingerprint is a JSON object with what identifies an element across releases:
+``tag``, ``id``, ``name``, ``type``, ``role``, ``classes``, visible ``text``,
+``label`` (its ``<label>`` or ``aria-labelledby`` text), ``aria_label``,
+``placeholder``, ``title``, ``alt``, ``value`` (of buttons only), ``href`` (as
+written), ``testid`` and ``testid_attr``, ``xpath`` and ``id_xpath`` (from the
+nearest ancestor with an id), ``neighbours`` (the texts beside it), ``context``
+(its form or section), ``x``/``y``/``width``/``height`` on the page, ``enabled``,
+``visible``, ``editable`` and ``clickable`` (an ``onclick`` or a tab stop).
+
+Every text is cut in the page (a 1 MB attribute costs no more than a short one)
+and lone surrogates are replaced, so the JSON always parses. The scripts return
+JSON text, which crosses to Python as one string and to the C++ rules unchanged.
+"""
+
+from __future__ import annotations
+
+# The shared describer, defined once per call; `F(el)` builds the object.
+_DESCRIBER = r"""
+const CAP = 200;
+const SKIP = new Set(["SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE"]);
+const TEST_ATTRS = ["data-testid", "data-test-id", "data-test", "data-qa", "data-cy", "data-test-subj"];
+const fix = (s) => s.replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, "\uFFFD");
+const clean = (s, n) => {
+  if (s == null) return "";
+  s = String(s);
+  if (s.length > n * 4) s = s.slice(0, n * 4);
+  s = s.replace(/\s+/g, " ").trim();
+  if (s.length > n) s = s.slice(0, n);
+  return fix(s);
+};
+const attr = (el, name, n) => {
+  const v = el.getAttribute(name);
+  return v == null ? "" : clean(v, n || CAP);
+};
+const textOf = (el, n) => {
+  let out = "", node, seen = 0;
+  const w = document.createTreeWalker(el, NodeFilter.SHOW_TEXT);
+  while ((node = w.nextNode()) && out.length < n * 2 && seen < 400) {
+    seen++;
+    const p = node.parentElement;
+    if (p && SKIP.has(p.tagName)) continue;
+    out += " " + node.data.slice(0, n * 2);
+  }
+  return clean(out, n);
+};
+const steps = new Map();
+const stepOf = (el) => {
+  let s = steps.get(el);
+  if (s !== undefined) return s;
+  const p = el.parentElement;
+  if (!p) { s = el.tagName.toLowerCase(); steps.set(el, s); return s; }
+  const counts = new Map(), seen = new Map();
+  for (const c of p.children) counts.set(c.tagName, (counts.get(c.tagName) || 0) + 1);
+  for (const c of p.children) {
+    const k = (seen.get(c.tagName) || 0) + 1;
+    seen.set(c.tagName, k);
+    const t = c.tagName.toLowerCase();
+    steps.set(c, counts.get(c.tagName) > 1 ? t + "[" + k + "]" : t);
+  }
+  return steps.get(el);
+};
+const paths = new Map();
+const xpathOf = (el) => {
+  const chain = [];
+  let e = el, base = "";
+  while (e) {
+    const known = paths.get(e);
+    if (known !== undefined) { base = known; break; }
+    chain.push(e);
+    e = e.parentElement;
+  }
+  for (let i = chain.length - 1; i >= 0; i--) {
+    base = base + "/" + stepOf(chain[i]);
+    paths.set(chain[i], base);
+  }
+  return base;
+};
+const idXpathOf = (el) => {
+  const rel = [];
+  for (let e = el, depth = 0; e && depth < 60; e = e.parentElement, depth++) {
+    const id = e.getAttribute("id");
+    if (id && id.length <= 80 && !/["\s]/.test(id)) {
+      return '//*[@id="' + fix(id) + '"]' + (rel.length ? "/" + rel.reverse().join("/") : "");
+    }
+    rel.push(stepOf(e));
+  }
+  return "";
+};
+const labelOf = (el) => {
+  try {
+    if (el.labels && el.labels.length) return clean(Array.from(el.labels).slice(0, 3).map((l) => textOf(l, 80)).join(" "), 120);
+  } catch (e) {}
+  const ids = el.getAttribute("aria-labelledby");
+  if (ids) {
+    return clean(ids.slice(0, 200).split(/\s+/).slice(0, 5).map((i) => {
+      const t = document.getElementById(i);
+      return t ? textOf(t, 80) : "";
+    }).join(" "), 120);
+  }
+  return "";
+};
+const contexts = new Map();
+const CONTEXT = "form, fieldset, section, article, dialog, [role=dialog], [role=form], nav, header, footer, aside, main";
+const contextOf = (el) => {
+  const c = el.parentElement ? el.parentElement.closest(CONTEXT) : null;
+  if (!c) return "";
+  let s = contexts.get(c);
+  if (s !== undefined) return s;
+  const bits = [c.tagName.toLowerCase(), attr(c, "id", 60), attr(c, "name", 60), attr(c, "aria-label", 60)];
+  const h = c.querySelector("h1, h2, h3, h4, h5, h6, legend, caption");
+  if (h) bits.push(textOf(h, 80));
+  s = clean(bits.filter(Boolean).join(" "), 160);
+  contexts.set(c, s);
+  return s;
+};
+const neighboursOf = (el) => {
+  const parts = [];
+  const p = el.previousElementSibling, n = el.nextElementSibling;
+  if (p) parts.push(textOf(p, 60));
+  if (n) parts.push(textOf(n, 60));
+  if (!parts.join("").trim() && el.parentElement) {
+    const pp = el.parentElement.previousElementSibling;
+    if (pp) parts.push(textOf(pp, 60));
+  }
+  return clean(parts.join(" "), 160);
+};
+const BUTTON_TYPES = new Set(["button", "submit", "reset"]);
+const F = (el) => {
+  const tag = el.tagName.toLowerCase();
+  const type = (el.getAttribute("type") || "").slice(0, 40).toLowerCase();
+  let testid = "", testidAttr = "";
+  for (const a of TEST_ATTRS) {
+    const v = el.getAttribute(a);
+    if (v) { testid = clean(v, CAP); testidAttr = a; break; }
+  }
+  const r = el.getBoundingClientRect();
+  let visible = r.width > 0 && r.height > 0;
+  if (visible && el.checkVisibility) visible = el.checkVisibility({ visibilityProperty: true });
+  let enabled = true;
+  try { enabled = !el.matches(":disabled"); } catch (e) {}
+  if (el.getAttribute("aria-disabled") === "true") enabled = false;
+  const tabindex = el.getAttribute("tabindex");
+  return {
+    tag, id: attr(el, "id"), name: attr(el, "name"), type, role: attr(el, "role", 40),
+    classes: typeof el.className === "string" ? clean(el.className, CAP) : attr(el, "class"),
+    text: (tag === "input" || tag === "textarea") ? "" : textOf(el, CAP),
+    label: labelOf(el), aria_label: attr(el, "aria-label"), placeholder: attr(el, "placeholder"),
+    title: attr(el, "title"), alt: attr(el, "alt"),
+    value: (tag === "input" && BUTTON_TYPES.has(type)) ? attr(el, "value") : "",
+    href: attr(el, "href", 300), testid, testid_attr: testidAttr,
+    xpath: xpathOf(el), id_xpath: idXpathOf(el), neighbours: neighboursOf(el), context: contextOf(el),
+    x: Math.round(r.left + window.scrollX), y: Math.round(r.top + window.scrollY),
+    width: Math.round(r.width), height: Math.round(r.height),
+    enabled, visible, editable: !!el.isContentEditable,
+    clickable: el.hasAttribute("onclick") || typeof el.onclick === "function" ||
+      (tabindex !== null && Number(tabindex) >= 0),
+  };
+};
+"""
+
+#: Fingerprint of the element a locator resolves to (``locator.evaluate``).
+FINGERPRINT_SCRIPT = "(el) => {" + _DESCRIBER + "return JSON.stringify(F(el)); }"
+
+#: Fingerprints of the page's elements, as a JSON array; the argument is the
+#: most elements to describe. Scripts, styles and the insides of SVG drawings
+#: are skipped. Run on the ``html`` element (``locator("html").evaluate``).
+CANDIDATES_SCRIPT = (
+    "(root, limit) => {" + _DESCRIBER + r"""
+  const out = [];
+  if (!document.body) return "[]";
+  const REJECT = new Set(["SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE", "HEAD", "META", "LINK", "BR", "WBR"]);
+  const w = document.createTreeWalker(document.body, NodeFilter.SHOW_ELEMENT, {
+    acceptNode: (n) => REJECT.has(n.tagName) ? NodeFilter.FILTER_REJECT
+      : (n.parentElement && n.parentElement.namespaceURI === "http://www.w3.org/2000/svg") ? NodeFilter.FILTER_REJECT
+      : NodeFilter.FILTER_ACCEPT,
+  });
+  let el;
+  while ((el = w.nextNode()) && out.length < limit) {
+    try { out.push(F(el)); } catch (e) { out.push({}); }
+  }
+  return JSON.stringify(out);
+}"""
+)
+
+#: The HTML around given elements (XPaths), for the model: each element's
+#: nearest form/section (or its grandparent), cleaned of scripts and styles,
+#: within the given length in total.
+EXCERPT_SCRIPT = r"""(root, args) => {
+  const [xpaths, budget] = args;
+  const parts = [], seen = new Set();
+  const per = Math.max(400, Math.floor(budget / Math.max(1, xpaths.length)));
+  for (const xp of xpaths) {
+    let el = null;
+    try { el = document.evaluate(xp, document, null, XPathResult.FIRST_ORDERED_NODE_TYPE, null).singleNodeValue; } catch (e) {}
+    if (!el) continue;
+    let block = el.closest("form, fieldset, section, article, dialog, li, tr") ||
+      (el.parentElement && el.parentElement.parentElement) || el.parentElement || el;
+    if (block === document.body || block === document.documentElement) block = el.parentElement || el;
+    if (seen.has(block)) continue;
+    seen.add(block);
+    const clone = block.cloneNode(true);
+    clone.querySelectorAll("script, style, noscript, svg, link[rel=stylesheet]").forEach((n) => n.remove());
+    clone.querySelectorAll("*").forEach((n) => {
+      for (const a of Array.from(n.attributes)) if (a.value.length > 300) n.setAttribute(a.name, a.value.slice(0, 300));
+    });
+    let html = clone.outerHTML;
+    if (html.length > per) html = html.slice(0, per);
+    parts.push(html);
+  }
+  const text = parts.join("\n<!-- ... -->\n");
+  return text.replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, "\uFFFD");
+}"""
