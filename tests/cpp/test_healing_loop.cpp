@@ -316,3 +316,30 @@ TEST(PageFailures, UrlFailureReachesCallerAndCaptureFailureUsesMarker) {
   EXPECT_EQ(bad.heal(), std::nullopt);
   EXPECT_EQ(bad.console.lines[3], "   ❌ Rechazado: 0 elementos encontrados en la página");
 }
+
+TEST(HealingLoop, OwnerVetoAndExcerpt) {
+  Rig rig;
+  rig.page.elements["#add"] = {FakeElement{}};
+  rig.page.elements["#real"] = {FakeElement{}};
+  rig.slot.provider.answers = {"#add", "#real"};
+  HealRequest req{"#old-login", "remove_button", "click", "", "", "", std::nullopt, {}};
+  req.html_excerpt = "<button id=\"real\">Quitar</button>";
+  std::vector<std::string> asked;
+  req.veto = [&](const std::string& s) -> std::optional<std::string> {
+    asked.push_back(s);
+    if (s == "#add") return std::string("acción opuesta");
+    return std::nullopt;
+  };
+  EXPECT_EQ(rig.manager.attempt_heal(rig.io, rig.page, req), "#real");
+  EXPECT_EQ(asked, (Lines{"#add", "#real"}));
+  // The veto's reason is a rejection like the page's own: printed, logged, sent back.
+  EXPECT_NE(std::find(rig.console.lines.begin(), rig.console.lines.end(), "   ❌ Rechazado: acción opuesta"),
+            rig.console.lines.end());
+  ASSERT_EQ(rig.sink.entries.size(), 2u);
+  EXPECT_FALSE(rig.sink.entries[0].success);
+  ASSERT_EQ(rig.slot.provider.prompts.size(), 2u);
+  EXPECT_NE(rig.slot.provider.prompts[1].find("`#add` → ❌ acción opuesta"), std::string::npos);
+  // The model saw the excerpt, not the captured body.
+  EXPECT_NE(rig.slot.provider.prompts[0].find("<button id=\"real\">Quitar</button>"), std::string::npos);
+  EXPECT_EQ(rig.manager.ai_calls, 2);
+}

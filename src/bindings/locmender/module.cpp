@@ -201,7 +201,7 @@ NB_MODULE(locmender, m) {
           "attempt_heal",
           [](Self self, nb::object page, nb::handle failed_selector, nb::handle element_name,
              nb::handle action_context, nb::handle step_text, nb::handle scenario_name, nb::handle feature_name,
-             nb::handle html_excerpt) {
+             nb::handle html_excerpt, nb::handle veto) {
             const char* fn = "attempt_heal";
             tarvo::healing::HealRequest req{text_arg(failed_selector, fn, "failed_selector"),
                                             text_arg(element_name, fn, "element_name"),
@@ -210,6 +210,20 @@ NB_MODULE(locmender, m) {
                                             text_arg(scenario_name, fn, "scenario_name"),
                                             text_arg(feature_name, fn, "feature_name")};
             if (!html_excerpt.is_none()) req.html_excerpt = text_arg(html_excerpt, fn, "html_excerpt");
+            if (!veto.is_none()) {
+              nb::object check = nb::borrow(veto);
+              req.veto = [check](const std::string& selector) -> std::optional<std::string> {
+                // Runs the owner's check; its own failure refuses the suggestion
+                // (KeyboardInterrupt and SystemExit still reach the caller).
+                std::optional<std::string> reason;
+                auto failure = tarvo::py::attempt([&] {
+                  nb::object answer = check(tarvo::py::py_str(selector));
+                  if (!answer.is_none() && tarvo::py::truthy(answer)) reason = nb::cast<std::string>(nb::str(answer));
+                });
+                if (failure) reason = "comprobación fallida: " + failure->text;
+                return reason;
+              };
+            }
             CallIo call(self.h);
             tarvo::py::PyPage p(page, call.slot);
             auto healed = run_core(call, [&] { return self.p->core.attempt_heal(call.io, p, req); });
@@ -217,9 +231,10 @@ NB_MODULE(locmender, m) {
           },
           "page"_a.none(), "failed_selector"_a.none(), "element_name"_a.none(), "action_context"_a.none(),
           "step_text"_a.none() = nb::str(""), "scenario_name"_a.none() = nb::str(""),
-          "feature_name"_a.none() = nb::str(""), nb::kw_only(), "html_excerpt"_a.none() = nb::none(),
+          "feature_name"_a.none() = nb::str(""), nb::kw_only(), "html_excerpt"_a.none() = nb::none(), "veto"_a.none() = nb::none(),
           "Returns a verified replacement selector for failed_selector, or None. html_excerpt, when given, is "
-          "the HTML shown to the model instead of the start of the page body.")
+          "the HTML shown to the model instead of the start of the page body; veto, when given, is called "
+          "with each suggestion that passed the page check and refuses it by returning a reason.")
       .def("get_healing_summary", &summary,
            "Counts, success rate and the live healing log (total_attempts, successful, failed, "
            "success_rate, healings).")

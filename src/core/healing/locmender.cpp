@@ -254,20 +254,35 @@ std::optional<std::string> Locmender::attempt_heal(HealingIo& io, Page& page, co
       continue;
     }
 
+    std::optional<std::string> vetoed;
     if (verify_selector(io, page, *suggested)) {
-      verified = suggested;
-      break;
+      // The owner's own checks (kind of element, likeness to the lost one) may
+      // still refuse it; the reason then goes back to the model like any other.
+      if (req.veto) {
+        std::string candidate = *suggested;
+        if (verified_nth_index) candidate += " >> nth=" + std::to_string(*verified_nth_index);
+        vetoed = req.veto(candidate);
+      }
+      if (!vetoed) {
+        verified = suggested;
+        break;
+      }
     }
 
-    long long count = 0;
-    try {
-      count = page.locator(*suggested)->count();
-    } catch (const PageError&) {
-      count = 0;
+    std::string reason;
+    if (vetoed) {
+      reason = *vetoed;
+    } else {
+      long long count = 0;
+      try {
+        count = page.locator(*suggested)->count();
+      } catch (const PageError&) {
+        count = 0;
+      }
+      reason = count == 0  ? "0 elementos encontrados en la página"
+               : count > 1 ? std::to_string(count) + " elementos encontrados (ninguno visible/interactuable)"
+                           : "elemento encontrado pero no visible/interactuable";
     }
-    std::string reason = count == 0  ? "0 elementos encontrados en la página"
-                         : count > 1 ? std::to_string(count) + " elementos encontrados (ninguno visible/interactuable)"
-                                     : "elemento encontrado pero no visible/interactuable";
     failed_attempts.push_back({*suggested, reason});
     io.console.print("   ❌ Rechazado: " + reason);
     failed_suggestions[cache_key].push_back(*suggested);

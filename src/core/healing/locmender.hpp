@@ -1,6 +1,7 @@
 // The AI locator self-healing manager: cache, rejected-suggestion memory,
 // verification of suggestions on the live page, and the healing loop.
 #pragma once
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -66,6 +67,8 @@ class OrderedMap {
 struct HealRequest {
   std::string failed_selector, element_name, action_context, step_text, scenario_name, feature_name;
   std::optional<std::string> html_excerpt;  // shown to the model instead of the captured body
+  // Consulted for a suggestion that passed the page check: a reason refuses it.
+  std::function<std::optional<std::string>(const std::string& selector)> veto;
 };
 
 class Locmender {
