@@ -220,3 +220,17 @@ class TestCommand:
         named.write_text("TIMEOUT=10\n")
         assert cs.main(["--env-file", str(named)]) == 0
         assert "Archivo de entorno" not in capsys.readouterr().out
+
+
+class TestHealingSettings:
+    def test_store_and_strict_mode(self, monkeypatch, tmp_path):
+        monkeypatch.setenv("SELF_HEALING_STORE", str(tmp_path))
+        monkeypatch.setenv("SELF_HEALING_STRICT", "yes")
+        result = cs.validate_config()
+        assert result.errors == [
+            f"SELF_HEALING_STORE debe ser un archivo (o 'off'), no una carpeta: {tmp_path}"]
+        assert any("SELF_HEALING_STRICT='yes'" in w for w in result.warnings)
+        for fine in ("off", "OFF", str(tmp_path / "new" / "healing.sqlite")):
+            monkeypatch.setenv("SELF_HEALING_STORE", fine)
+            monkeypatch.setenv("SELF_HEALING_STRICT", "true")
+            assert cs.validate_config().errors == []

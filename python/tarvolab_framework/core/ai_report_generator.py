@@ -10,7 +10,9 @@ was re-run are in it. It shows, counts first:
   scenario and feature, whether it happened in the run or in the retry pass, and the
   scenario's final outcome with links to its evidence;
 * every suggestion the self-healing manager tested (``get_healing_report_entries``
-  and ``get_healing_summary``).
+  and ``get_healing_summary``);
+* the stale locators the element locator saw and the review patch of healed page
+  objects (``SELF_HEALING_AUTO_UPDATE_POM``), when one was written.
 
 A run without healing events writes nothing. :func:`render_json_file` renders the HTML
 again from a JSON file (for instance merged from several runs).
@@ -47,8 +49,11 @@ def _scenario_evidence() -> Dict[tuple, Dict[str, Any]]:
 
 
 def build_data(entries: List[Mapping[str, Any]], summary: Mapping[str, Any],
-               requests: Optional[List[Mapping[str, Any]]] = None) -> Dict[str, Any]:
-    """The report's data: counts, healing requests (with outcomes and evidence) and suggestions."""
+               requests: Optional[List[Mapping[str, Any]]] = None,
+               stale: Optional[List[Mapping[str, Any]]] = None, patch: Optional[str] = None) -> Dict[str, Any]:
+    """The report's data: counts, healing requests (with outcomes and evidence), suggestions,
+    stale locators (a selector that finds an element that no longer looks like the recorded
+    one) and the review patch of healed page objects, when one was written."""
     by_scenario = _scenario_evidence()
     request_rows = []
     for event in requests or []:
@@ -72,7 +77,11 @@ def build_data(entries: List[Mapping[str, Any]], summary: Mapping[str, Any],
             "suggestions": int(summary.get("total_attempts", len(suggestions)) or 0),
             "suggestions_verified": int(summary.get("successful", 0) or 0),
             "success_rate": str(summary.get("success_rate", "N/A")),
+            "without_model": sum(1 for r in request_rows if r.get("healed") and r.get("source") in ("store", "fingerprint")),
+            "stale": len(stale or []),
         },
+        "stale": [dict(s) for s in stale or []],
+        "patch": patch,
         "requests": sorted(request_rows, key=lambda r: bool(r.get("healed"))),  # failures first
         "suggestions": suggestions,
         "selectors": [
@@ -87,16 +96,17 @@ def render_data(data: Mapping[str, Any], base: Any = None) -> str:
     """The report page (Jinja2, every value escaped); links relative to ``base`` (default: report folder)."""
     from tarvolab_framework.core import report_rendering
 
-    merged = {"generated_at": "", "requests": [], "suggestions": [], "selectors": []}
+    merged = {"generated_at": "", "requests": [], "suggestions": [], "selectors": [], "stale": [], "patch": None}
     merged.update(data)
     counts = {"requests": 0, "healed": 0, "not_healed": 0, "in_retry_pass": 0, "suggestions": 0,
-              "suggestions_verified": 0, "success_rate": "N/A"}
+              "suggestions_verified": 0, "success_rate": "N/A", "without_model": 0, "stale": 0}
     counts.update(merged.get("counts") or {})
     merged["counts"] = counts
     defaults = {"phase": "run", "pom_file": None, "pom_key": None, "reference": "", "outcome": None,
                 "screenshots": [], "trace": None, "video": None, "video_offset": None, "page_url": "",
                 "suggested_selector": None, "original_selector": "", "element_name": "", "step": "",
-                "scenario": "", "feature": "", "healed": False, "timestamp": ""}
+                "scenario": "", "feature": "", "healed": False, "timestamp": "", "source": None,
+                "score": None, "model_calls": None}
     merged["requests"] = [{**defaults, **r} for r in merged["requests"]]
     return report_rendering.render("healing.html.j2", base if base is not None else reports_dir(), data=merged)
 
@@ -130,16 +140,18 @@ class AIReportGenerator:
         logged suggestion.
         """
         from tarvolab_framework.core import heal_events
+        from tarvolab_framework.core.element_locator import healing_events
 
         manager = locmender if locmender is not None else self._find_locmender()
         entries = list(manager.get_healing_report_entries() or []) if manager is not None else []
         requests = heal_events.events()
-        if not entries and not requests:
+        _heals, stale, patch = healing_events(manager)
+        if not entries and not requests and not stale:
             return ""
         summary = dict(manager.get_healing_summary() or {}) if manager is not None else {}
 
         directory = reports_dir()
-        data = build_data(entries, summary, requests)
+        data = build_data(entries, summary, requests, stale, patch)
         atomic_write_text(directory / DATA_FILE_NAME, json.dumps(data, ensure_ascii=False, indent=2))
         path = directory / REPORT_FILE_NAME
         atomic_write_text(path, render_data(data, base=directory))

@@ -155,6 +155,16 @@ def _check_choices(env: Mapping[str, str], result: ValidationResult) -> None:
     if config_file and not Path(config_file).is_file():
         result.errors.append(f"BROWSER_CONFIG_FILE apunta a un archivo que no existe: {config_file}")
 
+    store = env.get("SELF_HEALING_STORE", "").strip()
+    if store and store.lower() not in ("off", "false", "none", "0", "no"):
+        path = Path(store).expanduser()
+        if path.is_dir():
+            result.errors.append(
+                f"SELF_HEALING_STORE debe ser un archivo (o 'off'), no una carpeta: {store}")
+        elif path.exists() and not os.access(path, os.R_OK | os.W_OK):
+            result.warnings.append(
+                f"SELF_HEALING_STORE no se puede leer y escribir: {store}; la reparación seguirá sin almacén")
+
     for name in FLAG_SETTINGS:
         value = env.get(name)
         if value is not None and value.lower() not in ("true", "false"):

@@ -5,7 +5,7 @@ A fingerprint is a JSON object with what identifies an element across releases:
 ``label`` (its ``<label>`` or ``aria-labelledby`` text), ``aria_label``,
 ``placeholder``, ``title``, ``alt``, ``value`` (of buttons only), ``href`` (as
 written), ``testid`` and ``testid_attr``, ``xpath`` and ``id_xpath`` (from the
-nearest ancestor with an id), ``neighbours`` (the texts beside it), ``context``
+nearest ancestor with an id), ``neighbours`` (the nearest texts before and after it), ``context``
 (its form or section), ``x``/``y``/``width``/``height`` on the page, ``enabled``,
 ``visible``, ``editable`` and ``clickable`` (an ``onclick`` or a tab stop).
 
@@ -37,11 +37,11 @@ const attr = (el, name, n) => {
 const textOf = (el, n) => {
   let out = "", node, seen = 0;
   const w = document.createTreeWalker(el, NodeFilter.SHOW_TEXT);
-  while ((node = w.nextNode()) && out.length < n * 2 && seen < 400) {
+  while ((node = w.nextNode()) && out.length < n && seen < 60) {
     seen++;
     const p = node.parentElement;
     if (p && SKIP.has(p.tagName)) continue;
-    out += " " + node.data.slice(0, n * 2);
+    out += " " + node.data.slice(0, n);
   }
   return clean(out, n);
 };
@@ -77,16 +77,25 @@ const xpathOf = (el) => {
   }
   return base;
 };
+const idPaths = new Map();
 const idXpathOf = (el) => {
-  const rel = [];
-  for (let e = el, depth = 0; e && depth < 60; e = e.parentElement, depth++) {
+  // From the nearest ancestor with a usable id: that ancestor's own path, then
+  // the steps down. Memoised, so describing a whole page stays linear.
+  const chain = [];
+  let e = el.parentElement, base = "";
+  while (e) {
+    const known = idPaths.get(e);
+    if (known !== undefined) { base = known; break; }
     const id = e.getAttribute("id");
-    if (id && id.length <= 80 && !/["\s]/.test(id)) {
-      return '//*[@id="' + fix(id) + '"]' + (rel.length ? "/" + rel.reverse().join("/") : "");
-    }
-    rel.push(stepOf(e));
+    if (id && id.length <= 80 && !/["\s]/.test(id)) { base = '//*[@id="' + fix(id) + '"]'; idPaths.set(e, base); break; }
+    chain.push(e);
+    e = e.parentElement;
   }
-  return "";
+  for (let i = chain.length - 1; i >= 0; i--) {
+    base = base ? base + "/" + stepOf(chain[i]) : "";
+    idPaths.set(chain[i], base);
+  }
+  return base ? base + "/" + stepOf(el) : "";
 };
 const labelOf = (el) => {
   try {
@@ -115,17 +124,24 @@ const contextOf = (el) => {
   contexts.set(c, s);
   return s;
 };
-const neighboursOf = (el) => {
-  const parts = [];
-  const p = el.previousElementSibling, n = el.nextElementSibling;
-  if (p) parts.push(textOf(p, 60));
-  if (n) parts.push(textOf(n, 60));
-  if (!parts.join("").trim() && el.parentElement) {
-    const pp = el.parentElement.previousElementSibling;
-    if (pp) parts.push(textOf(pp, 60));
+// The nearest texts before and after the element in reading order (a label,
+// the previous field's caption, the next button), outside the element itself.
+const nearText = (el, forward) => {
+  const w = document.createTreeWalker(document.body || el, NodeFilter.SHOW_TEXT);
+  let last = el;
+  if (forward) while (last.lastChild) last = last.lastChild;  // past the element's own texts
+  w.currentNode = last;
+  let node, steps = 0;
+  while (steps++ < 200 && (node = forward ? w.nextNode() : w.previousNode())) {
+    if (el.contains(node)) continue;
+    const p = node.parentElement;
+    if (p && SKIP.has(p.tagName)) continue;
+    const t = clean(node.data, 60);
+    if (t) return t;
   }
-  return clean(parts.join(" "), 160);
+  return "";
 };
+const neighboursOf = (el) => clean(nearText(el, false) + " " + nearText(el, true), 160);
 const BUTTON_TYPES = new Set(["button", "submit", "reset"]);
 const F = (el) => {
   const tag = el.tagName.toLowerCase();
@@ -162,6 +178,11 @@ const F = (el) => {
 
 #: Fingerprint of the element a locator resolves to (``locator.evaluate``).
 FINGERPRINT_SCRIPT = "(el) => {" + _DESCRIBER + "return JSON.stringify(F(el)); }"
+
+#: Fingerprint of the element when a locator matches exactly one, else ``null``
+#: (``locator.evaluate_all``: no wait, one round trip).
+UNIQUE_FINGERPRINT_SCRIPT = ("(els) => { if (els.length !== 1) return null; const el = els[0];" + _DESCRIBER
+                             + "return JSON.stringify(F(el)); }")
 
 #: Fingerprints of the page's elements, as a JSON array; the argument is the
 #: most elements to describe. Scripts, styles and the insides of SVG drawings

@@ -132,6 +132,23 @@ def active_locmender() -> Any:
     return getattr(locator, "locmender", None)
 
 
+def active_locator() -> Any:
+    """The most recently built :class:`ElementLocator` (its heals feed the report), or ``None``."""
+    return _active_locator() if _active_locator is not None else None
+
+
+def healing_events(locmender: Any = None) -> Tuple[List[Dict[str, Any]], List[Dict[str, Any]], Optional[str]]:
+    """(heals, stale locators, patch path) of the run's locator, for the healing report.
+
+    With ``locmender`` given, only a locator that owns that manager counts.
+    """
+    locator = active_locator()
+    if locator is None or (locmender is not None and getattr(locator, "locmender", None) is not locmender):
+        return [], [], None
+    return (list(getattr(locator, "heal_events", [])), list(getattr(locator, "stale_events", [])),
+            getattr(locator, "patch_path", None))
+
+
 def _locator_timeout(timeout: Optional[float]) -> float:
     """The wait in milliseconds: the argument, else ``LOCATOR_TIMEOUT``, else 5000."""
     if timeout is not None:
@@ -187,6 +204,9 @@ class ElementLocator:
         self.stale_events: List[Dict[str, Any]] = []
         self._run_heals: Dict[Tuple[str, str], str] = {}  # (key, page) -> selector healed in this run
         self._model_heals: Set[Tuple[str, str]] = set()
+        self._reported_heals: Set[Tuple[str, str, str]] = set()
+        #: The review patch of healed page-object selectors, once one was written.
+        self.patch_path: Optional[str] = None
         self._known_fingerprints: Dict[Tuple[str, str], Optional[str]] = {}
         self._pom_source: Dict[str, Tuple[str, str]] = {}  # key -> (file, element) of page-object refs
 
@@ -309,13 +329,24 @@ class ElementLocator:
             self._known_fingerprints[(key, page)] = self.store.fingerprint(key, page)
         return self._known_fingerprints[(key, page)]
 
-    def _record(self, page: Any, locator: Any, key: str, selector: str, element_name: str) -> None:
-        """After a direct find: keep the element's fingerprint, or report a stale locator."""
-        if not self.store.enabled:
-            return
-        current = self._fingerprint_of(locator, min(HEAL_EVAL_TIMEOUT_MS, 1500))
-        if current is None:
-            return
+    def _find_and_describe(self, locator: Any, wait: float) -> Tuple[bool, Optional[str]]:
+        """Wait for the element, then read its fingerprint: (found, fingerprint).
+
+        The wait is the plain find (bounded by the locator's timeout); the description
+        is one more page round trip, right after the page answered, with the count
+        checked in the page: ``None`` when several elements match.
+        """
+        if not self._wait_attached(locator, wait):
+            return False, None
+        try:
+            text = locator.evaluate_all(_scripts.UNIQUE_FINGERPRINT_SCRIPT)
+        except Exception as exc:  # the page navigated or closed meanwhile: nothing to record
+            logger.debug("Sin huella del elemento: %s", exc)
+            return True, None
+        return True, (text if isinstance(text, str) and text else None)
+
+    def _record(self, page: Any, key: str, selector: str, element_name: str, current: str) -> None:
+        """After a direct unique find: keep the element's fingerprint, or report a stale locator."""
         url = page_key(_page_url(page))
         stored = self._stored_fingerprint(key, url)
         if stored == current:
@@ -416,13 +447,23 @@ class ElementLocator:
         return text if isinstance(text, str) and text.strip() else None
 
     def _model_heal(self, page: Any, selector: str, element_name: str, action: str,
-                    excerpt: Optional[str]) -> Optional[str]:
+                    excerpt: Optional[str], stored: Optional[str]) -> Optional[str]:
         context = self.healing_context
         action_context = context.get("action_context") or action
         args = (page, selector, element_name, action_context, context.get("step_text", ""),
                 context.get("scenario_name", ""), context.get("feature_name", ""))
-        healed = (self.locmender.attempt_heal(*args, html_excerpt=excerpt) if excerpt is not None
-                  else self.locmender.attempt_heal(*args))
+
+        def veto(answer: str) -> Optional[str]:
+            # Each suggestion the page accepts must also fit the action and the
+            # element's last known look; the reason goes back to the model.
+            return self._check_answer(page, answer, stored, action, element_name)[2]
+
+        try:
+            healed = self.locmender.attempt_heal(*args, html_excerpt=excerpt, veto=veto)
+        except TypeError as exc:
+            if "veto" not in str(exc) and "html_excerpt" not in str(exc):
+                raise
+            healed = self.locmender.attempt_heal(*args)  # a manager without those keywords
         if healed is None or healed == "":
             return None
         if not isinstance(healed, str):
@@ -464,7 +505,7 @@ class ElementLocator:
 
         if not getattr(self.locmender, "enabled", True):
             return None, "", None, False
-        healed = self._model_heal(page, selector, element_name, action, self._model_excerpt(page, paths))
+        healed = self._model_heal(page, selector, element_name, action, self._model_excerpt(page, paths), stored)
         if healed is None:
             return None, "", None, False
         ok, score, problem = self._check_answer(page, healed, stored, action, element_name)
@@ -490,14 +531,33 @@ class ElementLocator:
         pom = self._pom_source.get(ref.strip())
         event = dict(self.last_heal, key=key, page_url=url, pom_file=pom[0] if pom else "",
                      pom_key=pom[1] if pom else "", **self._step_fields())
-        self.heal_events.append(event)
-        logger.info("Selector reparado para '%s': '%s' -> '%s' (%s)", element_name, selector, healed, source)
-        if source != "model":
+        # One report line per element, page and replacement; later uses of the same
+        # heal in the run are not new heals.
+        seen = (key, url, healed)
+        first_use = seen not in self._reported_heals
+        self._reported_heals.add(seen)
+        if first_use:
+            self.heal_events.append(event)
+            logger.info("Selector reparado para '%s': '%s' -> '%s' (%s)", element_name, selector, healed, source)
+            if getattr(self.locmender, "auto_update_pom", False) and event["pom_file"]:
+                self._write_patch()
+        if source != "model" and first_use:
             label = "almacén" if source == "store" else "huella"
             shown = "" if score is None else f" (puntuación {score:.2f})"
             print(f"   🔧 SELF-HEALING ({label}): '{selector}' → '{healed}'{shown}")
         if self.strict:
             self._fail_strict(event)
+
+    def _write_patch(self) -> None:
+        from tarvolab_framework.core import healing_patch
+
+        try:
+            path = healing_patch.write_patch(self.heal_events)
+        except (OSError, ValueError) as exc:
+            logger.warning("SELF_HEALING: no se pudo escribir el parche de page objects: %s", exc)
+            return
+        if path is not None:
+            self.patch_path = str(path)
 
     def _fail_strict(self, event: Dict[str, Any]) -> None:
         """Strict mode: an element found only thanks to a heal fails the step."""
@@ -518,8 +578,13 @@ class ElementLocator:
             # again, then heal again (from this run's memory, normally).
             if locator.count() > 0:
                 return locator
+        elif self.store.enabled:
+            found, fingerprint = self._find_and_describe(locator, wait)
+            if found:
+                if fingerprint is not None:
+                    self._record(page, key, selector, element_name, fingerprint)
+                return locator
         elif self._wait_attached(locator, wait):
-            self._record(page, locator, key, selector, element_name)
             return locator
         logger.debug("Sin coincidencias para '%s' con '%s'; intentando self-healing", element_name, selector)
         healed = None

@@ -17,6 +17,8 @@ constexpr const char* kParallel = "tarvo-run, when it plans the run (the worker 
 constexpr const char* kCarried = "nobody in the framework: carried in the dictionary for the project";
 constexpr const char* kHealing = "Locmender (self-healing manager)";
 constexpr const char* kHealingWhen = "when the Locmender is created (once per run)";
+constexpr const char* kLocator = "element locator (fingerprint healing)";
+constexpr const char* kLocatorWhen = "when the element locator is created (once per run)";
 constexpr const char* kProvider = "AI provider factory (tarvolab_framework.core.ai_provider)";
 constexpr const char* kProviderWhen = "when the provider is created, at the first healing";
 constexpr const char* kIntegrations = "run start (setup_framework_context)";
@@ -255,16 +257,23 @@ std::vector<SettingRow> build_table() {
       needs(blank_default(other("SELF_HEALING_MODEL", "", K::Text, kHealing, kHealingWhen,
                                 "Model name given to the AI provider (empty: the provider's default).")),
             kHeal),
-      needs(other("SELF_HEALING_AUTO_UPDATE_POM", "false", K::Flag, kHealing, kHealingWhen,
-                  "Carried by the Locmender for page-object write-back."), kHeal),
+      needs(other("SELF_HEALING_AUTO_UPDATE_POM", "false", K::Flag, kLocator, kLocatorWhen,
+                  "Write healed page-object selectors to HTML_REPORTS_DIR/healed-page-objects.patch "
+                  "(for git apply after review); the JSON files are never changed."), kHeal),
       needs(range(other("SELF_HEALING_MAX_RETRIES", "2", K::Integer, kHealing, kHealingWhen,
                         "Extra AI calls after a rejected suggestion."), 0, 100), kHeal),
       needs(other("SELF_HEALING_LOG_SUGGESTIONS", "true", K::Flag, kHealing, kHealingWhen,
                   "Keep a healing log entry for every suggestion."), kHeal),
       needs(range(other("SELF_HEALING_MAX_HTML_LENGTH", "15000", K::Integer, kHealing, kHealingWhen,
                         "Characters of page HTML sent in a healing prompt."), 1, 100000000), kHeal),
-      needs(range(other("SELF_HEALING_CONFIDENCE_THRESHOLD", "0.7", K::Real, kHealing, kHealingWhen,
-                        "Confidence threshold carried by the Locmender."), 0, 1), kHeal),
+      needs(range(other("SELF_HEALING_CONFIDENCE_THRESHOLD", "0.7", K::Real, kLocator, kLocatorWhen,
+                        "Least fingerprint score of a heal, from any source (the best candidate must "
+                        "also lead the second by 0.1)."), 0, 1), kHeal),
+      trimmed(other("SELF_HEALING_STORE", ".tarvo/healing.sqlite", K::Text, kLocator, kLocatorWhen,
+                    "SQLite file of element fingerprints and accepted heals, kept across runs "
+                    "(relative to the working directory; off: no recording, no store).")),
+      other("SELF_HEALING_STRICT", "false", K::Flag, kLocator, kLocatorWhen,
+            "A step whose element was found only thanks to a heal, or by a stale locator, fails."),
 
       needs(choices(trimmed(other("AI_PROVIDER", "gemini", K::LowerText, kProvider, kProviderWhen,
                                   "AI model provider for self-healing.")),

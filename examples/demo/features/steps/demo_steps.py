@@ -178,3 +178,21 @@ def step_soft_checks(context):
     context.soft_assert(page.title() == "Demo - Formulario", "título de la página")
     context.soft_assert(_loc(context).is_visible(page, "FormPage.submit"), "botón Enviar visible")
     context.soft_assert(page.locator("#country option").count() == 4, "cuatro opciones de país")
+
+
+# --- fingerprint healing -----------------------------------------------------------------
+
+@given("the orders page of release {release:d}")
+def step_open_orders(context, release):
+    context.page.goto(page_url("orders.html") + "?release=%d" % release)
+
+
+@when("I confirm the order")
+def step_confirm_order(context):
+    _loc(context).click(context.page, "OrdersPage.confirm_button")
+
+
+@then('the order status reads "{text}"')
+def step_order_status(context, text):
+    actual = _loc(context).get_text(context.page, "OrdersPage.status")
+    assert actual == text, "estado %r, esperado %r" % (actual, text)

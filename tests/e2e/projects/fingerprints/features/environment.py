@@ -1,0 +1,1 @@
+from tarvolab_framework.hooks.hookrelay import *
