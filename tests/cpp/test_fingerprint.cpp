@@ -263,3 +263,28 @@ TEST(FingerprintRules, AnswersFromTheStoreOrTheModelPassTheSameGate) {
   EXPECT_EQ(answer_problem(std::nullopt, add, ActionKind::Click, "remove_email_button", kRules, &score),
             "acción opuesta al nombre del elemento");
 }
+
+TEST(FingerprintDecision, AnotherRowIsNotTheRemovedRow) {
+  // "Editar factura 7" was removed; the row of invoice 8 looks the same but for its number.
+  auto stored = button("", "Editar factura 7", "/html/body/ul/li[1]/button");
+  stored.neighbours = "Factura 7";
+  auto other = button("", "Editar factura 8", "/html/body/ul/li[2]/button", 100, 240);
+  other.neighbours = "Factura 8";
+  auto c = choose_candidate(stored, {other}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index) << c.best;
+}
+
+TEST(FingerprintScore, IdentifiersCompareByWordsToo) {
+  auto stored = button("go", "Buscar ahora", "/html/body/form/button");
+  auto renamed = stored;
+  renamed.id = "go-search";
+  renamed.classes = "h1x2";
+  renamed.xpath = "/html/body/form/div/button";
+  auto c = choose_candidate(stored, {renamed}, ActionKind::Click, kRules);
+  ASSERT_TRUE(c.index) << c.best << " " << c.reason;
+  auto camel = stored;
+  camel.id = "saveProfile";
+  auto dashed = stored;
+  dashed.id = "save-profile";
+  EXPECT_DOUBLE_EQ(similarity(camel, dashed).score, 1.0);
+}

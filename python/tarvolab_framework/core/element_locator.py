@@ -102,6 +102,10 @@ class HealedInStrictModeError(AssertionError):
     """Strict mode: the element was found only thanks to a heal."""
 
 
+class _PageUnreadable(Exception):
+    """The page did not answer a healing script in time (busy, closed or navigating)."""
+
+
 def bounded_evaluate(target: Any, script: str, arg: Any = None, timeout_ms: Optional[float] = None) -> Any:
     """Run ``script`` on the element ``target`` (a Playwright locator) within a time bound.
 
@@ -399,7 +403,7 @@ class ElementLocator:
             candidates = bounded_evaluate(page.locator("html"), _scripts.CANDIDATES_SCRIPT, CANDIDATE_LIMIT)
         except Exception as exc:  # page busy, gone or navigating
             logger.warning("SELF_HEALING: no se pudieron leer los elementos de la página: %s", exc)
-            return None, None, []
+            raise _PageUnreadable(str(exc)) from None
         if not isinstance(candidates, str):
             return None, None, []
         choice = self.matcher.choose(stored, candidates, action, self.healing_context.get("action_context", ""))
@@ -498,12 +502,21 @@ class ElementLocator:
             self.store.forget_heal(key, url)
 
         paths: List[str] = []
-        if stored is not None:
-            healed, score, paths = self._fingerprint_heal(page, stored, action)
-            if healed is not None:
-                return healed, "fingerprint", score, True
-
-        if not getattr(self.locmender, "enabled", True):
+        try:
+            if stored is not None:
+                healed, score, paths = self._fingerprint_heal(page, stored, action)
+                if healed is not None:
+                    return healed, "fingerprint", score, True
+            if not getattr(self.locmender, "enabled", True):
+                return None, "", None, False
+            if stored is None:
+                # The model's conversation reads the page without a time bound: only a
+                # page that answers now gets one.
+                try:
+                    bounded_evaluate(page.locator("html"), "() => 1")
+                except Exception as exc:
+                    raise _PageUnreadable(str(exc)) from None
+        except _PageUnreadable:
             return None, "", None, False
         healed = self._model_heal(page, selector, element_name, action, self._model_excerpt(page, paths), stored)
         if healed is None:

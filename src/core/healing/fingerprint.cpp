@@ -132,10 +132,25 @@ std::vector<std::uint16_t> bigrams(std::string_view s) {
 
 bool same_text(std::string_view a, std::string_view b) { return ascii_lower(a) == ascii_lower(b); }
 
-// Character-level similarity (identifiers, URLs): bigram Dice.
+// Words of an identifier: "saveProfile-btn" -> save, profile, btn.
+std::vector<std::string> identifier_words(std::string_view s) {
+  std::string spaced;
+  char prev = 0;
+  for (char c : s.substr(0, kCompareCap)) {
+    if (c >= 'A' && c <= 'Z' && prev >= 'a' && prev <= 'z') spaced.push_back(' ');
+    spaced.push_back(c);
+    prev = c;
+  }
+  auto t = tokens(spaced);
+  std::sort(t.begin(), t.end());
+  return t;
+}
+
+// Identifiers and URLs: the better of character bigrams and words, so that
+// "go" -> "go-search" and "save-profile" -> "profile-save-btn" keep credit.
 double string_similarity(std::string_view a, std::string_view b) {
   if (same_text(a, b)) return 1;
-  return dice_sorted(bigrams(a), bigrams(b));
+  return std::max(dice_sorted(bigrams(a), bigrams(b)), dice_sorted(identifier_words(a), identifier_words(b)));
 }
 
 std::vector<std::string> sorted_tokens(std::string_view s) {
@@ -148,7 +163,19 @@ std::vector<std::string> sorted_tokens(std::string_view s) {
 // label keeps some credit and one changed word out of two loses half.
 double text_similarity(std::string_view a, std::string_view b) {
   if (same_text(a, b)) return 1;
-  return 0.5 * dice_sorted(sorted_tokens(a), sorted_tokens(b)) + 0.5 * dice_sorted(bigrams(a), bigrams(b));
+  auto ta = sorted_tokens(a), tb = sorted_tokens(b);
+  double sim = 0.5 * dice_sorted(ta, tb) + 0.5 * dice_sorted(bigrams(a), bigrams(b));
+  // Numbers name things ("Factura 7", "Pedido 1042"): other numbers, another thing.
+  auto numbers = [](const std::vector<std::string>& t) {
+    std::vector<std::string> out;
+    for (const auto& w : t)
+      if (!w.empty() && std::all_of(w.begin(), w.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        out.push_back(w);
+    return out;
+  };
+  auto na = numbers(ta), nb = numbers(tb);
+  if (!na.empty() && !nb.empty() && na != nb) sim *= 0.5;
+  return sim;
 }
 
 double word_similarity(std::string_view a, std::string_view b) {
@@ -464,12 +491,15 @@ std::string answer_problem(const std::optional<Fingerprint>& stored, const Finge
 // them. An attribute counts only when the stored fingerprint has it; the score
 // is the weighted mean over those, so it stays in [0, 1].
 //
-//   identity:  id 2.0, data-testid 2.0, text 2.0, name 1.5, label 1.5,
-//              aria-label 1.5, placeholder 1.0, alt 1.0, href 1.0, title 0.5,
-//              value 0.5
+//   identity:  text 3.0, id 2.0, data-testid 2.0, name 2.0, label 2.0,
+//              aria-label 2.0, placeholder 1.5, alt 1.5, href 1.5, title 1.0,
+//              value (of buttons) 1.0
 //   structure: tag 1.0, neighbour texts 1.0, type 0.5, role 0.5, classes 0.5,
-//              form/section text 0.5, XPath 0.5, XPath from nearest id 0.5,
-//              position 0.5, size 0.25
+//              form/section 0.5, XPath 0.5, XPath from nearest id 0.25,
+//              position 0.25, size 0.25
+//
+// Texts compare by words and character pairs, with a penalty when they carry
+// different numbers; identifiers by the better of character pairs and words.
 
 Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
   double total = 0, weight = 0, id_total = 0, id_weight = 0;
@@ -483,18 +513,18 @@ Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
   };
   if (!s.id.empty()) add(2.0, c.id.empty() ? 0 : string_similarity(s.id, c.id), !looks_generated(s.id));
   if (!s.testid.empty()) add(2.0, c.testid.empty() ? 0 : string_similarity(s.testid, c.testid), true);
-  if (!s.text.empty()) add(2.0, c.text.empty() ? 0 : text_similarity(s.text, c.text), true);
-  if (!s.name.empty()) add(1.5, c.name.empty() ? 0 : string_similarity(s.name, c.name), true);
-  if (!s.label.empty()) add(1.5, c.label.empty() ? 0 : text_similarity(s.label, c.label), true);
+  if (!s.text.empty()) add(3.0, c.text.empty() ? 0 : text_similarity(s.text, c.text), true);
+  if (!s.name.empty()) add(2.0, c.name.empty() ? 0 : string_similarity(s.name, c.name), true);
+  if (!s.label.empty()) add(2.0, c.label.empty() ? 0 : text_similarity(s.label, c.label), true);
   if (!s.aria_label.empty())
-    add(1.5, c.aria_label.empty() ? 0 : text_similarity(s.aria_label, c.aria_label), true);
+    add(2.0, c.aria_label.empty() ? 0 : text_similarity(s.aria_label, c.aria_label), true);
   if (!s.placeholder.empty())
-    add(1.0, c.placeholder.empty() ? 0 : text_similarity(s.placeholder, c.placeholder), true);
-  if (!s.alt.empty()) add(1.0, c.alt.empty() ? 0 : text_similarity(s.alt, c.alt), true);
-  if (!s.href.empty()) add(1.0, c.href.empty() ? 0 : string_similarity(s.href, c.href), true);
-  if (!s.title.empty()) add(0.5, c.title.empty() ? 0 : text_similarity(s.title, c.title), true);
+    add(1.5, c.placeholder.empty() ? 0 : text_similarity(s.placeholder, c.placeholder), true);
+  if (!s.alt.empty()) add(1.5, c.alt.empty() ? 0 : text_similarity(s.alt, c.alt), true);
+  if (!s.href.empty()) add(1.5, c.href.empty() ? 0 : string_similarity(s.href, c.href), true);
+  if (!s.title.empty()) add(1.0, c.title.empty() ? 0 : text_similarity(s.title, c.title), true);
   if (!s.value.empty() && s.tag == "input" && kind_of(s) == ElementKind::Clickable)
-    add(0.5, c.value.empty() ? 0 : text_similarity(s.value, c.value), true);
+    add(1.0, c.value.empty() ? 0 : text_similarity(s.value, c.value), true);
 
   if (!s.tag.empty()) add(1.0, s.tag == c.tag ? 1 : 0, false);
   if (!s.neighbours.empty()) add(1.0, c.neighbours.empty() ? 0 : word_similarity(s.neighbours, c.neighbours), false);
@@ -503,9 +533,9 @@ Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
   if (!s.classes.empty()) add(0.5, class_similarity(s.classes, c.classes), false);
   if (!s.context.empty()) add(0.5, c.context.empty() ? 0 : word_similarity(s.context, c.context), false);
   if (!s.xpath.empty()) add(0.5, path_similarity(s.xpath, c.xpath), false);
-  if (!s.id_xpath.empty()) add(0.5, path_similarity(s.id_xpath, c.id_xpath), false);
+  if (!s.id_xpath.empty()) add(0.25, path_similarity(s.id_xpath, c.id_xpath), false);
   if (s.width > 0 && s.height > 0) {
-    add(0.5, (c.width > 0 && c.height > 0) ? position_similarity(s, c) : 0, false);
+    add(0.25, (c.width > 0 && c.height > 0) ? position_similarity(s, c) : 0, false);
     add(0.25, size_similarity(s, c), false);
   }
 

@@ -1,0 +1,180 @@
+"""Fingerprint healing in a real headless Chromium: recording, heals without a model,
+stale locators, strict mode, and pages that are busy, hostile or gone."""
+import json
+import os
+import shutil
+import time
+import types
+import sys
+
+import pytest
+
+from tarvolab_framework.core import element_locator as el
+
+CHROMIUM = os.environ.get("TARVO_CHROMIUM_EXECUTABLE") or next(
+    (c for c in ("/usr/lib/chromium/chromium", "/usr/bin/chromium") if shutil.which(c)), None)
+
+pytestmark = pytest.mark.skipif(CHROMIUM is None, reason="needs Chromium")
+
+MODEL_CALLS = []  # prompts the stand-in model was sent (it always answers NO_MATCH)
+
+ROWS_V1 = """<ul id="rows">
+  <li><span>Factura 7</span> <button class="edit">Editar factura 7</button></li>
+  <li><span>Factura 8</span> <button class="edit">Editar factura 8</button></li>
+</ul>"""
+ROWS_V2 = """<ul id="rows">
+  <li><span>Albarán 3</span> <input type="checkbox" aria-label="Seleccionar albarán"></li>
+  <li><span>Factura 8</span> <button class="edit">Editar factura 8</button></li>
+</ul>"""
+
+
+@pytest.fixture(scope="module")
+def browser():
+    from playwright.sync_api import sync_playwright
+
+    with sync_playwright() as driver:
+        browser = driver.chromium.launch(executable_path=CHROMIUM, headless=True)
+        yield browser
+        browser.close()
+
+
+@pytest.fixture
+def page(browser):
+    page = browser.new_page()
+    yield page
+    page.close()
+
+
+def make_locator(monkeypatch, tmp_path, **settings):
+    provider = types.ModuleType("tarvolab_framework.core.ai_provider")
+    MODEL_CALLS.clear()
+
+    def generate(prompt, temperature=0.1):
+        MODEL_CALLS.append(prompt)
+        return "NO_MATCH"
+
+    provider.get_ai_provider = lambda model=None: types.SimpleNamespace(generate=generate)
+    monkeypatch.setitem(sys.modules, "tarvolab_framework.core.ai_provider", provider)
+    monkeypatch.setenv("SELF_HEALING_STORE", str(tmp_path / "healing.sqlite"))
+    monkeypatch.setenv("SELF_HEALING_ENABLED", "true")
+    monkeypatch.setenv("LOCATOR_TIMEOUT", "300")
+    for name, value in settings.items():
+        monkeypatch.setenv(name, value)
+    return el.ElementLocator()
+
+
+def test_heal_without_model_and_reuse_in_a_later_run(monkeypatch, tmp_path, page):
+    first = make_locator(monkeypatch, tmp_path)
+    page.set_content("<form><label for=q>Buscar</label><input id=q name=q>"
+                     "<button id=go class='btn primary'>Buscar ahora</button></form>")
+    first.find(page, "#go")
+    assert first.last_heal is None
+    page.set_content("<form><label for=q>Buscar</label><input id=q name=q>"
+                     "<div><button id=go-search class='h1x2'>Buscar ahora</button></div>"
+                     "<button id=reset>Limpiar</button></form>")
+    found = first.find(page, "#go")
+    assert found.evaluate("el => el.id") == "go-search"
+    heal = first.last_heal
+    assert (heal["element"], heal["old_selector"], heal["new_selector"], heal["source"],
+            heal["model_calls"]) == ("#go", "#go", "#go-search", "fingerprint", 0)
+    assert 0.7 <= heal["score"] <= 1
+    assert MODEL_CALLS == []
+    first.store.close()
+
+    later = make_locator(monkeypatch, tmp_path)  # a new run, same store
+    later.find(page, "#go")
+    assert later.last_heal["source"] == "store" and later.last_heal["new_selector"] == "#go-search"
+    assert MODEL_CALLS == []
+    # The remembered heal no longer fits (the button became a link elsewhere): not reused.
+    page.set_content("<p><a id=go-search href=/x>Otra cosa</a></p>")
+    with pytest.raises(el.ElementNotFoundError):
+        later.find(page, "#go")
+    assert len(MODEL_CALLS) == 1  # the fingerprint abstained; the model found nothing either
+    assert "Otra cosa" in MODEL_CALLS[0]  # it was shown the page around the nearest candidates
+    assert later.store.heal("#go", el.page_key(page.url)) is None
+
+
+def test_positional_selector_that_now_finds_another_element_is_a_stale_locator(
+        monkeypatch, tmp_path, page, capsys):
+    locator = make_locator(monkeypatch, tmp_path)
+    page.set_content(ROWS_V1)
+    locator.find(page, "#rows li:nth-child(1) > :last-child")
+    page.set_content(ROWS_V2)
+    locator.find(page, "#rows li:nth-child(1) > :last-child")  # found, but something else
+    [event] = locator.stale_events
+    assert event["selector"] == "#rows li:nth-child(1) > :last-child" and event["score"] < 0.7
+    assert "localizador obsoleto" in capsys.readouterr().out
+
+    strict = make_locator(monkeypatch, tmp_path, SELF_HEALING_STRICT="true")
+    with pytest.raises(el.StaleLocatorError, match="puntuación"):
+        strict.find(page, "#rows li:nth-child(1) > :last-child")
+
+
+def test_strict_mode_fails_a_step_that_needed_a_heal(monkeypatch, tmp_path, page):
+    locator = make_locator(monkeypatch, tmp_path, SELF_HEALING_STRICT="true")
+    page.set_content("<button id=save>Guardar cambios</button>")
+    locator.click(page, "#save")
+    page.set_content("<button id=save-changes>Guardar cambios</button>")
+    with pytest.raises(el.HealedInStrictModeError, match="#save-changes"):
+        locator.click(page, "#save")
+    assert locator.heal_events[-1]["new_selector"] == "#save-changes"
+
+
+def test_busy_page_gives_no_heal_within_a_bounded_time(monkeypatch, tmp_path, page):
+    locator = make_locator(monkeypatch, tmp_path)
+    monkeypatch.setattr(el, "HEAL_EVAL_TIMEOUT_MS", 800)
+    page.set_content("<button id=pay>Pagar</button>")
+    locator.find(page, "#pay")
+    page.set_content("<button id=pay-now>Pagar</button>")
+    page.evaluate("setTimeout(() => { const end = Date.now() + 8000; while (Date.now() < end) {} }, 0)")
+    started = time.monotonic()
+    with pytest.raises(el.ElementNotFoundError):
+        locator.find(page, "#pay")
+    assert time.monotonic() - started < 6
+
+
+def test_huge_attributes_and_broken_unicode_neither_crash_nor_stall(monkeypatch, tmp_path, page):
+    locator = make_locator(monkeypatch, tmp_path)
+    page.set_content("<button id=ok>Aceptar ✅</button>")
+    locator.find(page, "#ok")
+    page.evaluate("""() => {
+        const big = 'x'.repeat(1 << 20);
+        const lone = '\\ud83d';  // half of an emoji
+        document.body.innerHTML = '';
+        for (let i = 0; i < 50; i++) {
+            const d = document.createElement('div');
+            d.setAttribute('title', big);
+            d.setAttribute('data-note', big);
+            d.textContent = lone + ' fila ' + i + ' ' + big.slice(0, 5000);
+            document.body.appendChild(d);
+        }
+        const b = document.createElement('button');
+        b.id = 'ok-v2';
+        b.setAttribute('aria-label', lone + big);
+        b.textContent = 'Aceptar ✅' + lone;
+        document.body.appendChild(b);
+    }""")
+    started = time.monotonic()
+    try:
+        found = locator.find(page, "#ok")
+        assert found.evaluate("el => el.id") == "ok-v2"
+    except el.ElementNotFoundError:
+        pass  # no heal is an acceptable answer; a crash or a stall is not
+    assert time.monotonic() - started < 10
+
+
+def test_page_closed_mid_heal_is_no_heal(monkeypatch, tmp_path, browser):
+    locator = make_locator(monkeypatch, tmp_path)
+    page = browser.new_page()
+    page.set_content("<button id=a>Uno</button>")
+    locator.find(page, "#a")
+    page.set_content("<p>nada</p>")
+    real = el.bounded_evaluate
+
+    def closing(target, script, arg=None, timeout_ms=None):
+        page.close()
+        return real(target, script, arg, timeout_ms)
+
+    monkeypatch.setattr(el, "bounded_evaluate", closing)
+    with pytest.raises(el.ElementNotFoundError):
+        locator.find(page, "#a")
