@@ -116,10 +116,6 @@ def bounded_evaluate(target: Any, script: str, arg: Any = None, timeout_ms: Opti
     return target.evaluate(script, arg, timeout=HEAL_EVAL_TIMEOUT_MS if timeout_ms is None else timeout_ms)
 
 
-def _env_flag(name: str) -> bool:
-    return os.environ.get(name, "").strip().lower() == "true"
-
-
 class PageObjectError(LookupError):
     """A page-object file is unreadable, or lacks the element a step asked for."""
 
@@ -200,7 +196,7 @@ class ElementLocator:
         from tarvolab_framework.core.locmender import FingerprintMatcher
 
         self.matcher = FingerprintMatcher(float(getattr(self.locmender, "confidence_threshold", 0.7)), HEAL_MARGIN)
-        self.strict = _env_flag("SELF_HEALING_STRICT")
+        self.strict = bool(settings.get("SELF_HEALING_STRICT"))
         #: The last heal made by find/click/... (None when the last lookup needed none).
         self.last_heal: Optional[Dict[str, Any]] = None
         #: Every heal of the run and every stale locator seen, for the healing report.

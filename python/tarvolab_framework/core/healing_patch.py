@@ -29,7 +29,9 @@ DEFAULT_REPORTS_DIR = "html-reports"
 
 
 def patch_path() -> Path:
-    return Path(os.environ.get("HTML_REPORTS_DIR") or DEFAULT_REPORTS_DIR) / PATCH_FILE_NAME
+    from tarvolab_framework.core import settings
+
+    return Path(settings.get("HTML_REPORTS_DIR") or DEFAULT_REPORTS_DIR) / PATCH_FILE_NAME
 
 
 def _encoded_forms(text: str) -> List[str]:

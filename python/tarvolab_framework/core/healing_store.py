@@ -55,10 +55,9 @@ CREATE TABLE IF NOT EXISTS heals (
 
 def store_path_from_environment() -> Optional[Path]:
     """The store's path from ``SELF_HEALING_STORE``; ``None`` when it is switched off."""
-    text = os.environ.get("SELF_HEALING_STORE")
-    if text is None or not text.strip():
-        return Path(DEFAULT_STORE_PATH).resolve()
-    text = text.strip()
+    from tarvolab_framework.core import settings
+
+    text = str(settings.get("SELF_HEALING_STORE") or DEFAULT_STORE_PATH).strip()
     if text.lower() in OFF_VALUES:
         return None
     return Path(text).expanduser().resolve()
