@@ -35,6 +35,7 @@ const attr = (el, name, n) => {
   return v == null ? "" : clean(v, n || CAP);
 };
 const textOf = (el, n) => {
+  if (el.childElementCount === 0 && !SKIP.has(el.tagName)) return clean(el.textContent, n);  // most elements
   let out = "", node, seen = 0;
   const w = document.createTreeWalker(el, NodeFilter.SHOW_TEXT);
   while ((node = w.nextNode()) && out.length < n && seen < 60) {
@@ -142,6 +143,13 @@ const nearText = (el, forward) => {
   return "";
 };
 const neighboursOf = (el) => clean(nearText(el, false) + " " + nearText(el, true), 160);
+// Empty texts and the usual flag values are left out: a page's description
+// crosses to Python and C++ as one JSON text, half as long without them.
+const DEFAULTS = { enabled: true, visible: true, editable: false, clickable: false };
+const compact = (o) => {
+  for (const k of Object.keys(o)) if (o[k] === "" || DEFAULTS[k] === o[k]) delete o[k];
+  return o;
+};
 const BUTTON_TYPES = new Set(["button", "submit", "reset"]);
 const F = (el) => {
   const tag = el.tagName.toLowerCase();
@@ -158,7 +166,7 @@ const F = (el) => {
   try { enabled = !el.matches(":disabled"); } catch (e) {}
   if (el.getAttribute("aria-disabled") === "true") enabled = false;
   const tabindex = el.getAttribute("tabindex");
-  return {
+  return compact({
     tag, id: attr(el, "id"), name: attr(el, "name"), type, role: attr(el, "role", 40),
     classes: typeof el.className === "string" ? clean(el.className, CAP) : attr(el, "class"),
     text: (tag === "input" || tag === "textarea") ? "" : textOf(el, CAP),
@@ -172,7 +180,7 @@ const F = (el) => {
     enabled, visible, editable: !!el.isContentEditable,
     clickable: el.hasAttribute("onclick") || typeof el.onclick === "function" ||
       (tabindex !== null && Number(tabindex) >= 0),
-  };
+  });
 };
 """
 

@@ -403,13 +403,13 @@ class ElementLocator:
         if not isinstance(candidates, str):
             return None, None, []
         choice = self.matcher.choose(stored, candidates, action, self.healing_context.get("action_context", ""))
-        top_paths = self._top_paths(candidates, choice.get("top") or [])
+        top_paths = [path for path in choice.get("top_paths") or [] if path]
+        wanted = (choice.get("top_paths") or [None])[0]
         index = choice.get("index")
         if index is None:
             logger.info("SELF_HEALING: la huella no decide (%s; mejor %.2f, segundo %.2f)",
                         choice.get("reason"), choice.get("best", 0), choice.get("second", 0))
             return None, None, top_paths
-        wanted = top_paths[0] if top_paths else None
         for selector in choice.get("selectors") or []:
             found = self._fingerprint_of(page.locator(selector), min(HEAL_EVAL_TIMEOUT_MS, 1500))
             if found is None:
@@ -422,18 +422,6 @@ class ElementLocator:
                 return selector, float(choice.get("best", 0)), top_paths
         logger.info("SELF_HEALING: ningún selector construido identifica al candidato")
         return None, None, top_paths
-
-    @staticmethod
-    def _top_paths(candidates: str, top: List[Any]) -> List[str]:
-        try:
-            parsed = json.loads(candidates)
-        except ValueError:
-            return []
-        paths = []
-        for index, _score in top:
-            if 0 <= index < len(parsed) and isinstance(parsed[index], dict) and parsed[index].get("xpath"):
-                paths.append(parsed[index]["xpath"])
-        return paths
 
     def _model_excerpt(self, page: Any, paths: List[str]) -> Optional[str]:
         if not paths:

@@ -79,6 +79,7 @@ void bind_fingerprint_matcher(nb::module_& m) {
             out["best"] = 0.0;
             out["second"] = 0.0;
             out["top"] = nb::list();
+            out["top_paths"] = nb::list();
             out["selectors"] = nb::list();
             if (!s || !list) {
               out["reason"] = !s ? "huella guardada ilegible" : "lista de candidatos ilegible";
@@ -88,9 +89,14 @@ void bind_fingerprint_matcher(nb::module_& m) {
             out["best"] = choice.best;
             out["second"] = choice.second;
             out["reason"] = choice.reason;
-            nb::list top;
-            for (const auto& r : choice.top) top.append(nb::make_tuple(r.index, r.score));
+            nb::list top, paths;
+            for (const auto& r : choice.top) {
+              top.append(nb::make_tuple(r.index, r.score));
+              const std::string& p = (*list)[r.index].xpath;
+              paths.append(nb::str(p.c_str(), p.size()));
+            }
             out["top"] = top;
+            out["top_paths"] = paths;
             if (choice.index) {
               out["index"] = *choice.index;
               out["selectors"] = selector_list(healing::build_selectors(*list, *choice.index));
@@ -99,7 +105,7 @@ void bind_fingerprint_matcher(nb::module_& m) {
           },
           nb::arg("stored"), nb::arg("candidates"), nb::arg("operation"), nb::arg("action_context") = "",
           "Decides a fingerprint heal: a dict with index (None when abstaining), best, second, reason, "
-          "top ((index, score) pairs, best first) and selectors (most robust first).")
+          "top ((index, score) pairs, best first), top_paths (their XPaths) and selectors (most robust first).")
       .def(
           "check",
           [](const MatchRules& rules, nb::handle stored, nb::handle candidate, nb::handle operation,
