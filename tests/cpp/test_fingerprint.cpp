@@ -288,3 +288,18 @@ TEST(FingerprintScore, IdentifiersCompareByWordsToo) {
   dashed.id = "save-profile";
   EXPECT_DOUBLE_EQ(similarity(camel, dashed).score, 1.0);
 }
+
+TEST(FingerprintRules, StaleLocators) {
+  auto stored = button("", "Editar factura 7", "/html/body/ul/li[1]/button");
+  auto row = element("input", "", "/html/body/ul/li[1]/input");
+  row.type = "checkbox";
+  auto score = stale_score(stored, row, kRules);
+  ASSERT_TRUE(score);
+  EXPECT_LT(*score, kRules.threshold);
+  EXPECT_FALSE(stale_score(stored, stored, kRules));
+  // Same id: the same element, even with a new text and look.
+  auto a = button("status", "Guardado 1", "/html/body/p");
+  auto b = button("status", "Nada que guardar", "/html/body/div/p");
+  b.tag = "p";
+  EXPECT_FALSE(stale_score(a, b, kRules));
+}

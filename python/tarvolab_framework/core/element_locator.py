@@ -352,8 +352,8 @@ class ElementLocator:
         if stored == current:
             return
         if stored is not None:
-            score = self.matcher.score(stored, current)
-            if score is not None and score < self.matcher.threshold:
+            score = self.matcher.stale(stored, current)
+            if score is not None:
                 self._stale(element_name, key, selector, url, score)
                 return
         self.store.save_fingerprint(key, url, selector, current)

@@ -67,6 +67,18 @@ void bind_fingerprint_matcher(nb::module_& m) {
           nb::arg("stored"), nb::arg("current"),
           "Similarity in [0, 1] of two fingerprints, or None when one is not a fingerprint.")
       .def(
+          "stale",
+          [](const MatchRules& rules, nb::handle stored, nb::handle current) -> nb::object {
+            auto s = healing::parse_fingerprint(text_of(stored, "stored"));
+            auto c = healing::parse_fingerprint(text_of(current, "current"));
+            if (!s || !c) return nb::none();
+            auto score = healing::stale_score(*s, *c, rules);
+            return score ? nb::object(nb::float_(*score)) : nb::none();
+          },
+          nb::arg("stored"), nb::arg("current"),
+          "The score when the element a selector finds no longer looks like the recorded one "
+          "(a stale locator), else None.")
+      .def(
           "choose",
           [](const MatchRules& rules, nb::handle stored, nb::handle candidates, nb::handle operation,
              nb::handle action_context) {

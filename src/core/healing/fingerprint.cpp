@@ -546,6 +546,14 @@ Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
   return out;
 }
 
+std::optional<double> stale_score(const Fingerprint& stored, const Fingerprint& current, const MatchRules& rules) {
+  if (!stored.id.empty() && stored.id == current.id && !looks_generated(stored.id)) return std::nullopt;
+  if (!stored.testid.empty() && stored.testid == current.testid) return std::nullopt;
+  double score = similarity(stored, current).score;
+  if (score < rules.threshold) return score;
+  return std::nullopt;
+}
+
 namespace {
 
 // One element inside the other (a button and the span with its text).

@@ -78,6 +78,12 @@ struct HealChoice {
 HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerprint>& candidates,
                             ActionKind action, const MatchRules& rules);
 
+// A selector that still finds one element is stale when that element no
+// longer looks like the recorded one: the same (not generated) id or test id
+// means the same element whatever else changed; otherwise a score below the
+// threshold. Returns the score when stale, nullopt when not.
+std::optional<double> stale_score(const Fingerprint& stored, const Fingerprint& current, const MatchRules& rules);
+
 // The gate for a replacement that did not come from choose_candidate (a heal
 // remembered from an earlier run, a model's answer): empty when `candidate`
 // may be used, otherwise why not. Without a stored fingerprint only the action
