@@ -20,6 +20,7 @@ from tarvolab_framework.core.data_snapshot_manager import DataSnapshotManager
 from tarvolab_framework.core.variable_manager import VariableManager
 from tarvolab_framework.core.video_manager import process_videos_with_intro
 from tarvolab_framework.plugins.ai_healing_report import AIHealingReportPlugin
+from tarvolab_framework.plugins.strict_healing import StrictHealingPlugin
 
 RULE = "=" * 70
 
@@ -294,7 +295,7 @@ class TestPluginManager:
         ]
         monkeypatch.setattr(plugins, "_entry_points", lambda: points)
         manager = plugins.PluginManager()
-        assert [type(p) for p in manager.plugins] == [AIHealingReportPlugin, External]
+        assert [type(p) for p in manager.plugins] == [AIHealingReportPlugin, StrictHealingPlugin, External]
         assert manager.load_errors == [("broken", "no module named extra_dep")]
         assert "No se pudo cargar el plugin 'broken'" in capsys.readouterr().out
 

@@ -11,6 +11,14 @@ import pytest
 from playwright.sync_api import TimeoutError as PlaywrightTimeoutError
 
 from tarvolab_framework.core import element_locator as el
+from tarvolab_framework.core import heal_events
+
+
+@pytest.fixture(autouse=True)
+def _forget_heal_events():
+    """Heals and stale locators of these tests stay out of the other tests' reports."""
+    yield
+    heal_events.clear()
 from tarvolab_framework.core.variable_manager import VariableManager
 
 

@@ -10,6 +10,14 @@ import sys
 import pytest
 
 from tarvolab_framework.core import element_locator as el
+from tarvolab_framework.core import heal_events
+
+
+@pytest.fixture(autouse=True)
+def _forget_heal_events():
+    """Heals and stale locators of these tests stay out of the other tests' reports."""
+    yield
+    heal_events.clear()
 
 CHROMIUM = os.environ.get("TARVO_CHROMIUM_EXECUTABLE") or next(
     (c for c in ("/usr/lib/chromium/chromium", "/usr/bin/chromium") if shutil.which(c)), None)
@@ -110,14 +118,29 @@ def test_positional_selector_that_now_finds_another_element_is_a_stale_locator(
         strict.find(page, "#rows li:nth-child(1) > :last-child")
 
 
-def test_strict_mode_fails_a_step_that_needed_a_heal(monkeypatch, tmp_path, page):
+def test_strict_mode_fails_the_scenario_that_needed_a_heal(monkeypatch, tmp_path, page):
+    from tarvolab_framework.core import outcomes
+    from tarvolab_framework.plugins.strict_healing import StrictHealingPlugin
+
     locator = make_locator(monkeypatch, tmp_path, SELF_HEALING_STRICT="true")
+    context, plugin = types.SimpleNamespace(element_locator=locator), StrictHealingPlugin()
+    outcomes.new_run(context)
+    scenario = types.SimpleNamespace(name="Guardar", feature=types.SimpleNamespace(name="Ajustes"))
+    plugin.before_scenario(context, scenario)
     page.set_content("<button id=save>Guardar cambios</button>")
     locator.click(page, "#save")
     page.set_content("<button id=save-changes>Guardar cambios</button>")
-    with pytest.raises(el.HealedInStrictModeError, match="#save-changes"):
-        locator.click(page, "#save")
-    assert locator.heal_events[-1]["new_selector"] == "#save-changes"
+    locator.click(page, "#save")  # the step goes on with the healed element ...
+    assert page.evaluate("document.activeElement.id") == "save-changes"
+    plugin.after_scenario(context, scenario)  # ... and the scenario ends failed
+    assert outcomes.final_outcome(scenario, context) == "failed"
+    [reason] = outcomes.registry(context).find(scenario).forced_reasons
+    assert reason.startswith("SELF_HEALING_STRICT") and "'#save' → '#save-changes'" in reason
+    # The next scenario starts clean.
+    other = types.SimpleNamespace(name="Otro", feature=scenario.feature)
+    plugin.before_scenario(context, other)
+    plugin.after_scenario(context, other)
+    assert outcomes.registry(context).find(other) is None
 
 
 def test_busy_page_gives_no_heal_within_a_bounded_time(monkeypatch, tmp_path, page):

@@ -140,12 +140,11 @@ class AIReportGenerator:
         logged suggestion.
         """
         from tarvolab_framework.core import heal_events
-        from tarvolab_framework.core.element_locator import healing_events
 
         manager = locmender if locmender is not None else self._find_locmender()
         entries = list(manager.get_healing_report_entries() or []) if manager is not None else []
         requests = heal_events.events()
-        _heals, stale, patch = healing_events(manager)
+        stale, patch = heal_events.stale(), heal_events.patch()
         if not entries and not requests and not stale:
             return ""
         summary = dict(manager.get_healing_summary() or {}) if manager is not None else {}

@@ -98,10 +98,6 @@ class StaleLocatorError(AssertionError):
     """Strict mode: a selector found an element that no longer looks like the one it found before."""
 
 
-class HealedInStrictModeError(AssertionError):
-    """Strict mode: the element was found only thanks to a heal."""
-
-
 class _PageUnreadable(Exception):
     """The page did not answer a healing script in time (busy, closed or navigating)."""
 
@@ -135,18 +131,6 @@ def active_locmender() -> Any:
 def active_locator() -> Any:
     """The most recently built :class:`ElementLocator` (its heals feed the report), or ``None``."""
     return _active_locator() if _active_locator is not None else None
-
-
-def healing_events(locmender: Any = None) -> Tuple[List[Dict[str, Any]], List[Dict[str, Any]], Optional[str]]:
-    """(heals, stale locators, patch path) of the run's locator, for the healing report.
-
-    With ``locmender`` given, only a locator that owns that manager counts.
-    """
-    locator = active_locator()
-    if locator is None or (locmender is not None and getattr(locator, "locmender", None) is not locmender):
-        return [], [], None
-    return (list(getattr(locator, "heal_events", [])), list(getattr(locator, "stale_events", [])),
-            getattr(locator, "patch_path", None))
 
 
 def _locator_timeout(timeout: Optional[float]) -> float:
@@ -202,6 +186,8 @@ class ElementLocator:
         #: Every heal of the run and every stale locator seen, for the healing report.
         self.heal_events: List[Dict[str, Any]] = []
         self.stale_events: List[Dict[str, Any]] = []
+        #: Strict mode: heals of the scenario in progress (the scenario will end as failed).
+        self.strict_heals: List[Dict[str, Any]] = []
         self._run_heals: Dict[Tuple[str, str], str] = {}  # (key, page) -> selector healed in this run
         self._model_heals: Set[Tuple[str, str]] = set()
         self._reported_heals: Set[Tuple[str, str, str]] = set()
@@ -363,6 +349,9 @@ class ElementLocator:
         event = {"element": element_name, "key": key, "selector": selector, "page_url": url,
                  "score": round(score, 3), **self._step_fields()}
         self.stale_events.append(event)
+        from tarvolab_framework.core import heal_events
+
+        heal_events.record_stale(event)
         message = (f"SELF_HEALING: localizador obsoleto: '{element_name}' con el selector '{selector}' "
                    f"encuentra un elemento que ya no se parece al guardado (puntuación {score:.2f})")
         logger.warning("%s", message)
@@ -555,12 +544,19 @@ class ElementLocator:
             return
         if path is not None:
             self.patch_path = str(path)
+            from tarvolab_framework.core import heal_events
+
+            heal_events.set_patch(self.patch_path)
 
     def _fail_strict(self, event: Dict[str, Any]) -> None:
-        """Strict mode: an element found only thanks to a heal fails the step."""
-        raise HealedInStrictModeError(
-            f"SELF_HEALING_STRICT: '{event['element']}' solo se encontró reparando "
-            f"'{event['old_selector']}' → '{event['new_selector']}' ({event['source']})")
+        """Strict mode: the scenario in progress needed a heal, so it will end as failed.
+
+        The step goes on with the healed element; the strict-healing plug-in fails the
+        scenario when it ends (see :mod:`tarvolab_framework.plugins.strict_healing`).
+        """
+        self.strict_heals.append(event)
+        print(f"   ⚠️ SELF_HEALING_STRICT: '{event['element']}' solo se encontró reparando "
+              f"'{event['old_selector']}' → '{event['new_selector']}'; el escenario se dará por fallido")
 
     def _locate(self, page: Any, ref: str, timeout: Optional[float], action: str) -> Any:
         _check_page(page)

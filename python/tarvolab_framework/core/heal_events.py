@@ -13,6 +13,8 @@ from datetime import datetime
 from typing import Any, Dict, List, Optional
 
 _events: List[Dict[str, Any]] = []
+_stale: List[Dict[str, Any]] = []
+_patch: Optional[str] = None
 _phase = "run"
 
 
@@ -62,6 +64,27 @@ def record(*, element_name: str, ref: str, selector: str, healed_selector: Optio
     return event
 
 
+def record_stale(event: Dict[str, Any]) -> None:
+    """Note a stale locator: its selector found an element that no longer looks like the
+    recorded one (``element``, ``selector``, ``score``, ``page_url``, step and scenario)."""
+    _stale.append(dict(event, phase=_phase))
+
+
+def stale() -> List[Dict[str, Any]]:
+    """The run's stale locators, in order (a copy)."""
+    return [dict(e) for e in _stale]
+
+
+def set_patch(path: Optional[str]) -> None:
+    """The review patch of healed page objects written in this run."""
+    global _patch
+    _patch = path
+
+
+def patch() -> Optional[str]:
+    return _patch
+
+
 def events() -> List[Dict[str, Any]]:
     """The run's healing requests, in order (a copy)."""
     return [dict(e) for e in _events]
@@ -69,6 +92,8 @@ def events() -> List[Dict[str, Any]]:
 
 def clear() -> None:
     """Forget every event (a new run in the same process)."""
-    global _phase
+    global _phase, _patch
     _events.clear()
+    _stale.clear()
+    _patch = None
     _phase = "run"

@@ -14,8 +14,9 @@ package declares one with, for example::
     my_plugin = "my_package.plugin:MyPlugin"
 
 An entry point may name a class (instantiated with no arguments), an instance or a
-module. The built-in AI healing report plug-in is always loaded, first, even when
-the package metadata is unavailable.
+module. The built-in plug-ins (the AI healing report, and strict healing, which fails
+a scenario that passed only thanks to a heal under ``SELF_HEALING_STRICT=true``) are
+always loaded, first, even when the package metadata is unavailable.
 """
 
 from __future__ import annotations
@@ -27,7 +28,8 @@ from importlib import metadata
 from typing import Any, Iterable, List
 
 ENTRY_POINT_GROUP = "tarvolab_framework.plugins"
-BUILTIN_PLUGINS = ("tarvolab_framework.plugins.ai_healing_report:AIHealingReportPlugin",)
+BUILTIN_PLUGINS = ("tarvolab_framework.plugins.ai_healing_report:AIHealingReportPlugin",
+                   "tarvolab_framework.plugins.strict_healing:StrictHealingPlugin")
 HOOK_NAMES = (
     "before_all", "before_feature", "before_scenario", "before_step",
     "after_step", "after_scenario", "after_feature", "after_all",

@@ -58,11 +58,8 @@ class AIHealingReportPlugin:
             manager = _run_locmender(context)
             from tarvolab_framework.core import heal_events
 
-            from tarvolab_framework.core.element_locator import healing_events
-
             logged = manager is not None and list(manager.get_healing_report_entries() or [])
-            stale = healing_events(manager)[1]
-            if not logged and not heal_events.events() and not stale:
+            if not logged and not heal_events.events() and not heal_events.stale():
                 return
             # Looked up on its module at the moment of use, so a replaced writer is used.
             from tarvolab_framework.core import ai_report_generator
