@@ -250,6 +250,10 @@ TEST(FingerprintRules, AnswersFromTheStoreOrTheModelPassTheSameGate) {
   EXPECT_EQ(answer_problem(stored, healed, ActionKind::Click, "save_button", kRules, &score), "");
   EXPECT_GT(score, 0.9);
   EXPECT_EQ(answer_problem(stored, cancel, ActionKind::Click, "save_button", kRules, &score),
+            "acción distinta");  // save-settings / cancel
+  auto other = cancel;
+  other.id = "zz";
+  EXPECT_EQ(answer_problem(stored, other, ActionKind::Click, "save_button", kRules, &score),
             "puntuación insuficiente");
   EXPECT_LT(score, 0.7);
   EXPECT_NE(answer_problem(stored, form, ActionKind::Click, "save_button", kRules, &score), "");
@@ -302,4 +306,57 @@ TEST(FingerprintRules, StaleLocators) {
   auto b = button("status", "Nada que guardar", "/html/body/div/p");
   b.tag = "p";
   EXPECT_FALSE(stale_score(a, b, kRules));
+}
+
+TEST(FingerprintRules, NumbersVerbsQueriesAndStandInTags) {
+  // The confirmation field was removed; the first password field is not it.
+  Fingerprint pw2 = element("input", "", "/html/body/form/input[2]");
+  pw2.type = "password";
+  pw2.id = "id_new_password2";
+  pw2.name = "new_password2";
+  pw2.label = "New password confirmation:";
+  Fingerprint pw1 = pw2;
+  pw1.id = "id_new_password1";
+  pw1.name = "new_password1";
+  pw1.label = "New password:";
+  pw1.xpath = "/html/body/form/input[1]";
+  EXPECT_FALSE(choose_candidate(pw2, {pw1}, ActionKind::Fill, kRules).index);
+  // "add" and "change" are two actions.
+  Fingerprint add = element("a", "", "/x/a[1]");
+  add.id = "add_id_author";
+  add.href = "/admin/library/author/add/";
+  Fingerprint change = add;
+  change.id = "change_id_author";
+  EXPECT_EQ(fit_problem(add, change, ActionKind::Click), "acción distinta");
+  EXPECT_EQ(fit_problem(add, add, ActionKind::Click), "");
+  // A facet link is not the sort link of the same column.
+  Fingerprint facet = element("a", "genre", "/html/body/p/a[1]");
+  facet.href = "/library/books?_facet=genre";
+  facet.neighbours = "Suggested facets: author_id";
+  Fingerprint sort = facet;
+  sort.href = "/library/books?_sort=genre";
+  sort.xpath = "/html/body/table/thead/tr/th[3]/a";
+  sort.neighbours = "title published";
+  EXPECT_LT(similarity(facet, sort).score, kRules.threshold);
+  // A logout link that became a form's submit button still heals.
+  Fingerprint link = element("a", "Log out", "/html/body/div/div[2]/a[3]");
+  link.href = "/admin/logout/";
+  Fingerprint button = element("button", "LOG OUT", "/html/body/div/div[2]/form/button");
+  button.type = "submit";
+  button.href = "/admin/logout/";
+  auto c = choose_candidate(link, {button}, ActionKind::Click, kRules);
+  EXPECT_TRUE(c.index) << c.best << " " << c.reason;
+  // Row checkboxes differ by their value.
+  Fingerprint box58 = element("input", "", "/t/tr[3]/td/input");
+  box58.type = "checkbox";
+  box58.name = "_selected_action";
+  box58.value = "58";
+  Fingerprint box57 = box58;
+  box57.value = "57";
+  box57.xpath = "/t/tr[2]/td/input";
+  Fingerprint moved58 = box58;
+  moved58.classes = "zz";
+  auto pick = choose_candidate(box58, {box57, moved58}, ActionKind::Click, kRules);
+  ASSERT_TRUE(pick.index) << pick.reason << " " << pick.best << " " << pick.second;
+  EXPECT_EQ(*pick.index, 1u);
 }

@@ -24,7 +24,8 @@ CHROMIUM = os.environ.get("TARVO_CHROMIUM_EXECUTABLE") or next(
 
 pytestmark = pytest.mark.skipif(CHROMIUM is None, reason="needs Chromium")
 
-MODEL_CALLS = []  # prompts the stand-in model was sent (it always answers NO_MATCH)
+MODEL_CALLS = []  # prompts the stand-in model was sent
+MODEL_ANSWERS = []  # its answers, in order; NO_MATCH once they run out
 
 ROWS_V1 = """<ul id="rows">
   <li><span>Factura 7</span> <button class="edit">Editar factura 7</button></li>
@@ -59,7 +60,7 @@ def make_locator(monkeypatch, tmp_path, **settings):
 
     def generate(prompt, temperature=0.1):
         MODEL_CALLS.append(prompt)
-        return "NO_MATCH"
+        return MODEL_ANSWERS.pop(0) if MODEL_ANSWERS else "NO_MATCH"
 
     provider.get_ai_provider = lambda model=None: types.SimpleNamespace(generate=generate)
     monkeypatch.setitem(sys.modules, "tarvolab_framework.core.ai_provider", provider)
@@ -141,6 +142,29 @@ def test_strict_mode_fails_the_scenario_that_needed_a_heal(monkeypatch, tmp_path
     plugin.before_scenario(context, other)
     plugin.after_scenario(context, other)
     assert outcomes.registry(context).find(other) is None
+
+
+def test_model_answers_pass_the_same_checks(monkeypatch, tmp_path, page, tmp_path_factory):
+    poms = tmp_path / "poms"
+    poms.mkdir()
+    (poms / "Emails.json").write_text('{"remove_button": "#remove-email"}', encoding="utf-8")
+    monkeypatch.setenv("JSON_POMS_PATH", str(poms))
+    locator = make_locator(monkeypatch, tmp_path, SELF_HEALING_MAX_RETRIES="1")
+    page.set_content("<form id=f><button id=add-email type=button>Add e-mail</button>"
+                     "<button id=drop-mail type=button>Remove e-mail</button></form>")
+    # No fingerprint was ever recorded: the model is asked. Its first answer is the
+    # opposite action, its second the form around the buttons; both are refused.
+    MODEL_ANSWERS[:] = ["#add-email", "#f"]
+    with pytest.raises(el.ElementNotFoundError):
+        locator.click(page, "Emails.remove_button")
+    assert len(MODEL_CALLS) == 2
+    assert "acción opuesta al nombre del elemento" in MODEL_CALLS[1]  # the model was told why
+    # A fitting answer is taken.
+    MODEL_ANSWERS[:] = ["#drop-mail"]
+    locator.locmender.clear_cache()
+    locator.click(page, "Emails.remove_button")
+    assert locator.last_heal["source"] == "model" and locator.last_heal["new_selector"] == "#drop-mail"
+    assert locator.last_heal["model_calls"] == 1
 
 
 def test_busy_page_gives_no_heal_within_a_bounded_time(monkeypatch, tmp_path, page):

@@ -111,17 +111,30 @@ const labelOf = (el) => {
   }
   return "";
 };
+// The nearest heading before the element in reading order (h1-h6, summary,
+// legend, caption): the section it belongs to. The page-wide script fills
+// `headings` in one pass; a single element walks back a bounded way.
+const HEADINGS = new Set(["H1", "H2", "H3", "H4", "H5", "H6", "SUMMARY", "LEGEND", "CAPTION"]);
+const headings = new Map();
+const headingOf = (el) => {
+  const known = headings.get(el);
+  if (known !== undefined) return known;
+  const w = document.createTreeWalker(document.body || el, NodeFilter.SHOW_ELEMENT);
+  w.currentNode = el;
+  let n, steps = 0;
+  while (steps++ < 400 && (n = w.previousNode())) if (HEADINGS.has(n.tagName)) return textOf(n, 80);
+  return "";
+};
 const contexts = new Map();
 const CONTEXT = "form, fieldset, section, article, dialog, [role=dialog], [role=form], nav, header, footer, aside, main";
-const contextOf = (el) => {
+const contextOf = (el) => clean(containerOf(el) + " " + headingOf(el), 180);
+const containerOf = (el) => {
   const c = el.parentElement ? el.parentElement.closest(CONTEXT) : null;
   if (!c) return "";
   let s = contexts.get(c);
   if (s !== undefined) return s;
   const bits = [c.tagName.toLowerCase(), attr(c, "id", 60), attr(c, "name", 60), attr(c, "aria-label", 60)];
-  const h = c.querySelector("h1, h2, h3, h4, h5, h6, legend, caption");
-  if (h) bits.push(textOf(h, 80));
-  s = clean(bits.filter(Boolean).join(" "), 160);
+  s = clean(bits.filter(Boolean).join(" "), 100);
   contexts.set(c, s);
   return s;
 };
@@ -151,6 +164,17 @@ const compact = (o) => {
   return o;
 };
 const BUTTON_TYPES = new Set(["button", "submit", "reset"]);
+// Inputs whose value names them (a button's caption, a row checkbox's id), unlike
+// a text field's value, which is test data.
+const VALUE_TYPES = new Set(["button", "submit", "reset", "checkbox", "radio"]);
+// Where a submit button leads: its formaction, else its form's action (a logout
+// link that became a form's button keeps its target).
+const submitTarget = (el, tag, type) => {
+  const submits = (tag === "button" && (type === "" || type === "submit")) ||
+    (tag === "input" && (type === "submit" || type === "image"));
+  if (!submits || !el.form) return "";
+  return attr(el, "formaction", 300) || attr(el.form, "action", 300);
+};
 const F = (el) => {
   const tag = el.tagName.toLowerCase();
   const type = (el.getAttribute("type") || "").slice(0, 40).toLowerCase();
@@ -172,8 +196,8 @@ const F = (el) => {
     text: (tag === "input" || tag === "textarea") ? "" : textOf(el, CAP),
     label: labelOf(el), aria_label: attr(el, "aria-label"), placeholder: attr(el, "placeholder"),
     title: attr(el, "title"), alt: attr(el, "alt"),
-    value: (tag === "input" && BUTTON_TYPES.has(type)) ? attr(el, "value") : "",
-    href: attr(el, "href", 300), testid, testid_attr: testidAttr,
+    value: (tag === "input" && VALUE_TYPES.has(type)) ? attr(el, "value") : "",
+    href: attr(el, "href", 300) || submitTarget(el, tag, type), testid, testid_attr: testidAttr,
     xpath: xpathOf(el), id_xpath: idXpathOf(el), neighbours: neighboursOf(el), context: contextOf(el),
     x: Math.round(r.left + window.scrollX), y: Math.round(r.top + window.scrollY),
     width: Math.round(r.width), height: Math.round(r.height),
@@ -205,9 +229,11 @@ CANDIDATES_SCRIPT = (
       : (n.parentElement && n.parentElement.namespaceURI === "http://www.w3.org/2000/svg") ? NodeFilter.FILTER_REJECT
       : NodeFilter.FILTER_ACCEPT,
   });
-  let el;
+  let el, lastHeading = "";
   while ((el = w.nextNode()) && out.length < limit) {
+    headings.set(el, lastHeading);
     try { out.push(F(el)); } catch (e) { out.push({}); }
+    if (HEADINGS.has(el.tagName)) lastHeading = textOf(el, 80);
   }
   return JSON.stringify(out);
 }"""

@@ -73,6 +73,10 @@ Fingerprint from_json(const json& o) {
   f.visible = flag_field(o, "visible", true);
   f.editable = flag_field(o, "editable", false);
   f.clickable_hint = flag_field(o, "clickable", false);
+  // An input button shows its value as its text; compared as a text it keeps the
+  // weight a <button>'s text has.
+  if (f.tag == "input" && f.text.empty() && (f.type == "submit" || f.type == "button" || f.type == "reset"))
+    f.text = f.value;
   return f;
 }
 
@@ -148,9 +152,73 @@ std::vector<std::string> identifier_words(std::string_view s) {
 
 // Identifiers and URLs: the better of character bigrams and words, so that
 // "go" -> "go-search" and "save-profile" -> "profile-save-btn" keep credit.
+std::vector<std::string> digit_runs(std::string_view s) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : s.substr(0, kCompareCap)) {
+    if (c >= '0' && c <= '9') {
+      cur.push_back(c);
+    } else if (!cur.empty()) {
+      out.push_back(std::move(cur));
+      cur.clear();
+    }
+  }
+  if (!cur.empty()) out.push_back(std::move(cur));
+  return out;
+}
+
 double string_similarity(std::string_view a, std::string_view b) {
   if (same_text(a, b)) return 1;
-  return std::max(dice_sorted(bigrams(a), bigrams(b)), dice_sorted(identifier_words(a), identifier_words(b)));
+  double sim = std::max(dice_sorted(bigrams(a), bigrams(b)), dice_sorted(identifier_words(a), identifier_words(b)));
+  // "password1" / "password2", "row-7" / "row-8": other numbers, another thing.
+  auto na = digit_runs(a), nb = digit_runs(b);
+  if (!na.empty() && !nb.empty() && na != nb) sim *= 0.5;
+  return sim;
+}
+
+// Links: as identifiers; a link with other query parameters ("?_facet=genre"
+// against "?_sort=genre") does something else, and gets no credit.
+double href_similarity(std::string_view a, std::string_view b) {
+  double sim = string_similarity(a, b);
+  auto keys = [](std::string_view h) {
+    std::set<std::string> out;
+    auto q = h.find('?');
+    if (q == std::string_view::npos) return out;
+    std::string_view rest = h.substr(q + 1);
+    rest = rest.substr(0, rest.find('#'));
+    while (!rest.empty()) {
+      auto amp = rest.find('&');
+      std::string_view part = rest.substr(0, amp);
+      out.insert(std::string(part.substr(0, part.find('='))));
+      if (amp == std::string_view::npos) break;
+      rest = rest.substr(amp + 1);
+    }
+    return out;
+  };
+  auto ka = keys(a), kb = keys(b);
+  if (!ka.empty() && !kb.empty()) {
+    bool shared = false;
+    for (const auto& k : ka) shared = shared || kb.count(k);
+    if (!shared) sim = 0;
+  }
+  return sim;
+}
+
+// Tags that stand in for each other across releases get half credit: a link that
+// became a button, a heading that became a summary, a cell that became a header.
+double tag_similarity(const std::string& a, const std::string& b) {
+  if (a == b) return 1;
+  static const std::vector<std::set<std::string>> groups{
+      {"a", "button"},
+      {"h1", "h2", "h3", "h4", "h5", "h6", "summary", "legend", "caption"},
+      {"td", "th"},
+      {"ul", "ol", "nav", "menu"},
+      {"span", "div", "p", "label", "strong", "em", "b", "small"},
+      {"input", "textarea"},
+  };
+  for (const auto& g : groups)
+    if (g.count(a) && g.count(b)) return 0.5;
+  return 0;
 }
 
 std::vector<std::string> sorted_tokens(std::string_view s) {
@@ -428,6 +496,44 @@ std::string naming_text(const Fingerprint& f) {
 
 }  // namespace
 
+namespace {
+
+// Verbs that name what a control does; two identifiers with verbs and none in
+// common name two different actions ("add_id_author" / "change_id_author").
+bool different_verbs(const Fingerprint& a, const Fingerprint& b) {
+  static const std::set<std::string> verbs{
+      "add",     "create",  "new",      "change",   "edit",    "update",   "modify", "delete",  "remove",
+      "view",    "show",    "hide",     "open",     "close",   "save",     "cancel", "submit",  "search",
+      "login",   "logout",  "select",   "upload",   "download", "export",  "import", "print",   "copy",
+      "move",    "reset",   "clear",    "next",     "prev",    "previous", "back",   "confirm", "approve",
+      "reject",  "enable",  "disable",  "follow",   "unfollow", "like",    "share",  "send",    "filter",
+      "sort",    "añadir",  "agregar",  "crear",    "editar",  "cambiar",  "modificar", "eliminar",
+      "borrar",  "quitar",  "ver",      "mostrar",  "ocultar", "abrir",    "cerrar", "guardar", "cancelar",
+      "enviar",  "buscar",  "confirmar", "descargar", "subir", "exportar", "importar", "imprimir"};
+  auto of = [&](const Fingerprint& f) {
+    std::set<std::string> out;
+    for (const std::string* id : {&f.id, &f.name, &f.testid}) {
+      std::string spaced;
+      char prev = 0;
+      for (char c : *id) {
+        if (c >= 'A' && c <= 'Z' && prev >= 'a' && prev <= 'z') spaced.push_back(' ');
+        spaced.push_back(c);
+        prev = c;
+      }
+      for (auto& w : tokens(spaced))
+        if (verbs.count(w)) out.insert(w);
+    }
+    return out;
+  };
+  auto va = of(a), vb = of(b);
+  if (va.empty() || vb.empty()) return false;
+  for (const auto& v : va)
+    if (vb.count(v)) return false;
+  return true;
+}
+
+}  // namespace
+
 std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate, ActionKind action) {
   ElementKind want = kind_of(stored);
   ElementKind got = kind_of(candidate);
@@ -458,6 +564,7 @@ std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate,
   if (want == ElementKind::Other && got == ElementKind::Container)
     return "contenedor <" + candidate.tag + "> en lugar de <" + stored.tag + ">";
   if (opposite_actions(naming_text(stored), naming_text(candidate))) return "acción opuesta";
+  if (different_verbs(stored, candidate)) return "acción distinta";
   return {};
 }
 
@@ -491,15 +598,18 @@ std::string answer_problem(const std::optional<Fingerprint>& stored, const Finge
 // them. An attribute counts only when the stored fingerprint has it; the score
 // is the weighted mean over those, so it stays in [0, 1].
 //
-//   identity:  text 3.0, id 2.0, data-testid 2.0, name 2.0, label 2.0,
-//              aria-label 2.0, placeholder 1.5, alt 1.5, href 1.5, title 1.0,
-//              value (of buttons) 1.0
-//   structure: tag 1.0, neighbour texts 1.0, type 0.5, role 0.5, classes 0.5,
-//              form/section 0.5, XPath 0.5, XPath from nearest id 0.25,
-//              position 0.25, size 0.25
+//   identity:  text 3.0 (an input button's value is its text), id 2.0,
+//              data-testid 2.0, name 2.0, label 2.0, aria-label 2.0,
+//              placeholder 1.5, alt 1.5, href 1.5 (a submit button's is its
+//              form's action), value of a checkbox or radio 1.5, title 1.0
+//   structure: tag 1.0 (half for a stand-in: a/button, h3/summary, td/th...),
+//              neighbour texts 1.0, type 0.5, role 0.5, classes 0.5,
+//              form/section and heading 0.5, XPath 0.5, XPath from nearest id
+//              0.25, position 0.25, size 0.25
 //
-// Texts compare by words and character pairs, with a penalty when they carry
-// different numbers; identifiers by the better of character pairs and words.
+// Texts compare by words and character pairs, identifiers by the better of
+// character pairs and words; either loses half when the two carry different
+// numbers, and a link with other query parameters gets nothing for its href.
 
 Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
   double total = 0, weight = 0, id_total = 0, id_weight = 0;
@@ -521,12 +631,13 @@ Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
   if (!s.placeholder.empty())
     add(1.5, c.placeholder.empty() ? 0 : text_similarity(s.placeholder, c.placeholder), true);
   if (!s.alt.empty()) add(1.5, c.alt.empty() ? 0 : text_similarity(s.alt, c.alt), true);
-  if (!s.href.empty()) add(1.5, c.href.empty() ? 0 : string_similarity(s.href, c.href), true);
+  if (!s.href.empty()) add(1.5, c.href.empty() ? 0 : href_similarity(s.href, c.href), true);
   if (!s.title.empty()) add(1.0, c.title.empty() ? 0 : text_similarity(s.title, c.title), true);
-  if (!s.value.empty() && s.tag == "input" && kind_of(s) == ElementKind::Clickable)
-    add(1.0, c.value.empty() ? 0 : text_similarity(s.value, c.value), true);
+  // Checkboxes and radio buttons are told apart by their value (a row's id).
+  if (!s.value.empty() && s.tag == "input" && (s.type == "checkbox" || s.type == "radio"))
+    add(1.5, c.value.empty() ? 0 : string_similarity(s.value, c.value), true);
 
-  if (!s.tag.empty()) add(1.0, s.tag == c.tag ? 1 : 0, false);
+  if (!s.tag.empty()) add(1.0, tag_similarity(s.tag, c.tag), false);
   if (!s.neighbours.empty()) add(1.0, c.neighbours.empty() ? 0 : word_similarity(s.neighbours, c.neighbours), false);
   if (!s.type.empty()) add(0.5, s.type == c.type ? 1 : 0, false);
   if (!s.role.empty()) add(0.5, s.role == c.role ? 1 : 0, false);
@@ -736,6 +847,10 @@ std::vector<std::string> build_selectors(const std::vector<Fingerprint>& all, st
            return c.tag == f.tag && v == *value;
          }) == 1);
   }
+  if (f.tag == "input" && (f.type == "checkbox" || f.type == "radio") && quotable(f.name) && quotable(f.value))
+    push("input[name=" + css_quoted(f.name) + "][value=" + css_quoted(f.value) + "]",
+         count_if([&](const Fingerprint& c) { return c.tag == "input" && c.name == f.name && c.value == f.value; }) ==
+             1);
   if (f.tag == "a" && quotable(f.href))
     push("a[href=" + css_quoted(f.href) + "]",
          count_if([&](const Fingerprint& c) { return c.tag == "a" && c.href == f.href; }) == 1);
