@@ -833,12 +833,13 @@ std::vector<std::string> build_selectors(const std::vector<Fingerprint>& all, st
     push("internal:role=" + role + "[name=" + css_quoted(acc) + "s]", count_if([&](const Fingerprint& c) {
            return implicit_role(c) == role && accessible_name(c) == acc;
          }) == 1);
-  for (auto [attr, value] : {std::pair<const char*, const std::string*>{"aria-label", &f.aria_label},
+  for (const auto& named : {std::pair<const char*, const std::string*>{"aria-label", &f.aria_label},
                              {"placeholder", &f.placeholder},
                              {"title", &f.title},
                              {"alt", &f.alt}}) {
+    const std::string* value = named.second;
     if (!quotable(*value)) continue;
-    std::string a = attr;
+    std::string a = named.first;
     push(f.tag + "[" + a + "=" + css_quoted(*value) + "]", count_if([&](const Fingerprint& c) {
            const std::string& v = a == "aria-label" ? c.aria_label
                                   : a == "placeholder" ? c.placeholder
