@@ -302,7 +302,8 @@ double path_similarity(std::string_view a, std::string_view b) {
 double position_similarity(const Fingerprint& a, const Fingerprint& b) {
   double ax = a.x + a.width / 2, ay = a.y + a.height / 2;
   double bx = b.x + b.width / 2, by = b.y + b.height / 2;
-  double d = std::hypot(ax - bx, ay - by);
+  // sqrt rather than hypot: glibc 2.35's hypot symbol would raise the wheel's manylinux floor.
+  double d = std::sqrt((ax - bx) * (ax - bx) + (ay - by) * (ay - by));
   return std::max(0.0, 1.0 - d / 400.0);
 }
 
