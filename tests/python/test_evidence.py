@@ -224,3 +224,69 @@ class TestReports:
         assert ai_report_generator.render_json_file(tmp_path / "reports" / "ai_validation_report.json").endswith(
             "ai_validation_report.html")
         heal_events.clear()
+
+
+class Tracing:
+    def __init__(self, log, fail_stop=None):
+        self.log, self.fail_stop = log, fail_stop
+
+    def start(self, **kw):
+        self.log.append(("start", kw["title"]))
+
+    def start_chunk(self, title=None):
+        self.log.append(("chunk", title))
+
+    def stop_chunk(self, path=None):
+        self.log.append(("stop", path is not None))
+        if self.fail_stop and path is not None:
+            raise self.fail_stop
+        if path is not None:
+            with open(path, "wb") as fh:
+                fh.write(b"PK\x05\x06" + b"\0" * 18)
+
+
+class TestTraces:
+    def make(self, tmp_path, monkeypatch, mode, fail_stop=None):
+        monkeypatch.setenv("TRACE_MODE", mode)
+        monkeypatch.setenv("TRACES_DIR", str(tmp_path / "traces"))
+        log = []
+        page = Page()
+        page.context = types.SimpleNamespace(tracing=Tracing(log, fail_stop))
+        return evidence_context(tmp_path, [page]), log
+
+    def test_one_chunk_per_scenario_on_the_shared_context(self, tmp_path, monkeypatch):
+        ctx, log = self.make(tmp_path, monkeypatch, "retain-on-failure")
+        ok, bad = scenario("Uno"), scenario("Dos", "failed")
+        for sc in (ok, bad):
+            evidence.scenario_started(ctx, sc)
+            evidence.scenario_finished(ctx, sc)
+        # Tracing starts once on the context; each later scenario is a new chunk.
+        assert log == [("start", "Uno"), ("stop", False), ("chunk", "Dos"), ("stop", True)]
+        assert [p.name for p in (tmp_path / "traces" / "Pagos").iterdir()] == ["Dos.zip"]
+        assert outcomes.registry(ctx).find(bad).trace.endswith("traces/Pagos/Dos.zip")
+
+    def test_a_trace_that_cannot_be_written_warns_and_leaves_no_part_file(self, tmp_path, monkeypatch, capsys):
+        ctx, log = self.make(tmp_path, monkeypatch, "on", fail_stop=OSError(errno.EROFS, "Read-only file system"))
+        sc = scenario("Tres", "failed")
+        evidence.scenario_started(ctx, sc)
+        evidence.scenario_finished(ctx, sc)
+        out = [l for l in capsys.readouterr().out.splitlines() if "traza" in l]
+        assert len(out) == 1 and "Read-only file system" in out[0] and "Tres.zip" in out[0]
+        assert outcomes.final_outcome(sc, ctx) == "failed" and outcomes.registry(ctx).find(sc).trace is None
+        assert list((tmp_path / "traces").rglob("*")) == [tmp_path / "traces" / "Pagos"]
+
+
+def test_soft_failures_in_a_retry_attempt_keep_it_failing(tmp_path, capsys):
+    ctx = evidence_context(tmp_path, [Page()])
+    sc = scenario("Blando en reintento", "failed")
+    evidence.scenario_started(ctx, sc)
+    evidence.scenario_finished(ctx, sc)
+    evidence.retry_attempt_started(ctx, sc, 1)
+    ctx.soft_assert(False, "sigue sin cuadrar")
+    assert evidence.retry_attempt_finished(ctx, sc, 1, True) is False
+    assert "SOFT ASSERTIONS: 1 fallo(s) en el reintento 1" in capsys.readouterr().out
+    assert outcomes.final_outcome(sc, ctx) == "failed"
+    assert (tmp_path / "shots" / "Pagos" / "Blando_en_reintento-retry1.png").is_file()
+    evidence.retry_attempt_started(ctx, sc, 2)
+    assert evidence.retry_attempt_finished(ctx, sc, 2, True) is True
+    assert outcomes.final_outcome(sc, ctx) == "flaky"
