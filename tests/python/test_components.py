@@ -448,6 +448,8 @@ class TestVideoManager:
         queued = process_videos_with_intro(videos, ffmpeg=str(fake))
         assert time.monotonic() - started < 0.3  # the caller does not wait for ffmpeg
         assert sorted(queued) == [str(videos / "checkout_intro.mp4"), str(videos / "login <1>_intro.mp4")]
+        # The next feature end sees the same recordings before their copies exist: not queued twice.
+        assert process_videos_with_intro(videos, ffmpeg=str(fake)) == []
         failures = wait_for_intro_jobs(timeout=30)
         assert (videos / "login <1>_intro.mp4").read_text() == "mp4\n"
         assert len(failures) == 1 and "checkout.webm: bad input" in failures[0]

@@ -150,14 +150,21 @@ class _IntroWorker:
         self._jobs: "queue.Queue[Tuple[str, Path, Path]]" = queue.Queue()
         self._thread: Optional[threading.Thread] = None
         self._lock = threading.Lock()
+        self._pending: set = set()  # targets queued or being made
         self.failures: List[str] = []
 
-    def submit(self, ffmpeg: str, video: Path, target: Path) -> None:
+    def submit(self, ffmpeg: str, video: Path, target: Path) -> bool:
+        """Queue one copy; False when that copy is already queued (a later feature end
+        sees the same recording again before its copy exists)."""
         with self._lock:
+            if str(target) in self._pending:
+                return False
+            self._pending.add(str(target))
             if self._thread is None or not self._thread.is_alive():
                 self._thread = threading.Thread(target=self._work, name="tarvo-video-intro", daemon=True)
                 self._thread.start()
         self._jobs.put((ffmpeg, video, target))
+        return True
 
     def _work(self) -> None:
         while True:
@@ -168,6 +175,8 @@ class _IntroWorker:
                 self.failures.append(f"{video}: {exc}")
                 logger.warning("Intro not added to %s: %s", video, exc)
             finally:
+                with self._lock:
+                    self._pending.discard(str(target))
                 self._jobs.task_done()
 
     def pending(self) -> int:
@@ -232,8 +241,8 @@ def process_videos_with_intro(video_dir: Union[str, os.PathLike], ffmpeg: Option
         if target.exists() and target.stat().st_mtime >= video.stat().st_mtime:
             continue
         if not wait:
-            _worker.submit(tool, video, target)
-            produced.append(str(target))
+            if _worker.submit(tool, video, target):
+                produced.append(str(target))
             continue
         try:
             _make_intro(tool, video, target)
