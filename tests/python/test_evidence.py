@@ -290,3 +290,42 @@ def test_soft_failures_in_a_retry_attempt_keep_it_failing(tmp_path, capsys):
     evidence.retry_attempt_started(ctx, sc, 2)
     assert evidence.retry_attempt_finished(ctx, sc, 2, True) is True
     assert outcomes.final_outcome(sc, ctx) == "flaky"
+
+
+def test_a_chunk_left_open_by_a_scenario_without_end_is_closed_first(tmp_path, monkeypatch):
+    monkeypatch.setenv("TRACE_MODE", "on")
+    monkeypatch.setenv("TRACES_DIR", str(tmp_path / "traces"))
+    log = []
+    page = Page()
+    page.context = types.SimpleNamespace(tracing=Tracing(log))
+    ctx = evidence_context(tmp_path, [page])
+    lost, next_one = scenario("Sin final"), scenario("Siguiente")
+    evidence.scenario_started(ctx, lost)  # its after-scenario hook never runs
+    evidence.scenario_started(ctx, next_one)
+    evidence.scenario_finished(ctx, next_one)
+    assert log == [("start", "Sin final"), ("stop", False), ("chunk", "Siguiente"), ("stop", True)]
+
+
+def test_report_texts_go_through_secret_masking_when_available(tmp_path, monkeypatch):
+    import sys
+
+    fake = types.ModuleType("tarvolab_framework.core.secrets")
+    fake.mask = lambda text: text.replace("hunter2", "***")
+    monkeypatch.setitem(sys.modules, "tarvolab_framework.core.secrets", fake)
+    monkeypatch.setenv("HTML_REPORTS_DIR", str(tmp_path / "reports"))
+    report = AIAnalysisReport()
+    report.start()
+    step = types.SimpleNamespace(keyword="When", name='I type "hunter2"', status=status("failed"),
+                                 error_message="typed hunter2 into #password")
+    sc = scenario("Login", "failed")
+    sc.steps = [step]
+    report.record_scenario(sc)
+    report.generate()
+    text = (tmp_path / "reports" / "ai_analysis_report.json").read_text(encoding="utf-8")
+    text += (tmp_path / "reports" / "ai_analysis_report.html").read_text(encoding="utf-8")
+    assert "hunter2" not in text and "***" in text
+    heal_events.clear()
+    event = heal_events.record(element_name="x", ref="#x", selector="#x", healed_selector=None, verified=False,
+                               page_url="http://127.0.0.1/?pw=hunter2", healing_context={"step_text": "hunter2"})
+    assert "hunter2" not in json.dumps(event)
+    heal_events.clear()

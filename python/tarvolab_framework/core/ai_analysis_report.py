@@ -184,6 +184,16 @@ class AIAnalysisReport:
             cluster["scenarios"].append(record["name"])
         ordered = sorted(clusters.values(), key=lambda c: (-len(c["scenarios"]), c["signature"]))
 
+        from tarvolab_framework.core.report_rendering import mask_text
+
+        for record in records:
+            for key in ("error", "failing_step"):
+                record[key] = mask_text(record.get(key))
+            record["soft_assertion_failures"] = [mask_text(f) for f in record.get("soft_assertion_failures") or []]
+            record["forced_reasons"] = [mask_text(f) for f in record.get("forced_reasons") or []]
+        for cluster in ordered:
+            cluster["example_error"] = mask_text(cluster["example_error"])
+            cluster["signature"] = mask_text(cluster["signature"])
         return {
             "generated_at": datetime.now().isoformat(timespec="seconds"),
             "total": total,

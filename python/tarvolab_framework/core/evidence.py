@@ -232,6 +232,14 @@ def _first_line(exc: BaseException) -> str:
 # --------------------------------------------------------------------- traces
 def _start_chunk(context: Any, state: _RunState, key: int, page: Any, title: str) -> None:
     browser_context = page.context
+    # A chunk left open (a scenario whose end hook never ran) would block the next one.
+    for other, open_context in list(state.open_chunks.items()):
+        if open_context is browser_context:
+            del state.open_chunks[other]
+            try:
+                browser_context.tracing.stop_chunk()
+            except Exception as exc:
+                logger.debug("Stale trace chunk not stopped: %s", exc)
     if not any(c is browser_context for c in state.traced_contexts):
         browser_context.tracing.start(screenshots=True, snapshots=True, sources=False, title=title)
         state.traced_contexts.append(browser_context)

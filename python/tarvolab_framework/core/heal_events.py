@@ -54,6 +54,10 @@ def record(*, element_name: str, ref: str, selector: str, healed_selector: Optio
         "page_url": page_url,
         **details,
     }
+    from tarvolab_framework.core.report_rendering import mask_text
+
+    for key in ("step", "page_url", "original_selector", "suggested_selector", "reference"):
+        event[key] = mask_text(event[key])
     _events.append(event)
     try:
         from tarvolab_framework.core import allure_support

@@ -29,6 +29,25 @@ OUTCOME_LABELS = {
 _environment: Optional[Environment] = None
 
 
+def mask_text(text: Any) -> Any:
+    """``text`` with the run's secret values replaced, when the secrets module is installed.
+
+    Report data (errors, step texts, URLs) may quote a password typed in a step; the
+    reports and their JSON files are shared, so the values are masked before writing.
+    Non-text values are returned as they are.
+    """
+    if not isinstance(text, str):
+        return text
+    try:
+        from tarvolab_framework.core.secrets import mask
+    except ImportError:
+        return text
+    try:
+        return mask(text)
+    except Exception:  # masking must never lose the report
+        return text
+
+
 def href(target: Any, base: Any) -> str:
     """A URL for ``target`` relative to the folder ``base`` (percent-encoded)."""
     if not target:
