@@ -393,8 +393,28 @@ def feature_finished(context: Any, feature: Any) -> None:
     cfg = settings(context)
     state = _state(context)
     videos, state.feature_videos = state.feature_videos, {}
-    if not cfg.record_video or not videos:
-        return
+    try:
+        if cfg.record_video and videos:
+            _settle_feature_videos(context, cfg, state, videos, feature)
+    finally:
+        # The feature's pages are closed: forget them, so a long run keeps no page objects.
+        for key, (page, _) in list(state.page_starts.items()):
+            if _closed(page):
+                del state.page_starts[key]
+        for key, page in list(state.scenario_pages.items()):
+            if _closed(page):
+                del state.scenario_pages[key]
+
+
+def _closed(page: Any) -> bool:
+    try:
+        return bool(page.is_closed())
+    except Exception:
+        return True
+
+
+def _settle_feature_videos(context: Any, cfg: EvidenceSettings, state: _RunState,
+                           videos: Dict[str, Tuple[Any, float]], feature: Any) -> None:
     reg = outcomes.registry(context)
     records = [r for r in reg.records() if _lookup(r.scenario, "feature") is feature]
     failed = any(_needs_evidence(r) for r in records)
