@@ -183,6 +183,8 @@ def test_feature_videos_kept_only_for_failing_features_with_scenario_offsets(all
     first, second = by_name["Falla con evidencia"], by_name["Pasa sin evidencia"]
     assert first["video"].endswith("Evidencia_de_fallos.webm") and second["video"] == first["video"]
     assert 0 <= first["video_offset"] < second["video_offset"], (first, second)
+    retried = by_name["Falla con evidencia"]["retry_attempts"][0]
+    assert retried["video"].endswith("retry-pass.webm") and retried["video_offset"] >= 0, retried
 
 
 def test_healing_report_written_after_the_retry_pass_holds_its_heal(allure_run):

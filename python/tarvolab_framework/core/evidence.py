@@ -130,6 +130,7 @@ class _RunState:
         self.retry_videos: Dict[str, Tuple[Any, float]] = {}
         self.retry_failed = False
         self.allure_tests: Dict[int, str] = {}  # id(scenario) -> Allure result id
+        self.retry_marks: Dict[Tuple[int, int], Tuple[int, float]] = {}  # (scenario, attempt) -> (page, offset)
 
 
 def _state(context: Any) -> _RunState:
@@ -305,8 +306,8 @@ def _collect_videos(context: Any, state: _RunState, target: Dict[str, Tuple[Any,
 
 
 def _settle_videos(cfg: EvidenceSettings, state: _RunState, videos: Dict[str, Tuple[Any, float]],
-                   stem: str, failed: bool, records: List[outcomes.ScenarioRecord]) -> None:
-    """Keep (renamed after the feature) or drop each finished recording."""
+                   stem: str, failed: bool, records: List[outcomes.ScenarioRecord]) -> Dict[int, str]:
+    """Keep (renamed after the feature) or drop each finished recording; returns id(page) -> kept path."""
     keep = _core()._keep_artefact(cfg.video_mode, failed)
     page_names: Dict[int, str] = {}
     for number, (path, (page, _)) in enumerate(sorted(videos.items(), key=lambda kv: kv[1][1]), start=1):
@@ -333,6 +334,7 @@ def _settle_videos(cfg: EvidenceSettings, state: _RunState, videos: Dict[str, Tu
         page = state.scenario_pages.get(id(record.scenario))
         if page is not None and id(page) in page_names:
             record.video = page_names[id(page)]
+    return page_names
 
 
 # --------------------------------------------------------------- lifecycle calls
@@ -442,6 +444,8 @@ def retry_attempt_started(context: Any, scenario: Any, attempt: int) -> None:
     cfg = settings(context)
     if cfg.record_video and _video_path(page):
         _collect_videos(context, state, state.retry_videos)
+        offset = round(max(0.0, time.monotonic() - _note_page(state, page)), 1)
+        state.retry_marks[(id(scenario), int(attempt))] = (id(page), offset)
     if cfg.trace_mode != "off":
         try:
             _start_chunk(context, state, id(scenario), page, f"{record.name} (reintento {attempt})")
@@ -488,7 +492,13 @@ def retry_pass_finished(context: Any) -> None:
     state = _state(context)
     videos, state.retry_videos = state.retry_videos, {}
     if cfg.record_video and videos:
-        _settle_videos(cfg, state, videos, "retry-pass", state.retry_failed, [])
+        kept = _settle_videos(cfg, state, videos, "retry-pass", state.retry_failed, [])
+        # Each attempt's entry points at the retry pass's video and its start second in it.
+        for record in outcomes.registry(context).records():
+            for entry in record.retry_attempts:
+                mark = state.retry_marks.get((id(record.scenario), entry.get("attempt")))
+                if mark is not None and mark[0] in kept:
+                    entry["video"], entry["video_offset"] = kept[mark[0]], mark[1]
 
 
 def run_finished(context: Any) -> None:
