@@ -8,7 +8,7 @@ from pathlib import Path
 
 import pytest
 
-from e2e_support import requires_chromium, run_behave
+from e2e_support import OTHER_BEHAVE, requires_chromium, run_behave
 
 pytestmark = requires_chromium
 
@@ -200,3 +200,14 @@ def test_healing_report_written_after_the_retry_pass_holds_its_heal(allure_run):
     # Soft failures and the failing scenario make the run fail; the flaky one does not.
     run.assert_line("   🔁 flaky: Repara en el reintento (pasó en el reintento 1)")
     assert run.returncode == 1, run.describe()
+
+
+def test_plain_behave_says_its_exit_status_differs(projects_copy, tmp_path):
+    # Without the framework's runner behave keeps its own verdict; the summary says so.
+    run = run_behave(projects_copy, tmp_path, "evidence", "--runner", "behave.runner:Runner",
+                     "features/d_soft.feature") if not OTHER_BEHAVE else \
+        run_behave(projects_copy, tmp_path, "evidence", "features/d_soft.feature")
+    run.assert_line("   Estado de salida según los resultados finales: 1")
+    run.assert_line("   ⚠️ behave termina con su propio estado (0): use el runner "
+                    "tarvolab_framework.runner:Runner o python -m tarvolab_framework.runner (ver README)")
+    assert run.returncode == 0, run.describe()

@@ -510,7 +510,11 @@ def run_finished(context: Any) -> None:
             warn(f"Error en un informe de fin de ejecución: {exc}")
     reg = outcomes.registry(context, create=False)
     if reg is not None and reg.records():
-        for line in reg.summary_lines():
+        lines = reg.summary_lines()
+        note = _runner_note(context, reg)
+        if note:
+            lines.insert(len(lines) - 1, note)
+        for line in lines:
             print(valid_utf8(line))
         state = _state(context)
         for record in reg.records():
@@ -528,6 +532,26 @@ def run_finished(context: Any) -> None:
         video_manager.wait_for_intro_jobs()
     except Exception as exc:
         warn(f"Error esperando las copias de vídeo con intro: {exc}")
+
+
+def _runner_note(context: Any, reg: outcomes.OutcomeRegistry) -> Optional[str]:
+    """A line saying behave's exit status will differ, when its runner is not the framework's."""
+    runner = _lookup(context, "_runner")
+    if runner is None:
+        return None
+    from tarvolab_framework.runner import Runner
+
+    try:
+        if isinstance(runner, Runner):
+            return None
+    except ReferenceError:
+        return None
+    behave_status = 1 if any(_core()._final_outcome(r.runner_status, 0, False, 0) == "failed"
+                             for r in reg.records()) else 0
+    if behave_status == reg.exit_status():
+        return None
+    return (f"   ⚠️ behave termina con su propio estado ({behave_status}): use el runner "
+            "tarvolab_framework.runner:Runner o python -m tarvolab_framework.runner (ver README)")
 
 
 def at_run_end(context: Any, callback: Any) -> None:
