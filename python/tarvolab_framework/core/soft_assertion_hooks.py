@@ -116,7 +116,8 @@ def before_scenario_soft_assertions(context: Any, scenario: Any) -> None:
 def after_step_soft_assertions(context: Any, step: Any) -> None:
     """Tag the failures collected during ``step`` with the step's text."""
     collector = _lookup(context, COLLECTOR_ATTRIBUTE)
-    if isinstance(collector, SoftAssertionCollector):
+    # Most steps record nothing: the step's text is only built when needed.
+    if isinstance(collector, SoftAssertionCollector) and collector.failures:
         collector.tag_untagged(_step_text(step))
 
 
