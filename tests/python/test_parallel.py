@@ -49,10 +49,16 @@ def test_merge_orders_like_behave_and_reports_parts_that_do_not_fit():
     assert any("features no shard ran: f/a.feature, f/b.feature" in p for p in problems)
 
 
-def test_a_retry_replaces_the_result_and_keeps_the_first_status():
+def test_a_retry_changes_the_final_outcome_and_keeps_the_first_run():
     part = _part(None, [], [("f/a.feature", 4, "failed")])
-    part.add_scenario({"feature_file": "f/a.feature", "line": 4, "status": "passed", "name": "x"}, None, retry=True)
-    assert part.totals() == {"total": 1, "passed": 1, "failed": 0, "skipped": 0, "flaky": 1}
+    part.add_scenario({"feature_file": "f/a.feature", "line": 4, "status": "failed", "name": "x"}, None, None, 1)
+    assert part.failed() and part.totals()["failed"] == 1
+    part.add_scenario({"feature_file": "f/a.feature", "line": 4, "status": "passed", "name": "x"}, None, None, 2)
+    assert part.totals()["flaky"] == 1 and part.totals()["failed"] == 0
+    entry = part.scenarios["f/a.feature:4"]
+    assert entry["record"]["status"] == "failed"  # the first run's record stays
+    assert entry["outcome"]["passed_on_retry"] == 2
+    assert [a["passed"] for a in entry["attempts"]] == [False, True]
     assert not part.failed()
 
 
