@@ -106,3 +106,28 @@ def test_batch_retry_pass_reports_each_attempt(monkeypatch, capsys):
     assert calls == [[0, 1, 2], [1, 2]] and left == [2]
     out = capsys.readouterr().out
     assert "   ⚠️ Error: se cayó" in out and "   - C" in out
+
+
+def test_the_healing_report_of_several_workers_is_one_report(tmp_path, monkeypatch):
+    from tarvolab_framework.parallel.results import write_healing_report
+
+    monkeypatch.setenv("HTML_REPORTS_DIR", str(tmp_path))
+    part = RunResults()
+    for line, name, status in ((4, "Healed", "passed"), (9, "Broken", "failed")):
+        part.add_scenario({"feature_file": "f/a.feature", "line": line, "status": status, "name": name,
+                           "feature": "A"}, {"name": name, "screenshots": ["shot-%d.png" % line]},
+                          {"runner_status": status, "soft_failures": [], "forced_reasons": [], "passed_on_retry": 0,
+                           "retry_attempts": [], "outcome": status, "trace": "t-%d.zip" % line})
+    part.healing = [{"success": True}, {"success": False}, {"success": True}]
+    part.heal_requests = [
+        {"feature": "A", "scenario": "Healed", "healed": True, "element_name": "x", "phase": "run"},
+        {"feature": "A", "scenario": "Broken", "healed": False, "element_name": "y", "phase": "retry 1"}]
+    path = write_healing_report(part)
+    data = json.loads((tmp_path / "ai_validation_report.json").read_text(encoding="utf-8"))
+    assert path.endswith("ai_validation_report.html") and "Broken" in open(path, encoding="utf-8").read()
+    assert data["counts"]["requests"] == 2 and data["counts"]["healed"] == 1
+    assert data["counts"]["in_retry_pass"] == 1
+    assert data["counts"]["suggestions"] == 3 and data["counts"]["suggestions_verified"] == 2
+    rows = {row["scenario"]: row for row in data["requests"]}
+    assert rows["Broken"]["outcome"] == "failed" and rows["Broken"]["trace"] == "t-9.zip"
+    assert rows["Healed"]["outcome"] == "passed" and rows["Healed"]["screenshots"] == ["shot-4.png"]
