@@ -209,3 +209,80 @@ TEST(ConfigLaunch, ChromiumExecutableFromEnvironment) {
   EXPECT_EQ(chromium_executable(MapEnvironment(Vars{{"TARVO_CHROMIUM_EXECUTABLE", "/usr/bin/chromium"}})),
             "/usr/bin/chromium");
 }
+
+// ---- launch or connect ------------------------------------------------------
+
+namespace {
+BrowserPlan plan_for(std::map<std::string, std::string> vars) {
+  MapEnvironment env(vars);
+  SettingMap s = load_config(env);
+  RecordingConsole console;
+  return plan_browser(s, build_launch_options(s, console), env);
+}
+std::string plan_error(std::map<std::string, std::string> vars) {
+  try {
+    plan_for(std::move(vars));
+  } catch (const ConfigError& e) {
+    return e.what();
+  }
+  return "";
+}
+}  // namespace
+
+TEST(ConfigBrowserPlan, NoEndpointLaunchesLocally) {
+  auto p = plan_for({{"BROWSER_WS_ENDPOINT", "  "}});
+  EXPECT_EQ(p.source, BrowserSource::Launch);
+  EXPECT_FALSE(p.report_ignored);
+}
+
+TEST(ConfigBrowserPlan, WsEndpointConnectsAndNamesWhatALocalLaunchWouldHaveUsed) {
+  auto p = plan_for({{"BROWSER_WS_ENDPOINT", " ws://10.0.0.5:3000/abc "},
+                     {"HEADLESS", "true"},
+                     {"TIMEOUT", "12000"},
+                     {"SLOW_MO", "50"},
+                     {"TARVO_CHROMIUM_EXECUTABLE", "/usr/lib/chromium/chromium"}});
+  EXPECT_EQ(p.source, BrowserSource::Connect);
+  EXPECT_EQ(p.endpoint, "ws://10.0.0.5:3000/abc");
+  EXPECT_EQ(p.timeout_ms, 12000);
+  EXPECT_EQ(p.slow_mo, 50);
+  // Default Chromium rules (2) + the six head-less flags.
+  EXPECT_EQ(p.ignored, (StringList{"args (8)", "downloads_path", "headless", "executable_path"}));
+  EXPECT_TRUE(p.report_ignored);
+  EXPECT_EQ(remote_browser_line(p), "🌐 Usando navegador remoto (BROWSER_WS_ENDPOINT): ws://10.0.0.5:3000/abc");
+  EXPECT_EQ(ignored_options_line(p),
+            "ℹ️ Navegador remoto: se ignoran las opciones de lanzamiento local: args (8), downloads_path, headless, "
+            "executable_path");
+  EXPECT_EQ(connect_failed_message(p, "BrowserType.connect: connect ECONNREFUSED 10.0.0.5:3000\nCall log:\n  - x"),
+            "No se pudo conectar al navegador remoto BROWSER_WS_ENDPOINT=ws://10.0.0.5:3000/abc en 12000 ms: "
+            "BrowserType.connect: connect ECONNREFUSED 10.0.0.5:3000");
+}
+
+TEST(ConfigBrowserPlan, OnlyTheFirstWorkerReportsTheIgnoredOptions) {
+  EXPECT_TRUE(plan_for({{"BROWSER_WS_ENDPOINT", "ws://h:1/"}, {"TARVO_WORKER_ID", "1"}}).report_ignored);
+  EXPECT_FALSE(plan_for({{"BROWSER_WS_ENDPOINT", "ws://h:1/"}, {"TARVO_WORKER_ID", "2"}}).report_ignored);
+  EXPECT_FALSE(plan_for({{"BROWSER_WS_ENDPOINT", "ws://h:1/"}, {"TARVO_WORKER_ID", "retry"}}).report_ignored);
+  // Nothing to ignore: nothing to say.
+  auto quiet = plan_for({{"BROWSER_WS_ENDPOINT", "ws://h:1/"}, {"DOWNLOADS_DIR", ""},
+                         {"CHROME_DISABLE_EXTENSIONS", "false"}, {"CHROME_DISABLE_PLUGINS", "false"}});
+  EXPECT_TRUE(quiet.ignored.empty());
+  EXPECT_FALSE(quiet.report_ignored);
+}
+
+TEST(ConfigBrowserPlan, CdpEndpointForChromiumOnly) {
+  auto p = plan_for({{"BROWSER_CDP_ENDPOINT", "http://127.0.0.1:9222"}, {"BROWSER", "chrome"}});
+  EXPECT_EQ(p.source, BrowserSource::ConnectOverCdp);
+  EXPECT_NE(std::find(p.ignored.begin(), p.ignored.end(), "channel"), p.ignored.end());
+  EXPECT_NE(plan_error({{"BROWSER_CDP_ENDPOINT", "http://h:9222"}, {"BROWSER", "firefox"}}).find("BROWSER=chromium"),
+            std::string::npos);
+}
+
+TEST(ConfigBrowserPlan, BadEndpointsAreRefusedByName) {
+  EXPECT_NE(plan_error({{"BROWSER_WS_ENDPOINT", "http://h:1/"}}).find("BROWSER_WS_ENDPOINT: 'http://h:1/'"),
+            std::string::npos);
+  EXPECT_NE(plan_error({{"BROWSER_WS_ENDPOINT", "ws://"}}).find("BROWSER_WS_ENDPOINT"), std::string::npos);
+  EXPECT_NE(plan_error({{"BROWSER_CDP_ENDPOINT", "localhost:9222"}}).find("BROWSER_CDP_ENDPOINT: 'localhost:9222'"),
+            std::string::npos);
+  EXPECT_NE(plan_error({{"BROWSER_WS_ENDPOINT", "ws://h:1/"}, {"BROWSER_CDP_ENDPOINT", "http://h:2"}})
+                .find("both set"),
+            std::string::npos);
+}

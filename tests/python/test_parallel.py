@@ -49,10 +49,16 @@ def test_merge_orders_like_behave_and_reports_parts_that_do_not_fit():
     assert any("features no shard ran: f/a.feature, f/b.feature" in p for p in problems)
 
 
-def test_a_retry_replaces_the_result_and_keeps_the_first_status():
+def test_a_retry_changes_the_final_outcome_and_keeps_the_first_run():
     part = _part(None, [], [("f/a.feature", 4, "failed")])
-    part.add_scenario({"feature_file": "f/a.feature", "line": 4, "status": "passed", "name": "x"}, None, retry=True)
-    assert part.totals() == {"total": 1, "passed": 1, "failed": 0, "skipped": 0, "flaky": 1}
+    part.add_scenario({"feature_file": "f/a.feature", "line": 4, "status": "failed", "name": "x"}, None, None, 1)
+    assert part.failed() and part.totals()["failed"] == 1
+    part.add_scenario({"feature_file": "f/a.feature", "line": 4, "status": "passed", "name": "x"}, None, None, 2)
+    assert part.totals()["flaky"] == 1 and part.totals()["failed"] == 0
+    entry = part.scenarios["f/a.feature:4"]
+    assert entry["record"]["status"] == "failed"  # the first run's record stays
+    assert entry["outcome"]["passed_on_retry"] == 2
+    assert [a["passed"] for a in entry["attempts"]] == [False, True]
     assert not part.failed()
 
 
@@ -100,3 +106,28 @@ def test_batch_retry_pass_reports_each_attempt(monkeypatch, capsys):
     assert calls == [[0, 1, 2], [1, 2]] and left == [2]
     out = capsys.readouterr().out
     assert "   ⚠️ Error: se cayó" in out and "   - C" in out
+
+
+def test_the_healing_report_of_several_workers_is_one_report(tmp_path, monkeypatch):
+    from tarvolab_framework.parallel.results import write_healing_report
+
+    monkeypatch.setenv("HTML_REPORTS_DIR", str(tmp_path))
+    part = RunResults()
+    for line, name, status in ((4, "Healed", "passed"), (9, "Broken", "failed")):
+        part.add_scenario({"feature_file": "f/a.feature", "line": line, "status": status, "name": name,
+                           "feature": "A"}, {"name": name, "screenshots": ["shot-%d.png" % line]},
+                          {"runner_status": status, "soft_failures": [], "forced_reasons": [], "passed_on_retry": 0,
+                           "retry_attempts": [], "outcome": status, "trace": "t-%d.zip" % line})
+    part.healing = [{"success": True}, {"success": False}, {"success": True}]
+    part.heal_requests = [
+        {"feature": "A", "scenario": "Healed", "healed": True, "element_name": "x", "phase": "run"},
+        {"feature": "A", "scenario": "Broken", "healed": False, "element_name": "y", "phase": "retry 1"}]
+    path = write_healing_report(part)
+    data = json.loads((tmp_path / "ai_validation_report.json").read_text(encoding="utf-8"))
+    assert path.endswith("ai_validation_report.html") and "Broken" in open(path, encoding="utf-8").read()
+    assert data["counts"]["requests"] == 2 and data["counts"]["healed"] == 1
+    assert data["counts"]["in_retry_pass"] == 1
+    assert data["counts"]["suggestions"] == 3 and data["counts"]["suggestions_verified"] == 2
+    rows = {row["scenario"]: row for row in data["requests"]}
+    assert rows["Broken"]["outcome"] == "failed" and rows["Broken"]["trace"] == "t-9.zip"
+    assert rows["Healed"]["outcome"] == "passed" and rows["Healed"]["screenshots"] == ["shot-4.png"]

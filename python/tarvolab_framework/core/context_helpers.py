@@ -25,6 +25,8 @@ from __future__ import annotations
 import re
 from pathlib import Path
 from typing import Any, Callable, Dict, Iterable, Mapping, Optional
+
+from tarvolab_framework.core import context_layers
 from tarvolab_framework.core import settings
 
 # Attributes and methods behave keeps on its Context (1.2.6 and 1.3.x).
@@ -82,10 +84,25 @@ def _variables(context: Any) -> Any:
 
 
 def _install(context: Any, helpers: Dict[str, Callable[..., Any]]) -> None:
-    for name, helper in helpers.items():
-        if name in RESERVED_NAMES:  # guards later additions to the helper set
-            raise ValueError(f"helper name {name!r} would hide behave's own context attribute")
-        setattr(context, name, helper)
+    # The helpers only read the context when called, so one set serves the whole
+    # run from the root layer; installing again costs a lookup per name.
+    context_layers.set_many_for_run(context, helpers)
+
+
+def _built_once(context: Any, group: str, build: Callable[[], Dict[str, Callable[..., Any]]]):
+    """The helper functions of ``group`` for this context, made on first use."""
+    try:
+        cache = context.__dict__.setdefault("_tarvo_helper_sets", {})
+    except AttributeError:  # an object without a __dict__: build every time
+        cache = {}
+    helpers = cache.get(group)
+    if helpers is None:
+        helpers = build()
+        for name in helpers:
+            if name in RESERVED_NAMES:  # guards later additions to the helper set
+                raise ValueError(f"helper name {name!r} would hide behave's own context attribute")
+        cache[group] = helpers
+    return helpers
 
 
 def setup_context_helpers(context: Any) -> None:
@@ -100,7 +117,10 @@ def setup_context_helpers(context: Any) -> None:
     variables = _lookup(context, "variable_manager")
     if variables is not None:
         variables.clear_scenario_variables()
+    _install(context, _built_once(context, "core", lambda: _core_helpers(context)))
 
+
+def _core_helpers(context: Any) -> Dict[str, Callable[..., Any]]:
     def find(ref: str, timeout: Optional[float] = None) -> Any:
         return _locator(context).find(_page(context), ref, timeout)
 
@@ -131,11 +151,11 @@ def setup_context_helpers(context: Any) -> None:
     def resolve_vars(text: str) -> str:
         return _variables(context).resolve(text)
 
-    _install(context, {
+    return {
         "find": find, "click": click, "fill": fill, "get_text": get_text,
         "is_visible": is_visible, "select_option": select_option, "hover": hover,
         "set_var": set_var, "get_var": get_var, "resolve_vars": resolve_vars,
-    })
+    }
 
 
 def add_bulk_operations(context: Any) -> None:
@@ -145,7 +165,10 @@ def add_bulk_operations(context: Any) -> None:
     mapping's order; ``click_all`` clicks the references in order. Both stop at the
     first element that cannot be found, with that element's error.
     """
+    _install(context, _built_once(context, "bulk", lambda: _bulk_helpers(context)))
 
+
+def _bulk_helpers(context: Any) -> Dict[str, Callable[..., Any]]:
     def fill_form(mapping: Mapping[str, str]) -> None:
         if not isinstance(mapping, Mapping):
             raise TypeError(f"mapping must be a mapping of reference to text, not {type(mapping).__name__}")
@@ -160,7 +183,7 @@ def add_bulk_operations(context: Any) -> None:
         for ref in refs:
             locator.click(page, ref)
 
-    _install(context, {"fill_form": fill_form, "click_all": click_all})
+    return {"fill_form": fill_form, "click_all": click_all}
 
 
 def _screenshot_path(name: str) -> Path:
@@ -185,6 +208,10 @@ def setup_advanced_helpers(context: Any) -> None:
     full-page PNG named after ``name`` into ``SCREENSHOTS_DIR`` (default
     ``screenshots``) and returns its path.
     """
+    _install(context, _built_once(context, "advanced", lambda: _advanced_helpers(context)))
+
+
+def _advanced_helpers(context: Any) -> Dict[str, Callable[..., Any]]:
     from tarvolab_framework.core.element_locator import _TIMEOUT_ERRORS, _locator_timeout
 
     def wait_for_text(text: str, timeout: Optional[float] = None) -> None:
@@ -207,4 +234,4 @@ def setup_advanced_helpers(context: Any) -> None:
         page.screenshot(path=str(path), full_page=True)
         return str(path)
 
-    _install(context, {"wait_for_text": wait_for_text, "take_screenshot": take_screenshot})
+    return {"wait_for_text": wait_for_text, "take_screenshot": take_screenshot}

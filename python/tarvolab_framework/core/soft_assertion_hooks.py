@@ -15,6 +15,8 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 from typing import Any, List, Optional
 
+from tarvolab_framework.core import context_layers
+
 COUNT_ATTRIBUTE = "_soft_assertion_failed_scenarios_count"
 COLLECTOR_ATTRIBUTE = "soft_assertions"
 
@@ -72,18 +74,50 @@ def _step_text(step: Any) -> str:
     return f"{keyword} {name}".strip()
 
 
+def _run_functions(context: Any):
+    """``soft_assert`` and ``soft_assert_equal`` for the whole run: each call goes
+    to the collector of the scenario running at that moment."""
+    try:
+        cached = context.__dict__.get("_tarvo_soft_assert_functions")
+    except AttributeError:
+        cached = None
+    if cached is not None:
+        return cached
+
+    def collector() -> SoftAssertionCollector:
+        current = _lookup(context, COLLECTOR_ATTRIBUTE)
+        if not isinstance(current, SoftAssertionCollector):
+            raise RuntimeError("context.soft_assertions no está disponible: fuera de un escenario")
+        return current
+
+    def soft_assert(condition: Any, message: str = "Soft assertion fallida") -> bool:
+        return collector().soft_assert(condition, message)
+
+    def soft_assert_equal(actual: Any, expected: Any, message: Optional[str] = None) -> bool:
+        return collector().soft_assert_equal(actual, expected, message)
+
+    soft_assert.__doc__ = SoftAssertionCollector.soft_assert.__doc__
+    soft_assert_equal.__doc__ = SoftAssertionCollector.soft_assert_equal.__doc__
+    functions = (soft_assert, soft_assert_equal)
+    try:
+        context.__dict__["_tarvo_soft_assert_functions"] = functions
+    except AttributeError:
+        pass
+    return functions
+
+
 def before_scenario_soft_assertions(context: Any, scenario: Any) -> None:
-    """Start an empty collection and install ``soft_assert``/``soft_assert_equal``."""
-    collector = SoftAssertionCollector()
-    setattr(context, COLLECTOR_ATTRIBUTE, collector)
-    context.soft_assert = collector.soft_assert
-    context.soft_assert_equal = collector.soft_assert_equal
+    """Start an empty collection; ``soft_assert``/``soft_assert_equal`` record into it."""
+    context_layers.set_in_scope(context, COLLECTOR_ATTRIBUTE, SoftAssertionCollector())
+    soft_assert, soft_assert_equal = _run_functions(context)
+    context_layers.set_many_for_run(context, {"soft_assert": soft_assert, "soft_assert_equal": soft_assert_equal})
 
 
 def after_step_soft_assertions(context: Any, step: Any) -> None:
     """Tag the failures collected during ``step`` with the step's text."""
     collector = _lookup(context, COLLECTOR_ATTRIBUTE)
-    if isinstance(collector, SoftAssertionCollector):
+    # Most steps record nothing: the step's text is only built when needed.
+    if isinstance(collector, SoftAssertionCollector) and collector.failures:
         collector.tag_untagged(_step_text(step))
 
 

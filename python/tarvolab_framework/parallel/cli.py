@@ -189,7 +189,7 @@ class Pool:
     """Runs a queue of features on up to `size` worker processes."""
 
     def __init__(self, items, size, behave_args, timeout, run_dir: Path, results: RunResults, config,
-                 retry=False):
+                 retry=0):
         self.pending = deque(items)
         self.size = size
         self.behave_args = behave_args
@@ -197,7 +197,7 @@ class Pool:
         self.run_dir = run_dir
         self.results = results
         self.config = config
-        self.retry = retry
+        self.retry = retry  # the retry attempt this pool runs, 0 for the run itself
         self.events: queue.Queue = queue.Queue()
         self.workers: dict[str, Worker] = {}
         self.started = 0
@@ -285,7 +285,7 @@ class Pool:
             self.hand_out(worker)
         elif kind == "scenario":
             record = event.get("record") or {}
-            self.results.add_scenario(record, event.get("analysis"), retry=self.retry)
+            self.results.add_scenario(record, event.get("analysis"), event.get("outcome"), self.retry)
             worker.done_here.add("%s:%s" % (record.get("feature_file"), record.get("line")))
         elif kind == "feature":
             print_block(worker.take_output())
@@ -295,6 +295,11 @@ class Pool:
             worker.done_here = set()
         elif kind == "healing":
             self.results.healing.extend(event.get("entries") or [])
+            requests = [dict(r) for r in event.get("requests") or []]
+            if self.retry:  # the worker ran them as a plain run; they belong to the retry pass
+                for request in requests:
+                    request["phase"] = "retry %d" % self.retry
+            self.results.heal_requests.extend(requests)
         elif kind == "aborted" and not worker.ran_any:
             return self.start_failed(worker)
         return True
@@ -358,7 +363,7 @@ class Pool:
 
     def fail_unfinished(self, path, lines, done, reason) -> None:
         for record, analysis in unfinished_records(path, lines, done, reason, self.config):
-            self.results.add_scenario(record, analysis, retry=self.retry)
+            self.results.add_scenario(record, analysis, None, self.retry)
 
 
 def _tag_check(config, scenario) -> bool:
@@ -465,14 +470,21 @@ def retry_pass(results: RunResults, behave_args, timeout, run_dir, config) -> No
     failed = results.failed_locations()
     names = [results.scenarios[loc]["record"]["name"] for loc in failed]
 
+    attempt = [0]
+
     def run_attempt(indices):
+        attempt[0] += 1
         grouped: dict[str, list[int]] = {}
         for i in indices:
             path, _, line = failed[i].rpartition(":")
             grouped.setdefault(path, []).append(int(line))
-        pool = Pool(list(grouped.items()), 1, behave_args, timeout, run_dir, results, config, retry=True)
+        pool = Pool(list(grouped.items()), 1, behave_args, timeout, run_dir, results, config, retry=attempt[0])
         pool.run()
-        return {i: results.scenarios[failed[i]]["record"].get("status") == "passed" for i in indices}
+        answer = {}
+        for i in indices:
+            attempts = results.scenarios[failed[i]]["attempts"]
+            answer[i] = bool(attempts) and attempts[-1]["attempt"] == attempt[0] and attempts[-1]["passed"]
+        return answer
 
     runwright._batch_retry_pass(names, run_attempt)
 
@@ -480,9 +492,15 @@ def retry_pass(results: RunResults, behave_args, timeout, run_dir, config) -> No
 def summary_line(results: RunResults, seconds: float) -> str:
     t = results.totals()
     text = "%d feature(s), %d scenario(s): %d passed, %d failed, %d skipped" % (
-        len(results.features), t["total"], t["passed"], t["failed"], t["skipped"])
+        len(results.features), t["total"], t["passed"] + t["flaky"],
+        t["failed"] + t["passed-with-soft-failures"], t["skipped"])
+    extra = []
     if t["flaky"]:
-        text += " (%d passed on retry)" % t["flaky"]
+        extra.append("%d passed on retry" % t["flaky"])
+    if t["passed-with-soft-failures"]:
+        extra.append("%d with failed soft assertions" % t["passed-with-soft-failures"])
+    if extra:
+        text += " (%s)" % ", ".join(extra)
     return text + " in %.1f s" % seconds
 
 
@@ -528,6 +546,8 @@ def run(opts, behave_args) -> int:
     else:
         update_durations(results)
         write_outputs(results)
+        for line in results.summary_lines():
+            print(line)
     say(summary_line(results, time.monotonic() - began))
     return 1 if results.failed() else 0
 
@@ -541,6 +561,8 @@ def run_merge(opts) -> int:
     merged.write(out_dir)
     update_durations(merged)
     write_outputs(merged)
+    for line in merged.summary_lines():
+        print(line)
     say("merged %d part(s): %s" % (len(parts), summary_line(merged, 0.0).rsplit(" in ", 1)[0]))
     return 1 if merged.failed() or problems else 0
 

@@ -45,20 +45,40 @@ class RunResults:
         self.feature_order: list[str] = []       # every feature of the unsharded run, in behave's order
         self.features: dict[str, dict] = {}      # path -> {"duration", "state", "reason"}
         self.scenarios: dict[str, dict] = {}     # location -> {"record", "analysis", "attempts"}
-        self.healing: list[dict] = []
+        self.healing: list[dict] = []            # the self-healing managers' suggestion logs
+        self.heal_requests: list[dict] = []      # the element locators' healing requests
         self.outputs: dict[str, bool] = {k: False for k in OUTPUT_KINDS}
         self.start_failed = False
 
     # -- filling -------------------------------------------------------------
-    def add_scenario(self, record: dict, analysis: dict | None, retry: bool = False) -> None:
+    def add_scenario(self, record: dict, analysis: dict | None, outcome: dict | None = None,
+                     retry_attempt: int = 0) -> None:
+        """A scenario's result; with ``retry_attempt`` N, its N-th re-run in the retry pass.
+
+        A re-run changes only the final outcome, as in one process: the records of
+        the first run (its failing step, its evidence) stay, with the attempt noted.
+        """
         key = location_of(record)
         entry = self.scenarios.get(key)
-        if entry is None or not retry:
-            self.scenarios[key] = {"record": record, "analysis": analysis, "attempts": []}
+        if entry is None or not retry_attempt:
+            self.scenarios[key] = {"record": record, "analysis": analysis, "outcome": outcome, "attempts": []}
             return
-        entry["attempts"].append(entry["record"].get("status"))
-        entry["record"] = record
-        entry["analysis"] = analysis
+        passed = final_outcome_of({"record": record, "outcome": outcome}) in ("passed", "passed-with-soft-failures")
+        entry["attempts"].append({"attempt": int(retry_attempt), "passed": passed})
+        first = entry.get("outcome")
+        if not isinstance(first, dict):  # a killed scenario, or a worker without outcome records
+            first = entry["outcome"] = {
+                "runner_status": entry["record"].get("runner_status") or entry["record"].get("status"),
+                "soft_failures": [], "forced_reasons": [], "passed_on_retry": 0, "retry_attempts": [],
+                "screenshots": [], "trace": None, "video": None, "video_offset": None}
+        first.setdefault("retry_attempts", []).append({"attempt": int(retry_attempt), "passed": passed})
+        if passed and not first.get("passed_on_retry"):
+            first["passed_on_retry"] = int(retry_attempt)
+        first["outcome"] = _decide(first)
+        analysis_first = entry.get("analysis")
+        if isinstance(analysis_first, dict):
+            for k in ("outcome", "passed_on_retry", "retry_attempts"):
+                analysis_first[k] = first.get(k)
 
     def feature_done(self, path: str, duration: float, state: str = "done", reason: str = "") -> None:
         self.features[path] = {"duration": round(float(duration), 3), "state": state, "reason": reason}
@@ -80,17 +100,45 @@ class RunResults:
         return sorted(self.scenarios.values(), key=key)
 
     def failed_locations(self) -> list[str]:
-        return [location_of(e["record"]) for e in self.ordered() if e["record"].get("status") == "failed"]
+        """Scenarios the retry pass re-runs: those whose outcome is failed."""
+        return [location_of(e["record"]) for e in self.ordered() if final_outcome_of(e) == "failed"]
 
     def totals(self) -> dict:
-        totals = r.counts(e["record"] for e in self.ordered())
-        totals["flaky"] = sum(1 for e in self.scenarios.values()
-                              if e["record"].get("status") == "passed" and "failed" in e["attempts"])
+        totals = {"total": 0, "passed": 0, "failed": 0, "skipped": 0, "flaky": 0,
+                  "passed-with-soft-failures": 0}
+        for e in self.scenarios.values():
+            outcome = final_outcome_of(e)
+            totals["total"] += 1
+            totals[outcome] = totals.get(outcome, 0) + 1
         return totals
 
     def failed(self) -> bool:
-        return self.start_failed or any(
-            e["record"].get("status") == "failed" for e in self.scenarios.values())
+        """The run's exit status, from the final outcomes (as one process decides it)."""
+        if self.start_failed:
+            return True
+        outcomes = [final_outcome_of(e) for e in self.ordered()]
+        try:
+            from tarvolab_framework.core import outcomes as registry, runwright
+
+            return bool(runwright._run_exit_status(outcomes, False, registry.fail_on_flaky()))
+        except (ImportError, AttributeError):
+            return any(o in ("failed", "passed-with-soft-failures") for o in outcomes)
+
+    def summary_lines(self) -> list[str]:
+        """The outcome summary a single process prints at its end, for the whole run."""
+        try:
+            from tarvolab_framework.core import outcomes as registry, runwright
+        except ImportError:
+            return []
+        entries = []
+        for e in self.ordered():
+            final = e.get("outcome") or {}
+            entries.append((e["record"].get("name", ""), final_outcome_of(e), int(final.get("passed_on_retry") or 0),
+                            "; ".join(final.get("forced_reasons") or [])))
+        try:
+            return list(runwright._outcome_summary_lines(entries, registry.fail_on_flaky()))
+        except AttributeError:
+            return []
 
     # -- files ---------------------------------------------------------------
     def to_json(self) -> dict:
@@ -105,6 +153,7 @@ class RunResults:
             "features": self.features,
             "scenarios": self.ordered(),
             "healing": self.healing,
+            "heal_requests": self.heal_requests,
             "outputs": self.outputs,
             "start_failed": self.start_failed,
         }
@@ -132,9 +181,31 @@ class RunResults:
         for entry in data.get("scenarios") or []:
             out.scenarios[location_of(entry["record"])] = entry
         out.healing = list(data.get("healing") or [])
+        out.heal_requests = list(data.get("heal_requests") or [])
         out.note_outputs(data.get("outputs") or {})
         out.start_failed = bool(data.get("start_failed"))
         return out
+
+
+def _decide(outcome: dict) -> str:
+    """The final outcome of an outcome record, decided by the core as in one process."""
+    try:
+        from tarvolab_framework.core import runwright
+
+        return runwright._final_outcome(str(outcome.get("runner_status", "")), len(outcome.get("soft_failures") or []),
+                                        bool(outcome.get("forced_reasons")), int(outcome.get("passed_on_retry") or 0))
+    except (ImportError, AttributeError):
+        if outcome.get("passed_on_retry"):
+            return "flaky"
+        return "passed" if outcome.get("runner_status") == "passed" else "failed"
+
+
+def final_outcome_of(entry: dict) -> str:
+    """passed, failed, flaky, passed-with-soft-failures or skipped."""
+    outcome = entry.get("outcome")
+    if isinstance(outcome, dict) and outcome.get("outcome"):
+        return str(outcome["outcome"])
+    return str((entry.get("record") or {}).get("status") or "failed")
 
 
 def find_partials(folders: Iterable[str]) -> list[Path]:
@@ -174,6 +245,7 @@ def merge(parts: list[RunResults]) -> tuple[RunResults, list[str]]:
             merged.features[path] = info
         merged.scenarios.update(part.scenarios)
         merged.healing.extend(part.healing)
+        merged.heal_requests.extend(part.heal_requests)
         merged.note_outputs(part.outputs)
         merged.start_failed = merged.start_failed or part.start_failed
         merged.workers += part.workers
@@ -226,11 +298,20 @@ def write_outputs(results: RunResults) -> list[str]:
         def jira():
             from tarvolab_framework.integrations.behave_hooks import JiraXrayHooks, test_key_of
 
+            from types import SimpleNamespace
+
             hooks = JiraXrayHooks()
             hooks.started = started
             hooks.scenarios = [dict(rec, test_key=rec.get("test_key", test_key_of(rec.get("tags") or [])))
                                for rec in records]
             hooks.finished = finished
+            finals = []
+            for entry in results.ordered():
+                outcome = entry.get("outcome")
+                finals.append((final_outcome_of(entry), SimpleNamespace(**outcome)) if isinstance(outcome, dict)
+                              else (None, None))
+            # The scenarios' final outcomes, as the writer finds them in one process's registry.
+            hooks._final = lambda index: finals[index] if index < len(finals) else (None, None)
             path = safe_io.atomic_write_text(hooks.results_file, safe_io.valid_utf8(
                 json.dumps(hooks.xray_document(), ensure_ascii=False, indent=2) + "\n"))
             print(f"[JIRA-XRAY] Resultados Xray guardados en: {path}")
@@ -278,17 +359,42 @@ def write_outputs(results: RunResults) -> list[str]:
                 print(rule + "\n")
         guarded("el reporte de analisis IA", analysis)
 
-    if results.healing and settings.get("GENERATE_AI_REPORT"):
+    if (results.healing or results.heal_requests) and settings.get("GENERATE_AI_REPORT"):
         def healing():
-            from tarvolab_framework.core import ai_report_generator
-
-            path = ai_report_generator.AIReportGenerator().generate_report(_MergedHealing(results.healing))
+            path = write_healing_report(results)
             if path:
                 print("\n" + rule)
                 print("🤖 Reporte de Validaciones IA generado: " + str(path))
                 print(rule + "\n")
         guarded("el reporte de IA", healing)
     return problems
+
+
+def write_healing_report(results: RunResults) -> str:
+    """The healing report of all processes: their suggestions and healing requests, each
+    request with its scenario's final outcome and evidence from the merged results."""
+    from tarvolab_framework.core import ai_report_generator as writer
+
+    merged = _MergedHealing(results.healing)
+    by_scenario = {}
+    for entry in results.ordered():
+        analysis = entry.get("analysis") or {}
+        final = dict(entry.get("outcome") or {})
+        final.setdefault("screenshots", analysis.get("screenshots", []))
+        final["outcome"] = final_outcome_of(entry)
+        by_scenario[(entry["record"].get("feature", ""), entry["record"].get("name", ""))] = final
+    data = writer.build_data(merged.get_healing_report_entries(), merged.get_healing_summary(),
+                             results.heal_requests)
+    for row in data.get("requests", []):
+        final = by_scenario.get((row.get("feature", ""), row.get("scenario", "")), {})
+        for key in ("outcome", "screenshots", "trace", "video", "video_offset"):
+            row[key] = final.get(key, [] if key == "screenshots" else None)
+    directory = writer.reports_dir()
+    safe_io.atomic_write_text(directory / writer.DATA_FILE_NAME,
+                              safe_io.valid_utf8(json.dumps(data, ensure_ascii=False, indent=2)))
+    path = directory / writer.REPORT_FILE_NAME
+    safe_io.atomic_write_text(path, writer.render_data(data, base=directory))
+    return str(path)
 
 
 class _MergedHealing:

@@ -171,7 +171,19 @@ def make_runner_class(base):
                 analysis = AIAnalysisReport().record_scenario(scenario)
             except Exception as exc:  # the analysis record is extra; the result is not
                 analysis = {"error": "analysis record failed: %s" % exc}
-            self._emit({"event": "scenario", "record": record, "analysis": analysis})
+            self._emit({"event": "scenario", "record": record, "analysis": analysis,
+                        "outcome": self._outcome_of(scenario)})
+
+        def _outcome_of(self, scenario):
+            """The scenario's outcome record (status, soft failures, forced failures, evidence)."""
+            try:
+                from tarvolab_framework.core import outcomes
+
+                registry = outcomes.registry(self.context, create=False)
+                found = registry.find(scenario) if registry is not None else None
+                return found.as_dict() if found is not None else None
+            except Exception:  # an older framework without outcomes: the record's status decides
+                return None
 
         def _report_unreported(self, feature):
             # A scenario whose after_scenario hook did not run (a project without
@@ -196,14 +208,18 @@ def make_runner_class(base):
                 from tarvolab_framework.core.element_locator import active_locmender
 
                 manager = active_locmender()
-                if manager is None:
-                    return
-                entries = list(manager.get_healing_report_entries() or [])
-                summary = dict(manager.get_healing_summary() or {})
+                entries = list(manager.get_healing_report_entries() or []) if manager is not None else []
+                summary = dict(manager.get_healing_summary() or {}) if manager is not None else {}
             except Exception:
-                return
-            if entries:
-                self._emit({"event": "healing", "entries": entries, "summary": summary})
+                entries, summary = [], {}
+            try:
+                from tarvolab_framework.core import heal_events
+
+                requests = list(heal_events.events())
+            except Exception:
+                requests = []
+            if entries or requests:
+                self._emit({"event": "healing", "entries": entries, "summary": summary, "requests": requests})
 
     return WorkerRunner
 

@@ -183,3 +183,11 @@ void register_config_error(nb::module_&) {
 }
 
 }  // namespace tarvo::py
+
+namespace tarvo::py {
+
+void set_in_scope(nb::handle context, const char* name, nb::handle value) {
+  import_attr("tarvolab_framework.core.context_layers", "set_in_scope")(context, name, value);
+}
+
+}  // namespace tarvo::py

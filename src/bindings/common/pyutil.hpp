@@ -159,4 +159,9 @@ nb::module_ import_dependency(const char* loading, const char* module_name);
 // Looks up name on the module `module_name` at the moment of the call.
 nb::object import_attr(const char* module_name, const char* name);
 
+// setattr(context, name, value) on behave's context without behave's stack walk
+// per write (tarvolab_framework.core.context_layers.set_in_scope): for the
+// attributes the framework writes for every scenario.
+void set_in_scope(nb::handle context, const char* name, nb::handle value);
+
 }  // namespace tarvo::py

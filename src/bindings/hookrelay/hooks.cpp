@@ -108,7 +108,7 @@ void before_feature(nb::object context, nb::object feature) {
 
 void before_scenario(nb::object context, nb::object scenario) {
   if (scenario_is_browserless(scenario)) {
-    nb::setattr(context, "browser_disabled", nb::bool_(true));
+    set_in_scope(context, "browser_disabled", nb::bool_(true));
     if (std::optional<nb::object> logger = get_attr(context, "logger"))
       logger->attr("info")(py_str(tarvo::hooks::kNoBrowserMessage));
   }

@@ -190,6 +190,38 @@ nb::object launch(nb::handle engine, const LaunchOptions& o) {
   return reraising([&] { return engine.attr("launch")(**kw); });
 }
 
+// Connects to a remote browser instead of launching one. A connection that
+// fails raises one ConnectionError naming the endpoint (the driver's error is
+// its cause), so the run start fails with a message that says what to fix.
+nb::object connect_browser(nb::handle driver, const std::string& browser_name, const BrowserPlan& plan) {
+  static bool ignored_reported = false;  // once per process (and, by the plan, per run)
+  if (plan.report_ignored && !ignored_reported) {
+    print_line(ignored_options_line(plan));
+    ignored_reported = true;
+  }
+  const char* engine_name = "chromium";
+  if (plan.source == BrowserSource::Connect) {
+    Engine engine = engine_for(browser_name);
+    if (engine == Engine::Firefox) engine_name = "firefox";
+    if (engine == Engine::Webkit) engine_name = "webkit";
+  }
+  nb::object engine = driver.attr(engine_name);
+  const char* method = plan.source == BrowserSource::Connect ? "connect" : "connect_over_cdp";
+  nb::object browser;
+  auto failure = attempt([&] {
+    browser = engine.attr(method)(py_str(plan.endpoint), "timeout"_a = plan.timeout_ms, "slow_mo"_a = plan.slow_mo);
+  });
+  if (failure) {
+    nb::object error = nb::module_::import_("builtins").attr("ConnectionError")(
+        py_str(connect_failed_message(plan, failure->text)));
+    if (failure->exc.is_valid() && !failure->exc.is_none()) PyException_SetCause(error.ptr(), failure->exc.inc_ref().ptr());
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+    throw nb::python_error();
+  }
+  print_line(remote_browser_line(plan));
+  return browser;
+}
+
 nb::object setup_playwright(nb::handle self) {
   // The options are built first, so a bad setting fails before a driver is
   // started that nobody would stop.
@@ -198,10 +230,18 @@ nb::object setup_playwright(nb::handle self) {
   PyConsole console;
   LaunchOptions options = build_launch_options(settings, console);
   PyEnvironment env;
+  // A bad endpoint fails here too, before the driver starts.
+  BrowserPlan plan = plan_browser(settings, options, env);
 
   nb::object manager = reraising([&] { return this_module().attr("sync_playwright")(); });
   nb::object driver = reraising([&] { return manager.attr("start")(); });
   nb::setattr(self, "playwright", driver);
+
+  if (plan.source != BrowserSource::Launch) {
+    nb::object browser = connect_browser(driver, browser_name, plan);
+    nb::setattr(self, "browser", browser);
+    return browser;
+  }
 
   nb::object browser;
   switch (engine_for(browser_name)) {

@@ -236,7 +236,7 @@ void choose_page(nb::handle context) {
       // made below, so that failure is expected and not reported.
       (void)attempt([&] {
         std::string url = live_url(candidate);
-        nb::setattr(context, "page", candidate);
+        set_in_scope(context, "page", candidate);
         log(context, "info", lc::reusing_browser_page(url));
         ready = true;
       });
@@ -256,7 +256,7 @@ void choose_page(nb::handle context) {
       return framework_config.attr("create_page")(nb::arg("context") = target,
                                                   nb::arg("custom_context_options") = options);
     });
-    nb::setattr(context, "page", page);
+    set_in_scope(context, "page", page);
     log(context, "info", lc::kNewPageCreated);
   }
 }
@@ -318,7 +318,7 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
         if (!lc::should_switch_to_first_tab(count)) return;
         nb::object first = item(*pages, 0);
         first.attr("bring_to_front")();
-        nb::setattr(context, "page", first);
+        set_in_scope(context, "page", first);
         log(context, "info", lc::switched_to_first_tab(count));
       })) {
     log(context, "debug", lc::first_tab_failed(failure->text));
@@ -359,7 +359,7 @@ void close_extra_windows(nb::handle context) {
     for (std::size_t i = 1; i < pages.size(); ++i) {
       (void)attempt([&] { pages[i].attr("close")(); });  // one stuck window must not keep the others open
     }
-    nb::setattr(context, "page", pages[0]);
+    set_in_scope(context, "page", pages[0]);
     log(context, "info", lc::extra_windows_closed(extra));
   });
   if (failure) log(context, "debug", lc::extra_windows_failed(failure->text));

@@ -188,6 +188,73 @@ LaunchOptions build_launch_options(const SettingMap& s, Console& console) {
   return o;
 }
 
+namespace {
+
+bool has_scheme(const std::string& text, std::initializer_list<const char*> schemes) {
+  std::string lower = to_lower(text);
+  for (const char* scheme : schemes) {
+    std::string prefix = std::string(scheme) + "://";
+    if (starts_with(lower, prefix) && lower.size() > prefix.size()) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+BrowserPlan plan_browser(const SettingMap& s, const LaunchOptions& local, const Environment& env) {
+  BrowserPlan plan;
+  plan.timeout_ms = get_int(s, "timeout", 30000);
+  plan.slow_mo = local.slow_mo;
+  const std::string ws = read_text(env, "BROWSER_WS_ENDPOINT");
+  const std::string cdp = read_text(env, "BROWSER_CDP_ENDPOINT");
+  if (ws.empty() && cdp.empty()) return plan;
+  if (!ws.empty() && !cdp.empty())
+    throw ConfigError("BROWSER_WS_ENDPOINT and BROWSER_CDP_ENDPOINT are both set: set only one");
+  if (!ws.empty()) {
+    plan.source = BrowserSource::Connect;
+    plan.variable = "BROWSER_WS_ENDPOINT";
+    plan.endpoint = ws;
+    if (!has_scheme(ws, {"ws", "wss"}))
+      throw ConfigError("BROWSER_WS_ENDPOINT: '" + escape_invalid_utf8(ws) +
+                        "' is not a browser server address (ws://host:port/... or wss://...)");
+  } else {
+    plan.source = BrowserSource::ConnectOverCdp;
+    plan.variable = "BROWSER_CDP_ENDPOINT";
+    plan.endpoint = cdp;
+    if (!has_scheme(cdp, {"http", "https", "ws", "wss"}))
+      throw ConfigError("BROWSER_CDP_ENDPOINT: '" + escape_invalid_utf8(cdp) +
+                        "' is not a DevTools address (http://host:port or ws://...)");
+    Engine engine = engine_for(get_string(s, "browser", "chromium"));
+    if (engine == Engine::Firefox || engine == Engine::Webkit)
+      throw ConfigError("BROWSER_CDP_ENDPOINT: connecting over CDP needs BROWSER=chromium or chrome, not " +
+                        get_string(s, "browser", "chromium"));
+  }
+  if (!local.args.empty()) plan.ignored.push_back("args (" + std::to_string(local.args.size()) + ")");
+  if (local.downloads_path) plan.ignored.push_back("downloads_path");
+  if (local.headless) plan.ignored.push_back("headless");
+  Engine engine = engine_for(get_string(s, "browser", "chromium"));
+  if (engine == Engine::Chrome) plan.ignored.push_back("channel");
+  if ((engine == Engine::Chromium || engine == Engine::Chrome) && chromium_executable(env))
+    plan.ignored.push_back("executable_path");
+  const std::string worker = read_text(env, "TARVO_WORKER_ID");
+  plan.report_ignored = !plan.ignored.empty() && (worker.empty() || worker == "1");
+  return plan;
+}
+
+std::string remote_browser_line(const BrowserPlan& plan) {
+  return "🌐 Usando navegador remoto (" + plan.variable + "): " + plan.endpoint;
+}
+
+std::string ignored_options_line(const BrowserPlan& plan) {
+  return "ℹ️ Navegador remoto: se ignoran las opciones de lanzamiento local: " + join(plan.ignored, ", ");
+}
+
+std::string connect_failed_message(const BrowserPlan& plan, const std::string& error_text) {
+  std::string first = error_text.substr(0, error_text.find('\n'));
+  return "No se pudo conectar al navegador remoto " + plan.variable + "=" + plan.endpoint + " en " +
+         std::to_string(plan.timeout_ms) + " ms: " + trim(first);
+}
+
 std::optional<std::string> chromium_executable(const Environment& env) {
   std::string path = read_text(env, "TARVO_CHROMIUM_EXECUTABLE");
   if (path.empty()) return std::nullopt;

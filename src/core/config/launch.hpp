@@ -62,6 +62,42 @@ LaunchOptions build_launch_options(const SettingMap& settings, Console& console)
 // The Chromium executable named by TARVO_CHROMIUM_EXECUTABLE, when set and non-empty.
 std::optional<std::string> chromium_executable(const Environment& env);
 
+// ---- launch or connect ------------------------------------------------------
+
+// Where the run's browser comes from: a local launch, Playwright's connect() to a
+// browser server (BROWSER_WS_ENDPOINT, for example one started with
+// `playwright run-server`), or connect_over_cdp() to a running Chromium
+// (BROWSER_CDP_ENDPOINT).
+enum class BrowserSource { Launch, Connect, ConnectOverCdp };
+
+struct BrowserPlan {
+  BrowserSource source = BrowserSource::Launch;
+  std::string variable;  // the endpoint's variable, for messages
+  std::string endpoint;
+  long long timeout_ms = 30000;  // connect time-out: the launch time-out (TIMEOUT)
+  long long slow_mo = 0;         // connect() and connect_over_cdp() take it too
+  // Launch options that a connection cannot apply, by name ("args (5)",
+  // "downloads_path", "headless", "executable_path", "channel").
+  StringList ignored;
+  // Print the ignored options? Once per run: only the first worker of a
+  // parallel run (TARVO_WORKER_ID unset or "1") says it.
+  bool report_ignored = false;
+};
+
+// Decides launch or connect from the environment and the launch options that a
+// local launch would use. Throws ConfigError naming the variable for an endpoint
+// that is not a ws://, wss:// (or, for CDP, http:// or https://) address, for both
+// endpoints set at once, and for CDP with an engine other than Chromium.
+BrowserPlan plan_browser(const SettingMap& settings, const LaunchOptions& local, const Environment& env);
+
+// "🌐 Usando navegador remoto (BROWSER_WS_ENDPOINT): ws://..."
+std::string remote_browser_line(const BrowserPlan& plan);
+// "ℹ️ Navegador remoto: se ignoran las opciones de lanzamiento local: args (5), headless"
+std::string ignored_options_line(const BrowserPlan& plan);
+// The one message of a failed connection: names the variable and the endpoint,
+// then the first line of the driver's error (its call log is left out).
+std::string connect_failed_message(const BrowserPlan& plan, const std::string& error_text);
+
 // Fixed console texts of the launch.
 inline constexpr const char* kMsgUsingChrome = "🌐 Usando Google Chrome instalado en el sistema";
 inline constexpr const char* kMsgChromeFailedPrefix = "⚠️ No se pudo iniciar Chrome instalado: ";

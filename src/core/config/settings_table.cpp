@@ -223,6 +223,14 @@ std::vector<SettingRow> build_table() {
 
       // ---- read outside the settings dictionary ----
       other("USER_AGENT", "", K::Text, kConfig, kRunStart, "User agent when BROWSER_USER_AGENT is empty."),
+      trimmed(other("BROWSER_WS_ENDPOINT", "", K::Text, kLaunch, "at each browser start",
+                    "Connect to this Playwright browser server (ws://host:port/, e.g. `playwright "
+                    "run-server`) instead of launching a browser.")),
+      trimmed(other("BROWSER_CDP_ENDPOINT", "", K::Text, kLaunch, "at each browser start",
+                    "Connect over CDP to this running Chromium (http://host:port) instead of launching one.")),
+      trimmed(other("TARVO_WORKER_ID", "", K::Text, "tarvo-run's worker processes and the browser start",
+                    "set by tarvo-run for each worker it starts",
+                    "The worker's number (1, 2, ..., or retry) in a tarvo-run; not set by users.")),
       blank_default(other("TARVO_CHROMIUM_EXECUTABLE", "", K::Text, kLaunch, "at each Chromium launch",
                           "Chromium binary given to every Chromium launch as executable_path.")),
       other("GENERATE_AI_REPORT", "true", K::Flag, "run set-up and the AI healing report plug-in",
