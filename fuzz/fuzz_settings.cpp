@@ -12,6 +12,7 @@
 #include "core/config/launch.hpp"
 #include "core/config/services.hpp"
 #include "core/config/settings.hpp"
+#include "core/config/settings_table.hpp"
 #include "core/healing/healing_text.hpp"
 #include "core/lifecycle/retry_settings.hpp"
 #include "fuzz_common.hpp"
@@ -66,6 +67,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     (void)parse_double(value);
     expect_value_error_or_success("video size: message is valid UTF-8", [&] { (void)config::parse_video_size(value); });
+    // Every row's own conversion: a number that converts lies inside its range.
+    const auto& table = config::settings_table();
+    const config::SettingRow& row = table[static_cast<unsigned char>(part[0]) % table.size()];
+    try {
+      SettingValue converted = config::convert_setting(row, value);
+      if (row.kind == config::SettingKind::Integer) {
+        const long long n = std::get<long long>(converted);
+        fuzz::check(static_cast<double>(n) >= row.low && static_cast<double>(n) <= row.high,
+                    "converted integer lies inside its range", value);
+      } else if (row.kind == config::SettingKind::Real) {
+        const double d = std::get<double>(converted);
+        fuzz::check(d >= row.low && d <= row.high, "converted real lies inside its range", value);
+      }
+    } catch (const config::ConfigError&) {
+    }
   }
   expect_value_error_or_success("settings: message is valid UTF-8", [&] { derived_from(config::load_config(env)); });
   expect_value_error_or_success("healing settings: message is valid UTF-8",

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -172,6 +173,30 @@ TEST_F(ConfigFlagFile, HostileFilesAreMalformedNotFatal) {
   console_.lines.clear();
   EXPECT_EQ(load_flag_file(write(nested_other), console_), StringList{"--ok"});
   EXPECT_TRUE(console_.lines.empty());
+}
+
+TEST_F(ConfigFlagFile, OnlyRegularFilesUpToOneMebibyteAreRead) {
+  std::string fifo = (dir_ / "flags.fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string huge = R"({"args": ["--a"], "pad": ")" + std::string(1 << 20, ' ') + "\"}";
+  struct Case {
+    std::string path, reason;
+  } cases[] = {
+      {fifo, "is not a regular file"},  // would block the run start in open()
+      {"/dev/zero", "is not a regular file"},  // would never end
+      {dir_.string(), "[Errno 21] Is a directory: '" + dir_.string() + "'"},
+      {write(huge), "larger than 1048576 bytes"},
+  };
+  for (const auto& c : cases) {
+    console_.lines.clear();
+    EXPECT_TRUE(load_flag_file(c.path, console_).empty()) << c.path;
+    ASSERT_EQ(console_.lines.size(), 1u);
+    EXPECT_NE(console_.lines[0].find(c.reason), std::string::npos) << console_.lines[0];
+  }
+  std::string at_limit = R"({"args": ["--a"], "pad": ")";
+  at_limit += std::string((1 << 20) - at_limit.size() - 2, ' ') + "\"}";
+  ASSERT_EQ(at_limit.size(), 1u << 20);
+  EXPECT_EQ(load_flag_file(write(at_limit), console_), StringList{"--a"});
 }
 
 TEST(ConfigFlagFileText, RefusedItemQuotedShortAndPathMadePrintable) {

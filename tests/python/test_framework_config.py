@@ -412,6 +412,15 @@ def test_hostile_flag_file_is_reported_and_run_start_goes_on(content, reason, dr
     assert first.startswith(f"⚠️ Error cargando archivo de configuración {path}: ") and reason in first
 
 
+def test_flag_file_that_never_ends_is_refused(driver, capsys):
+    os.environ["BROWSER_CONFIG_FILE"] = "/dev/zero"
+    cfg = FrameworkConfig()
+    cfg.setup_playwright()
+    assert launched(cfg)["args"] == ["--disable-extensions", "--disable-plugins"]
+    assert capsys.readouterr().out.splitlines()[0] == (
+        "⚠️ Error cargando archivo de configuración /dev/zero: '/dev/zero' is not a regular file")
+
+
 def test_flag_file_path_that_is_not_utf8_prints_on_a_strict_stdout(tmp_path):
     path = os.fsdecode(os.fsencode(str(tmp_path)) + b"/fl\xffags.json")  # holds the surrogate \udcff
     with contextlib.redirect_stdout(StrictStdout()) as out:

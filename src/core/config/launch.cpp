@@ -4,7 +4,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <sys/stat.h>
 
 #include "core/common/text.hpp"
 #include "core/config/services.hpp"
@@ -29,19 +29,32 @@ std::string quoted_item(const nlohmann::json& item) {
   return utf8_prefix(text, kMaxQuotedItem) + "...";
 }
 
+// Largest flag file read. A real one is a few hundred bytes; the limit keeps a
+// path such as /dev/zero or a huge log named by mistake from filling memory.
+constexpr std::size_t kMaxFlagFileBytes = 1 << 20;
+
 StringList read_flag_file(const std::string& path) {
   // The C library would stop at the NUL and open another file.
   if (path.find('\0') != std::string::npos) throw FlagFileError("embedded null byte");
+  // Only a regular file is read: a FIFO would block the run start in open(),
+  // and a device such as /dev/zero never ends.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw FlagFileError(os_error(errno, path));
+  if (S_ISDIR(st.st_mode)) throw FlagFileError(os_error(EISDIR, path));
+  if (!S_ISREG(st.st_mode)) throw FlagFileError("'" + path + "' is not a regular file");
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     int err = errno ? errno : ENOENT;
     throw FlagFileError(os_error(err, path));
   }
-  std::ostringstream buf;
-  buf << in.rdbuf();
+  std::string text(kMaxFlagFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
   if (in.bad()) throw FlagFileError("could not read '" + path + "'");
-  return flag_file_args(buf.str());
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > kMaxFlagFileBytes)
+    throw FlagFileError("larger than " + std::to_string(kMaxFlagFileBytes) + " bytes");
+  return flag_file_args(text);
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ struct FlagFileError : std::runtime_error {
 StringList flag_file_args(std::string_view text);
 
 // The "args" list of a JSON flag file. Any problem (missing or unreadable file,
+// a path that is not a regular file, a file larger than 1 MiB,
 // malformed JSON, a top level that is not an object, "args" that is not a list
 // of texts) prints "⚠️ Error cargando archivo de configuración <path>: <reason>"
 // and gives no arguments.
