@@ -205,6 +205,7 @@ class Case:
     case_id: str = ""
 
     wait_ms: float = FIND_TIMEOUT_MS  # what the wait for a missing selector took on this page
+    roundtrip_ms: float = 0.0  # one page.evaluate round trip on this page, same moment
 
     @property
     def heal_overhead_ms(self) -> float:
@@ -332,10 +333,19 @@ class Bench:
         return page.evaluate("document.documentElement.outerHTML.length")
 
     @staticmethod
-    def wait_baseline(page) -> float:
-        """Milliseconds a plain wait for a missing element takes here (median of 3)."""
+    def wait_baseline(page):
+        """(ms a plain wait for a missing element takes here, ms of one evaluate round trip).
+
+        The round trip is the yardstick printed beside the heal times: on a loaded
+        machine both grow together.
+        """
         from playwright.sync_api import TimeoutError as PlaywrightTimeoutError
 
+        trips = []
+        for _ in range(5):
+            start = time.perf_counter()
+            page.evaluate("1")
+            trips.append((time.perf_counter() - start) * 1000.0)
         times = []
         for _ in range(3):
             start = time.perf_counter()
@@ -344,7 +354,7 @@ class Bench:
             except PlaywrightTimeoutError:
                 pass
             times.append((time.perf_counter() - start) * 1000.0)
-        return statistics.median(times)
+        return statistics.median(times), statistics.median(trips)
 
     def record_old(self, pages_of_app, contexts, base_url, stores: Dict[str, Path], providers, catcher):
         """Find every locator on its old page, which records its fingerprint into each mode's store.
@@ -387,7 +397,7 @@ class Bench:
         for name in pages_of_app:
             page = contexts[self.corpus["pages"][name]["login"]]
             chars = self.goto(page, base_url, name)
-            wait_ms = self.wait_baseline(page)
+            wait_ms, trip_ms = self.wait_baseline(page)
             # New locators per page, as a later run would have; the stores carry over.
             locators = {mode: self.make_locator(stores[mode], providers[mode]) for mode in self.modes}
             for ref in self.refs_of(name):
@@ -404,7 +414,8 @@ class Bench:
                 category = self.classify(page, ref, truth_handle)
                 for mode in self.modes:
                     case = Case(mode=mode, source="upgrade", ref=ref, page=name, page_chars=chars,
-                                case_id=f"upgrade:{ref}", wait_ms=wait_ms, expected=described, category=category)
+                                case_id=f"upgrade:{ref}", wait_ms=wait_ms, roundtrip_ms=trip_ms,
+                                expected=described, category=category)
                     os.environ["SELF_HEALING_STORE"] = str(stores[mode])
                     self.run_case(case, locators[mode], page, ref, providers[mode], catcher, truth_handle)
 
@@ -419,7 +430,7 @@ class Bench:
 
     def mutations(self, pages_of_app, contexts, base_url, store_dir: Path, providers, catcher):
         """Each case: record on the fresh old page, mutate the element, find again (fresh store per case)."""
-        waits: Dict[str, float] = {}
+        waits: Dict[str, tuple] = {}
         for number, spec in enumerate(self.corpus["mutations"]):
             ref = spec["ref"]
             name = ref.split(".", 1)[0]
@@ -453,7 +464,8 @@ class Bench:
             category = self.classify(page, ref, truth_handle)
             for mode in self.modes:
                 case = Case(mode=mode, source=spec["kind"], ref=ref, page=name, page_chars=chars,
-                            case_id=spec["id"], wait_ms=waits[name], category=category,
+                            case_id=spec["id"], wait_ms=waits[name][0], roundtrip_ms=waits[name][1],
+                            category=category,
                             expected="removed" if truth_handle is None else expected)
                 os.environ["SELF_HEALING_STORE"] = str(stores[mode])
                 locator = self.make_locator(stores[mode], providers[mode])
@@ -592,6 +604,11 @@ def summarize(bench: Bench) -> str:
         if large:
             add(f"    on pages of {LARGE_PAGE} characters or more ({len(large)} attempts): median "
                 f"{statistics.median(large):.1f} ms, p95 {large[int(0.95 * (len(large) - 1))]:.1f} ms, max {large[-1]:.1f} ms")
+        trips = [c.roundtrip_ms for c in attempted if c.roundtrip_ms > 0]
+        if overheads and trips:
+            trip = statistics.median(trips)
+            add(f"    yardstick: one page.evaluate round trip took median {trip:.1f} ms in this run; the median heal "
+                f"is {statistics.median(overheads) / trip:.1f} round trips")
         if model_ms:
             add(f"  time in the model when called: median {statistics.median(model_ms):.1f} ms")
         sources: Dict[str, int] = {}
