@@ -590,6 +590,25 @@ def summarize(bench: Bench) -> str:
             i = len(intact)
             add(f"  {'':{len(label)}}  intact {i}: still right {pct(sum(c.outcome == 'correct' for c in intact), i)}"
                 + (f"   errors (any category): {errors}" if errors else ""))
+        kinds: Dict[str, List[Case]] = {}
+        for c in cases:
+            kinds.setdefault(c.source, []).append(c)
+        add("  per source (right / wrong / none of its broken; removed left unhealed; stale flagged or right):")
+        for kind, subset in sorted(kinds.items()):
+            broken = [c for c in subset if c.category == "broken"]
+            removed = [c for c in subset if c.category == "removed"]
+            stale = [c for c in subset if c.category == "stale"]
+            parts = []
+            if broken:
+                parts.append(f"broken {len(broken)}: {sum(c.outcome == 'correct' for c in broken)} / "
+                             f"{sum(c.outcome in ('wrong', 'ambiguous') for c in broken)} / "
+                             f"{sum(c.outcome == 'none' for c in broken)}")
+            if removed:
+                parts.append(f"removed {len(removed)}: {sum(c.outcome == 'none' for c in removed)} left")
+            if stale:
+                parts.append(f"stale {len(stale)}: {sum(c.outcome in ('flagged', 'correct') for c in stale)} caught")
+            if parts:
+                add(f"    {kind:15} " + "; ".join(parts))
         attempted = [c for c in cases if c.category in ("broken", "removed")]
         healed = [c for c in attempted if c.outcome in ("correct", "wrong", "ambiguous")]
         calls = sum(c.model_calls for c in attempted)
@@ -626,6 +645,12 @@ def summarize(bench: Bench) -> str:
     add("goals: broken healed right >= 95%, wrong <= 1%, removed left unhealed >= 95%, "
         "<= 0.2 model calls per heal, recording <= 5 ms per find, heal <= 50 ms beyond the model on a 30,000-character page")
     if bench.details:
+        add("")
+        add("slowest heal attempts (beyond the wait and the model):")
+        attempts = [c for c in bench.cases if c.category in ("broken", "removed")]
+        for c in sorted(attempts, key=lambda c: -c.heal_overhead_ms)[:8]:
+            add(f"  [{c.mode}] {c.case_id}: {c.heal_overhead_ms:.0f} ms on a page of {c.page_chars} characters "
+                f"-> {c.outcome}")
         add("")
         add("cases that are not right (mode, case, category, outcome, got / expected):")
         for c in bench.cases:
