@@ -205,6 +205,7 @@ class Case:
     case_id: str = ""
 
     wait_ms: float = FIND_TIMEOUT_MS  # what the wait for a missing selector took on this page
+    roundtrip_ms: float = 0.0  # one page.evaluate round trip on this page, same moment
 
     @property
     def heal_overhead_ms(self) -> float:
@@ -332,10 +333,19 @@ class Bench:
         return page.evaluate("document.documentElement.outerHTML.length")
 
     @staticmethod
-    def wait_baseline(page) -> float:
-        """Milliseconds a plain wait for a missing element takes here (median of 3)."""
+    def wait_baseline(page):
+        """(ms a plain wait for a missing element takes here, ms of one evaluate round trip).
+
+        The round trip is the yardstick printed beside the heal times: on a loaded
+        machine both grow together.
+        """
         from playwright.sync_api import TimeoutError as PlaywrightTimeoutError
 
+        trips = []
+        for _ in range(5):
+            start = time.perf_counter()
+            page.evaluate("1")
+            trips.append((time.perf_counter() - start) * 1000.0)
         times = []
         for _ in range(3):
             start = time.perf_counter()
@@ -344,7 +354,7 @@ class Bench:
             except PlaywrightTimeoutError:
                 pass
             times.append((time.perf_counter() - start) * 1000.0)
-        return statistics.median(times)
+        return statistics.median(times), statistics.median(trips)
 
     def record_old(self, pages_of_app, contexts, base_url, stores: Dict[str, Path], providers, catcher):
         """Find every locator on its old page, which records its fingerprint into each mode's store.
@@ -387,7 +397,7 @@ class Bench:
         for name in pages_of_app:
             page = contexts[self.corpus["pages"][name]["login"]]
             chars = self.goto(page, base_url, name)
-            wait_ms = self.wait_baseline(page)
+            wait_ms, trip_ms = self.wait_baseline(page)
             # New locators per page, as a later run would have; the stores carry over.
             locators = {mode: self.make_locator(stores[mode], providers[mode]) for mode in self.modes}
             for ref in self.refs_of(name):
@@ -404,7 +414,8 @@ class Bench:
                 category = self.classify(page, ref, truth_handle)
                 for mode in self.modes:
                     case = Case(mode=mode, source="upgrade", ref=ref, page=name, page_chars=chars,
-                                case_id=f"upgrade:{ref}", wait_ms=wait_ms, expected=described, category=category)
+                                case_id=f"upgrade:{ref}", wait_ms=wait_ms, roundtrip_ms=trip_ms,
+                                expected=described, category=category)
                     os.environ["SELF_HEALING_STORE"] = str(stores[mode])
                     self.run_case(case, locators[mode], page, ref, providers[mode], catcher, truth_handle)
 
@@ -419,7 +430,7 @@ class Bench:
 
     def mutations(self, pages_of_app, contexts, base_url, store_dir: Path, providers, catcher):
         """Each case: record on the fresh old page, mutate the element, find again (fresh store per case)."""
-        waits: Dict[str, float] = {}
+        waits: Dict[str, tuple] = {}
         for number, spec in enumerate(self.corpus["mutations"]):
             ref = spec["ref"]
             name = ref.split(".", 1)[0]
@@ -453,7 +464,8 @@ class Bench:
             category = self.classify(page, ref, truth_handle)
             for mode in self.modes:
                 case = Case(mode=mode, source=spec["kind"], ref=ref, page=name, page_chars=chars,
-                            case_id=spec["id"], wait_ms=waits[name], category=category,
+                            case_id=spec["id"], wait_ms=waits[name][0], roundtrip_ms=waits[name][1],
+                            category=category,
                             expected="removed" if truth_handle is None else expected)
                 os.environ["SELF_HEALING_STORE"] = str(stores[mode])
                 locator = self.make_locator(stores[mode], providers[mode])
@@ -578,6 +590,25 @@ def summarize(bench: Bench) -> str:
             i = len(intact)
             add(f"  {'':{len(label)}}  intact {i}: still right {pct(sum(c.outcome == 'correct' for c in intact), i)}"
                 + (f"   errors (any category): {errors}" if errors else ""))
+        kinds: Dict[str, List[Case]] = {}
+        for c in cases:
+            kinds.setdefault(c.source, []).append(c)
+        add("  per source (right / wrong / none of its broken; removed left unhealed; stale flagged or right):")
+        for kind, subset in sorted(kinds.items()):
+            broken = [c for c in subset if c.category == "broken"]
+            removed = [c for c in subset if c.category == "removed"]
+            stale = [c for c in subset if c.category == "stale"]
+            parts = []
+            if broken:
+                parts.append(f"broken {len(broken)}: {sum(c.outcome == 'correct' for c in broken)} / "
+                             f"{sum(c.outcome in ('wrong', 'ambiguous') for c in broken)} / "
+                             f"{sum(c.outcome == 'none' for c in broken)}")
+            if removed:
+                parts.append(f"removed {len(removed)}: {sum(c.outcome == 'none' for c in removed)} left")
+            if stale:
+                parts.append(f"stale {len(stale)}: {sum(c.outcome in ('flagged', 'correct') for c in stale)} caught")
+            if parts:
+                add(f"    {kind:15} " + "; ".join(parts))
         attempted = [c for c in cases if c.category in ("broken", "removed")]
         healed = [c for c in attempted if c.outcome in ("correct", "wrong", "ambiguous")]
         calls = sum(c.model_calls for c in attempted)
@@ -592,6 +623,11 @@ def summarize(bench: Bench) -> str:
         if large:
             add(f"    on pages of {LARGE_PAGE} characters or more ({len(large)} attempts): median "
                 f"{statistics.median(large):.1f} ms, p95 {large[int(0.95 * (len(large) - 1))]:.1f} ms, max {large[-1]:.1f} ms")
+        trips = [c.roundtrip_ms for c in attempted if c.roundtrip_ms > 0]
+        if overheads and trips:
+            trip = statistics.median(trips)
+            add(f"    yardstick: one page.evaluate round trip took median {trip:.1f} ms in this run; the median heal "
+                f"is {statistics.median(overheads) / trip:.1f} round trips")
         if model_ms:
             add(f"  time in the model when called: median {statistics.median(model_ms):.1f} ms")
         sources: Dict[str, int] = {}
@@ -609,6 +645,12 @@ def summarize(bench: Bench) -> str:
     add("goals: broken healed right >= 95%, wrong <= 1%, removed left unhealed >= 95%, "
         "<= 0.2 model calls per heal, recording <= 5 ms per find, heal <= 50 ms beyond the model on a 30,000-character page")
     if bench.details:
+        add("")
+        add("slowest heal attempts (beyond the wait and the model):")
+        attempts = [c for c in bench.cases if c.category in ("broken", "removed")]
+        for c in sorted(attempts, key=lambda c: -c.heal_overhead_ms)[:8]:
+            add(f"  [{c.mode}] {c.case_id}: {c.heal_overhead_ms:.0f} ms on a page of {c.page_chars} characters "
+                f"-> {c.outcome}")
         add("")
         add("cases that are not right (mode, case, category, outcome, got / expected):")
         for c in bench.cases:
