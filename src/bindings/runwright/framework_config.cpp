@@ -381,6 +381,8 @@ nb::object setup_logging(nb::handle self) {
     handler.attr("setLevel")(level);
     logger.attr("addHandler")(handler);
   }
+  // Log lines may quote step texts and page errors that hold a secret.
+  import_attr("tarvolab_framework.core.secrets", "install_log_masking")();
   return logger;
 }
 
