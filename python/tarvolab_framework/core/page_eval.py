@@ -17,10 +17,8 @@ here; :func:`page_responds` is the cheap probe done before healing starts.
 from __future__ import annotations
 
 import json
-import os
 from typing import Any, Optional
 
-DEFAULT_PAGE_EVALUATION_TIMEOUT_MS = 10000.0
 TIMEOUT_VARIABLE = "PAGE_EVALUATION_TIMEOUT"
 
 # The script may be a function (called with the element, for a locator, and the
@@ -57,16 +55,9 @@ class PageEvaluationError(RuntimeError):
 
 def page_evaluation_timeout() -> float:
     """``PAGE_EVALUATION_TIMEOUT`` in milliseconds (default 10000); ValueError naming it when invalid."""
-    text = os.environ.get(TIMEOUT_VARIABLE, "").strip()
-    if not text:
-        return DEFAULT_PAGE_EVALUATION_TIMEOUT_MS
-    try:
-        value = float(text)
-    except ValueError:
-        raise ValueError(f"{TIMEOUT_VARIABLE} debe ser un número de milisegundos, no {text!r}") from None
-    if not 0 < value < 86_400_000:
-        raise ValueError(f"{TIMEOUT_VARIABLE} debe estar entre 1 y 86400000 milisegundos, no {text!r}")
-    return value
+    from tarvolab_framework.core import settings
+
+    return float(settings.get(TIMEOUT_VARIABLE))
 
 
 def _is_timeout(exc: BaseException) -> bool:

@@ -213,6 +213,16 @@ void restore_viewport_after_mobile(nb::handle context) {
   if (page && saved_page.is(*page) && !saved_size.is_none()) page->attr("set_viewport_size")(saved_size);
 }
 
+// Sets a run-level attribute of the runner context. behave drops what a hook
+// sets inside a scenario when the scenario ends; its root layer is kept for the
+// run (a plain object just gets the attribute).
+void set_run_attribute(nb::handle context, const char* name, nb::handle value) {
+  if (auto set_root = get_attr(context, "_set_root_attribute"); set_root && PyCallable_Check(set_root->ptr()))
+    (*set_root)(name, value);
+  else
+    nb::setattr(context, name, value);
+}
+
 // A browser whose process died (a crash, the OOM killer) would be handed to
 // every later scenario, each failing at once: it is noticed here (Playwright
 // marks it disconnected) and launched again, once per death; the page of the
@@ -228,7 +238,7 @@ void ensure_live_browser(nb::handle context) {
   print_line(lc::kBrowserDied);
   nb::object framework_config = nb::getattr(context, "framework_config");
   nb::object fresh = reraising([&] { return framework_config.attr("relaunch_browser")(); });
-  nb::setattr(context, "browser", fresh);
+  set_run_attribute(context, "browser", fresh);
   if (has_attr(context, "page")) nb::setattr(context, "page", nb::none());
   log(context, "info", lc::kBrowserRelaunched);
 }

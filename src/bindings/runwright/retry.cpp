@@ -170,7 +170,9 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_
     Failure failure;
     failure.exc = raised;
     if (failure.is_interrupt()) reraise(failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
-    print_line((failure.is_assertion_error() ? kAssertPrefix : kErrorPrefix) + to_str(raised));
+    // The step's message may hold half an emoji or a typed password.
+    nb::object shown = import_attr("tarvolab_framework.core.secrets", "mask")(py_str(failure_text(raised)));
+    print_line((failure.is_assertion_error() ? kAssertPrefix : kErrorPrefix) + to_str(shown));
   } else if (failed) {
     print_line(kErrorPrefix + cpp_error);
   }
