@@ -233,7 +233,7 @@ def test_healing_report_masks_typed_passwords(tmp_path, monkeypatch):
                                     get_healing_summary=lambda: {"total_attempts": 1, "healings": [entry]})
     path = ai_report_generator.AIReportGenerator().generate_report(manager)
     text = open(path, encoding="utf-8").read()
-    assert "Escrita-4321" not in text and "escribo &quot;******&quot;" in text
+    assert "Escrita-4321" not in text and "******" in text
 
 
 FULL_DISK_SCRIPT = textwrap.dedent("""
