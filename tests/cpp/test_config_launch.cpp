@@ -58,6 +58,23 @@ TEST(ConfigLaunch, HeadlessFirefoxAndProxyOrder) {
                                 "--max_old_space_size=512", "--proxy-server=http://p:1"}));
 }
 
+TEST(ConfigLaunch, HeadlessWebSecurityKeepsSandboxAndSameOrigin) {
+  RecordingConsole console;
+  auto on = settings({{"HEADLESS", "true"}, {"HEADLESS_WEB_SECURITY", "true"}});
+  EXPECT_EQ(build_launch_options(on, console).args,
+            (StringList{"--disable-extensions", "--disable-plugins", "--disable-dev-shm-usage", "--disable-gpu",
+                        "--disable-features=VizDisplayCompositor", "--max_old_space_size=4096"}));
+  EXPECT_FALSE(headless_security_notice(on));
+  // The default keeps both flags and says so once at run start.
+  auto off = settings({{"HEADLESS", "true"}});
+  EXPECT_EQ(headless_security_notice(off),
+            "ℹ️ HEADLESS=true añade --disable-web-security y --no-sandbox al navegador "
+            "(HEADLESS_WEB_SECURITY=true los deja fuera)");
+  // A visible browser gets neither flag from this rule, and no notice.
+  EXPECT_FALSE(headless_security_notice(settings({{"HEADLESS_WEB_SECURITY", "false"}})));
+  EXPECT_TRUE(console.lines.empty());
+}
+
 TEST(ConfigLaunch, BrowserArgsTrimmedAndPresetNotDeduplicated) {
   RecordingConsole console;
   auto args = merge_launch_args(settings({{"BROWSER_ARGS", "  --one ,, ,\t--two"}, {"BROWSER_CONFIG_PRESET", "cicd"}}),

@@ -22,6 +22,11 @@ TEST(ConfigServices, DotenvSearchNearestFirst) {
   auto exists = [&](const std::string& p) { return present.count(p) > 0; };
   EXPECT_EQ(find_dotenv("/a/b/c", exists), "/a/.env");
   EXPECT_FALSE(find_dotenv("/x/y", [](const std::string&) { return false; }));
+  // Only the working directory's own file may choose the browser program.
+  EXPECT_TRUE(dotenv_is_own("/a/b/", "/a/b/.env"));
+  EXPECT_FALSE(dotenv_is_own("/a/b", "/a/.env"));
+  EXPECT_EQ(dotenv_own_only_variables(), (std::vector<std::string>{"TARVO_CHROMIUM_EXECUTABLE"}));
+  EXPECT_EQ(dotenv_loaded_line("/a/.env"), "📄 Variables cargadas desde /a/.env");
 }
 
 TEST(ConfigServices, ValidationReport) {

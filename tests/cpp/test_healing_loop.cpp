@@ -308,6 +308,12 @@ TEST(PageFailures, UrlFailureReachesCallerAndCaptureFailureUsesMarker) {
   EXPECT_EQ(capture.manager.capture_relevant_html(capture.io, capture.page),
             "<b>ñ<\n<!-- [HTML TRUNCADO - se muestran los primeros elementos] -->");
 
+  // Password fields that mirror the typed value do not show it to the model.
+  capture.manager.settings.max_html_length = 15000;
+  capture.page.html = ScriptValue::of_text(R"(<input type="password" value="hunter2"><input value="name">)");
+  EXPECT_EQ(capture.manager.capture_relevant_html(capture.io, capture.page),
+            R"(<input type="password" value="******"><input value="name">)");
+
   // A selector whose recount throws counts as no match.
   Rig bad;
   bad.page.bad_selectors = {"div:has("};

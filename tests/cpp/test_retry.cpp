@@ -182,3 +182,20 @@ TEST(RetrySteps, ContinuationStepsTakeTheOpeningKeyword) {
   for (const auto& s : steps) keywords.push_back(s.keyword);
   EXPECT_EQ(keywords, (std::vector<std::string>{"Dado ", "Dado ", "Cuando ", "Cuando ", "* ", "And "}));
 }
+
+TEST(RetryPass, InterruptedRunRetriesNothing) {
+  FakeTarget t;
+  t.names = {"A", "B"};
+  t.outcomes[0] = {kPass};
+  RecordingConsole c;
+  auto left = run_retry_pass({true, 3}, 2, t, c, /*interrupted=*/true);
+  EXPECT_EQ(c.lines, (std::vector<std::string>{
+                         "⏹️ Ejecución interrumpida por el usuario: los escenarios fallidos no se reintentan"}));
+  EXPECT_EQ(left.size(), 2u);
+  EXPECT_EQ(t.calls.size(), 0u);
+  EXPECT_EQ(t.ensure_calls + t.close_calls, 0);
+  // Retries off: not even that line.
+  RecordingConsole quiet;
+  run_retry_pass({false, 3}, 2, t, quiet, true);
+  EXPECT_TRUE(quiet.lines.empty());
+}

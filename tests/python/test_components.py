@@ -271,14 +271,16 @@ class TestPluginManager:
         assert log == [("a", "before_all", "ctx"), ("b", "before_all", "ctx"), ("c", "before_all", "ctx"),
                        ("a", "after_step", "ctx", "step"), ("c", "after_step", "ctx", "step")]
 
-    def test_a_failing_plugin_propagates_and_stops_the_hook(self):
+    def test_a_failing_plugin_propagates_after_the_others_ran(self):
         log = []
         manager = plugins.PluginManager(discover=False)
         manager.register(Recorder(log, "a", fail_on="after_scenario"))
         manager.register(Recorder(log, "b"))
+        manager.register(Recorder(log, "c", fail_on="after_scenario"))
         with pytest.raises(RuntimeError, match="a failed"):
             manager.after_scenario("ctx", "sc")
-        assert log == [("a", "after_scenario", "ctx", "sc")]
+        assert log == [("a", "after_scenario", "ctx", "sc"), ("b", "after_scenario", "ctx", "sc"),
+                       ("c", "after_scenario", "ctx", "sc")]
 
     def test_entry_points_load_after_the_builtin_without_duplicates(self, monkeypatch, capsys):
         class External:

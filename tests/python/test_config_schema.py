@@ -61,6 +61,14 @@ class TestErrors:
         assert "SELF_HEALING_ENABLED" in cs.FLAG_SETTINGS and "LOCATOR_TIMEOUT" in cs.REAL_SETTINGS
         assert cs.BROWSERS == ("chromium", "chrome", "firefox", "webkit")
 
+    def test_deadlines_and_headless_web_security(self, monkeypatch):
+        assert errors_for(monkeypatch, AI_PROVIDER_TIMEOUT="2.5", PAGE_EVALUATION_TIMEOUT=" 800 ",
+                          HEADLESS_WEB_SECURITY="true") == []
+        assert errors_for(monkeypatch, PAGE_EVALUATION_TIMEOUT="0") == [
+            "PAGE_EVALUATION_TIMEOUT=0 fuera de rango: se esperaba entre 1 y 2147483647"]
+        assert errors_for(monkeypatch, PAGE_EVALUATION_TIMEOUT="1s") == [
+            "PAGE_EVALUATION_TIMEOUT debe ser un número, valor actual: '1s'"]
+
     def test_browser_video_size_and_flag_file(self, monkeypatch, tmp_path):
         errors = errors_for(monkeypatch, BROWSER="opera", VIDEO_SIZE="1280X720",
                             BROWSER_CONFIG_FILE=str(tmp_path / "missing.json"))

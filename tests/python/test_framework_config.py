@@ -16,6 +16,9 @@ import pytest
 from tarvolab_framework.core import runwright
 from tarvolab_framework.core.runwright import FrameworkConfig
 
+HEADLESS_NOTICE = ("ℹ️ HEADLESS=true añade --disable-web-security y --no-sandbox al navegador "
+                   "(HEADLESS_WEB_SECURITY=true los deja fuera)")
+
 START_ENV = dict(os.environ)  # before the autouse fixture clears the settings
 SCHEMA_MODULE = "tarvolab_framework.core.config_schema"
 PREFIXES = ("BROWSER", "HEADLESS", "TIMEOUT", "NAVIGATION_", "VIEWPORT_", "DEVICE_", "SLOW_MO", "CHROME_",
@@ -141,7 +144,7 @@ def test_defaults_dict_and_attribute_order():
     assert list(vars(cfg)) == ["_validation_result", "config", "playwright", "browser"]
     assert cfg.playwright is None and cfg.browser is None
     c = cfg.config
-    assert type(c) is dict and len(c) == 60
+    assert type(c) is dict and len(c) == 61
     assert list(c)[:3] == ["browser", "headless", "timeout"] and list(c)[-1] == "api_base_url"
     assert c["browser"] == "chromium" and c["headless"] is False
     assert c["viewport_width"] == 1920 and c["viewport_height"] == 1080
@@ -295,7 +298,7 @@ def test_validation_skipped_quietly(problem, monkeypatch, capsys, caplog):
         schema_returning(monkeypatch, failures.get(problem, object()))
     with caplog.at_level(logging.DEBUG, logger="tarvolab_framework.core.runwright"):
         cfg = FrameworkConfig()
-    assert cfg._validation_result is None and len(cfg.config) == 60
+    assert cfg._validation_result is None and len(cfg.config) == 61
     assert capsys.readouterr().out == ""
     msgs = [r.getMessage() for r in caplog.records if r.name == "tarvolab_framework.core.runwright"]
     assert len(msgs) == 1 and msgs[0].startswith("Config validation skipped: ")
@@ -340,9 +343,10 @@ def test_debian_chromium_executable_only_without_channel(driver, capsys):
     assert "executable_path" not in launched(cfg)
 
 
-def test_headless_firefox_arguments_and_proxy(driver, capsys):
+def test_headless_firefox_arguments_and_proxy(driver, capsys, monkeypatch):
     os.environ.update({"HEADLESS": "true", "BROWSER": "firefox", "BROWSER_PROXY": "http://proxy:3128",
                        "DOWNLOADS_DIR": ""})
+    monkeypatch.setattr(runwright, "_headless_notice_shown", False)
     cfg = FrameworkConfig()
     cfg.setup_playwright()
     opts = launched(cfg)
@@ -350,7 +354,20 @@ def test_headless_firefox_arguments_and_proxy(driver, capsys):
     assert opts["args"] == ["--safe-mode", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
                             "--disable-web-security", "--disable-features=VizDisplayCompositor",
                             "--max_old_space_size=4096", "--proxy-server=http://proxy:3128"]
-    assert driver["driver"].chromium.launches == [] and capsys.readouterr().out == ""
+    # Said once at run start, not at every launch.
+    cfg.setup_playwright()
+    assert driver["driver"].chromium.launches == [] and capsys.readouterr().out == HEADLESS_NOTICE + "\n"
+
+
+def test_headless_web_security_keeps_sandbox_and_same_origin(driver, capsys, monkeypatch):
+    os.environ.update({"HEADLESS": "true", "HEADLESS_WEB_SECURITY": "true", "BROWSER": "firefox"})
+    monkeypatch.setattr(runwright, "_headless_notice_shown", False)
+    cfg = FrameworkConfig()
+    cfg.setup_playwright()
+    args = launched(cfg)["args"]
+    assert "--no-sandbox" not in args and "--disable-web-security" not in args
+    assert "--disable-gpu" in args and cfg.config["headless_web_security"] is True
+    assert HEADLESS_NOTICE not in capsys.readouterr().out
 
 
 def test_argument_sources_in_order(driver, tmp_path, capsys):
@@ -656,9 +673,10 @@ real_chromium = pytest.mark.skipif(not START_ENV.get("TARVO_CHROMIUM_EXECUTABLE"
 
 @real_chromium
 @pytest.mark.parametrize("engine", ["chromium", "chrome"])
-def test_real_browser_smoke(engine, capsys):
+def test_real_browser_smoke(engine, capsys, monkeypatch):
     exe = START_ENV["TARVO_CHROMIUM_EXECUTABLE"]
     os.environ.update({"HEADLESS": "true", "BROWSER": engine, "TARVO_CHROMIUM_EXECUTABLE": exe})
+    monkeypatch.setattr(runwright, "_headless_notice_shown", True)
     cfg = FrameworkConfig()
     try:
         cfg.setup_playwright()

@@ -23,6 +23,7 @@ from datetime import datetime
 from pathlib import Path
 from typing import Any, Dict, List, Optional
 
+from tarvolab_framework.core import secrets
 from tarvolab_framework.core.ai_report_generator import reports_dir
 from tarvolab_framework.core.safe_io import atomic_write_text
 
@@ -215,7 +216,9 @@ class AIAnalysisReport:
         """Write the HTML and JSON reports; return the HTML path, or ``""`` with nothing recorded."""
         if not self.scenarios:
             return ""
-        data = self.analysis()
+        # Masked and made valid UTF-8 before anything is written; each file is
+        # replaced atomically, so a failed write keeps the previous report.
+        data = secrets.mask_data(self.analysis())
         directory = reports_dir()
         directory.mkdir(parents=True, exist_ok=True)
         atomic_write_text(directory / JSON_FILE_NAME, json.dumps(data, ensure_ascii=False, indent=2))

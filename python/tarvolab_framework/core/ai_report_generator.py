@@ -26,6 +26,7 @@ from pathlib import Path
 from typing import Any, Dict, List, Mapping, Optional
 
 from tarvolab_framework.core import settings
+from tarvolab_framework.core import secrets
 from tarvolab_framework.core.safe_io import atomic_write_text
 
 REPORT_FILE_NAME = "ai_validation_report.html"
@@ -150,7 +151,8 @@ class AIReportGenerator:
         summary = dict(manager.get_healing_summary() or {}) if manager is not None else {}
 
         directory = reports_dir()
-        data = build_data(entries, summary, requests, stale, patch)
+        # Step texts may hold a typed password: masked before anything is written.
+        data = secrets.mask_data(build_data(entries, summary, requests, stale, patch))
         atomic_write_text(directory / DATA_FILE_NAME, json.dumps(data, ensure_ascii=False, indent=2))
         path = directory / REPORT_FILE_NAME
         atomic_write_text(path, render_data(data, base=directory))

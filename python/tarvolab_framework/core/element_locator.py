@@ -44,6 +44,8 @@ try:
 except ImportError:  # pragma: no cover - playwright is a dependency of the package
     PlaywrightTimeoutError = TimeoutError
 
+from tarvolab_framework.core import page_eval, secrets
+
 logger = logging.getLogger("tarvolab_framework.core.element_locator")
 
 DEFAULT_TIMEOUT_MS = 5000
@@ -149,6 +151,17 @@ def _page_url(page: Any) -> str:
         return "<URL desconocida>"
 
 
+def _is_playwright(obj: Any) -> bool:
+    return type(obj).__module__.startswith("playwright.")
+
+
+_PASSWORD_HINT = re.compile(r"pass|pwd|contrase|clave|secret", re.IGNORECASE)
+
+
+def _looks_like_password_field(ref: str) -> bool:
+    return isinstance(ref, str) and bool(_PASSWORD_HINT.search(ref))
+
+
 def _check_page(page: Any) -> None:
     if page is None or not hasattr(page, "locator"):
         raise TypeError("page must be a Playwright Page (an object with locator())")
@@ -171,6 +184,7 @@ class ElementLocator:
         from tarvolab_framework.core.locmender import Locmender
 
         self.locmender = Locmender()
+        secrets.install_log_masking()
         self.variable_manager = None
         self.healing_context: Dict[str, str] = {key: "" for key in HEALING_CONTEXT_KEYS}
         self._pom_cache: Dict[str, Tuple[int, Dict[str, Any]]] = {}
@@ -456,6 +470,14 @@ class ElementLocator:
         The selector is ``None`` when nothing was proposed; a model answer that
         fails the checks comes back with ``accepted`` false, so the error names it.
         """
+        # A page whose script is stuck would hold every later page call of the
+        # healing for ever: probe it within the page-evaluation deadline first.
+        if _is_playwright(page) and not page_eval.page_responds(page):
+            message = (f"SELF_HEALING: la página no responde en {page_eval.page_evaluation_timeout():g} ms "
+                       f"(JavaScript ocupado); no se intenta reparar '{selector}'")
+            print("   ⏱️ " + message)
+            logger.warning("%s", message)
+            return None, "", None, False
         url = page_key(_page_url(page))
         stored = self._stored_fingerprint(key, url)
 
@@ -644,7 +666,20 @@ class ElementLocator:
         value = self._text(text, "text")
         # The typed value is not part of the action description: it may be a
         # password, and the action text is sent to the AI provider when healing.
-        self._locate(page, ref, timeout, "fill").fill(value)
+        # What goes into a field that looks like a password field is masked from
+        # then on (prompts, logs, reports); the field's name is all there is to go
+        # on while it is still missing and being healed.
+        if _looks_like_password_field(ref):
+            secrets.register_secret(value)
+        locator = self._locate(page, ref, timeout, "fill")
+        if _is_playwright(locator) and not _looks_like_password_field(ref):
+            try:
+                kind = locator.first.get_attribute("type", timeout=_locator_timeout(timeout))
+            except Exception:  # no type to read: the fill below reports real failures
+                kind = None
+            if isinstance(kind, str) and kind.strip().lower() == "password":
+                secrets.register_secret(value)
+        locator.fill(value)
 
     def get_text(self, page: Any, ref: str, timeout: Optional[float] = None) -> str:
         """Return the element's rendered text."""

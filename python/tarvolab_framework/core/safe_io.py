@@ -32,6 +32,15 @@ def valid_utf8(text: object) -> str:
         return text.encode("utf-8", "replace").decode("utf-8")
 
 
+def _mode_for(target: Path) -> int:
+    try:
+        return target.stat().st_mode & 0o7777
+    except OSError:
+        mask = os.umask(0)
+        os.umask(mask)
+        return 0o666 & ~mask
+
+
 def atomic_write_bytes(path: PathLike, data: bytes) -> Path:
     """Writes ``data`` to ``path`` through a temporary file and a rename.
 
@@ -42,6 +51,9 @@ def atomic_write_bytes(path: PathLike, data: bytes) -> Path:
     target.parent.mkdir(parents=True, exist_ok=True)
     fd, tmp_name = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".tmp", dir=target.parent)
     try:
+        # mkstemp makes the file private (0600); the result gets the mode the
+        # previous file had, else the one a plain open() would give it.
+        os.fchmod(fd, _mode_for(target))
         with os.fdopen(fd, "wb") as handle:
             handle.write(data)
             handle.flush()

@@ -52,7 +52,7 @@ def _native() -> Any:
 
 
 def table() -> Tuple[SettingRow, ...]:
-    """Every row, the 60 of the settings dictionary first, in key order."""
+    """Every row, the 61 of the settings dictionary first, in key order."""
     global _rows
     if _rows is None:
         rows = tuple(SettingRow(**row) for row in _native()._settings_table())

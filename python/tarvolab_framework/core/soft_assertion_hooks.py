@@ -16,6 +16,7 @@ from dataclasses import dataclass, field
 from typing import Any, List, Optional
 
 from tarvolab_framework.core import context_layers
+from tarvolab_framework.core.secrets import mask
 
 COUNT_ATTRIBUTE = "_soft_assertion_failed_scenarios_count"
 COLLECTOR_ATTRIBUTE = "soft_assertions"
@@ -143,7 +144,9 @@ def after_scenario_soft_assertions(context: Any, scenario: Any) -> None:
     except Exception:  # a read-only scenario object still gets its failures printed
         pass
 
+    # Messages may hold page text cut inside an emoji (half of it) or a secret:
+    # made valid UTF-8 and masked, so the summary itself cannot fail the hook.
     name = _lookup(scenario, "name", "") or ""
-    print(f"⚠️  SOFT ASSERTIONS: {len(failures)} fallo(s) en el escenario '{name}'")
+    print(mask(f"⚠️  SOFT ASSERTIONS: {len(failures)} fallo(s) en el escenario '{name}'"))
     for number, failure in enumerate(failures, start=1):
-        print(f"   {number}. {failure}")
+        print(mask(f"   {number}. {failure}"))

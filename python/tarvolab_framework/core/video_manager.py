@@ -29,7 +29,7 @@ from datetime import datetime
 from html import escape
 from pathlib import Path
 from typing import List, Optional, Tuple, Union
-from tarvolab_framework.core import settings
+from tarvolab_framework.core import safe_io, settings
 
 logger = logging.getLogger("tarvolab_framework.core.video_manager")
 
@@ -138,9 +138,8 @@ def _write_index(directory: Path, videos: List[Path]) -> Path:
         "section{margin-bottom:2rem}</style></head><body>"
         f"<h1>🎬 {title}</h1><p>{len(videos)} grabación(es)</p>{''.join(items)}</body></html>\n"
     )
-    index = directory / INDEX_FILE_NAME
-    index.write_text(page, encoding="utf-8")
-    return index
+    # Replaced atomically: a failed write keeps the previous index.
+    return safe_io.atomic_write_text(directory / INDEX_FILE_NAME, page)
 
 
 class _IntroWorker:

@@ -14,6 +14,8 @@ from pathlib import Path
 from typing import Any, Iterable
 from tarvolab_framework.core import settings
 
+from tarvolab_framework.core import safe_io, secrets
+
 FAILED_STATUSES = frozenset({"failed", "error", "hook_error"})
 # A scenario with an undefined or pending step did not pass either.
 NOT_PASSED_STATUSES = FAILED_STATUSES | {"undefined", "pending", "pending_warn"}
@@ -143,9 +145,11 @@ def env_text(name: str) -> str:
 
 
 def write_json(path_text: str, payload: Any) -> Path:
-    """Writes the payload as UTF-8 JSON, creating the parent folders."""
-    path = Path(path_text)
-    if path.parent and not path.parent.exists():
-        path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_text(json.dumps(payload, ensure_ascii=False, indent=2) + "\n", encoding="utf-8")
-    return path
+    """Writes the payload as UTF-8 JSON, creating the parent folders.
+
+    Secrets are masked and every text made valid UTF-8 first (a step message cut
+    inside an emoji holds half of it), and the file is replaced atomically: a
+    write that fails part-way leaves the previous file whole.
+    """
+    text = json.dumps(secrets.mask_data(payload), ensure_ascii=False, indent=2) + "\n"
+    return safe_io.atomic_write_text(path_text, text)

@@ -17,7 +17,7 @@ from datetime import datetime
 from pathlib import Path
 from typing import Any, Iterable
 
-from tarvolab_framework.core import safe_io, settings
+from tarvolab_framework.core import safe_io, secrets, settings
 from tarvolab_framework.integrations import _results as r
 
 PARTIAL_FILE = "partial-results.json"
@@ -31,7 +31,8 @@ def location_of(record: dict) -> str:
 
 
 def _dump(payload: Any) -> str:
-    return json.dumps(payload, ensure_ascii=False, indent=2, default=str) + "\n"
+    # Step messages may quote a typed password: masked like every results file.
+    return json.dumps(secrets.mask_data(payload), ensure_ascii=False, indent=2, default=str) + "\n"
 
 
 class RunResults:
@@ -312,8 +313,7 @@ def write_outputs(results: RunResults) -> list[str]:
                               else (None, None))
             # The scenarios' final outcomes, as the writer finds them in one process's registry.
             hooks._final = lambda index: finals[index] if index < len(finals) else (None, None)
-            path = safe_io.atomic_write_text(hooks.results_file, safe_io.valid_utf8(
-                json.dumps(hooks.xray_document(), ensure_ascii=False, indent=2) + "\n"))
+            path = r.write_json(hooks.results_file, hooks.xray_document())
             print(f"[JIRA-XRAY] Resultados Xray guardados en: {path}")
         guarded("Jira/Xray", jira)
 
@@ -324,8 +324,7 @@ def write_outputs(results: RunResults) -> list[str]:
             hooks = MeridioHooks()
             hooks.started, hooks.finished = started, finished
             hooks.scenarios = [_plain_record(rec) for rec in records]
-            path = safe_io.atomic_write_text(hooks.results_file, safe_io.valid_utf8(
-                json.dumps(hooks.document(), ensure_ascii=False, indent=2) + "\n"))
+            path = r.write_json(hooks.results_file, hooks.document())
             print(f"[MERIDIO] Resultados guardados en: {path}")
         guarded("Meridio", meridio)
 
@@ -336,8 +335,7 @@ def write_outputs(results: RunResults) -> list[str]:
             hooks = TarvoTestManagerIntegration()
             hooks.started, hooks.finished = started, finished
             hooks.results = [hooks.result_of(rec) for rec in records]
-            path = safe_io.atomic_write_text(hooks.results_file, safe_io.valid_utf8(
-                json.dumps(hooks.document(), ensure_ascii=False, indent=2) + "\n"))
+            path = r.write_json(hooks.results_file, hooks.document())
             print(f"[TARVO-TM] Resultados guardados en: {path}")
         guarded("Tarvo Test Manager", tarvo)
 

@@ -115,10 +115,20 @@ class PluginManager:
 
     # --------------------------------------------------------------- dispatch
     def _dispatch(self, hook: str, *args: Any) -> None:
+        # One plug-in that raises does not keep the others from running; the
+        # first failure is raised again after all of them ran.
+        first: Any = None
         for plugin in list(self.plugins):
             method = getattr(plugin, hook, None)
             if callable(method):
-                method(*args)
+                try:
+                    method(*args)
+                except Exception as exc:
+                    logger.warning("Plugin %s failed in %s: %s", type(plugin).__name__, hook, exc)
+                    if first is None:
+                        first = exc
+        if first is not None:
+            raise first
 
     def before_all(self, context: Any) -> None:
         """Forward ``before_all(context)`` to every plug-in that defines it."""

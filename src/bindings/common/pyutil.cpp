@@ -19,8 +19,12 @@ void PyEnvironment::set(const std::string& name, const std::string& value) {
 }
 
 void print_line(std::string_view text) {
+  // Console text is made valid UTF-8 (stray bytes become U+FFFD), so that a
+  // strict UTF-8 stdout cannot fail on it.
+  PyObject* line = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  if (!line) throw nb::python_error();
   nb::object builtins = nb::module_::import_("builtins");
-  builtins.attr("print")(py_str(text));
+  builtins.attr("print")(nb::steal(line));
 }
 
 void PyConsole::print(const std::string& line) { print_line(line); }

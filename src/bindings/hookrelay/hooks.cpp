@@ -2,8 +2,9 @@
 // the run-lifecycle functions, the soft-assertion hooks and the plug-in manager
 // in a fixed order: before-hooks call the plug-in manager last, after-hooks call
 // it before the framework's own teardown. Callees are read from this module's
-// attributes at every call. Failures are not caught (except where noted) and
-// reach the runner unchanged; the rest of the hook does not run.
+// attributes at every call. In a before-hook a failure reaches the runner
+// unchanged and the rest of the hook does not run; the after-hooks run all
+// their parts first (see FirstFailure).
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
@@ -128,20 +129,46 @@ void after_step(nb::object context, nb::object step) {
   plugin_call("after_step", context, step);
 }
 
+// The after-hooks run every part even when an earlier one fails: a plug-in
+// (or the soft-assertion summary) that raises must not cost the framework's own
+// teardown (retry registration, results files, the retry pass). The first
+// failure is raised again once all parts ran, so the runner still reports it.
+// Ctrl-C and SystemExit are not held back (attempt raises them at once).
+class FirstFailure {
+ public:
+  template <typename F>
+  void run(F&& f) {
+    auto failure = attempt(std::forward<F>(f));
+    if (failure && !first_) first_ = std::move(failure);
+  }
+  void raise_if_any() {
+    if (first_) reraise(*first_);
+  }
+
+ private:
+  std::optional<Failure> first_;
+};
+
 void after_scenario(nb::object context, nb::object scenario) {
-  callee("after_scenario_soft_assertions")(context, scenario);
-  plugin_call("after_scenario", context, scenario);
-  callee("auto_after_scenario")(context, scenario);
+  FirstFailure failures;
+  failures.run([&] { callee("after_scenario_soft_assertions")(context, scenario); });
+  failures.run([&] { plugin_call("after_scenario", context, scenario); });
+  failures.run([&] { callee("auto_after_scenario")(context, scenario); });
+  failures.raise_if_any();
 }
 
 void after_feature(nb::object context, nb::object feature) {
-  plugin_call("after_feature", context, feature);
-  callee("auto_after_feature")(context, feature);
+  FirstFailure failures;
+  failures.run([&] { plugin_call("after_feature", context, feature); });
+  failures.run([&] { callee("auto_after_feature")(context, feature); });
+  failures.raise_if_any();
 }
 
 void after_all(nb::object context) {
-  plugin_call("after_all", context);
-  callee("auto_after_all")(context);
+  FirstFailure failures;
+  failures.run([&] { plugin_call("after_all", context); });
+  failures.run([&] { callee("auto_after_all")(context); });
+  failures.raise_if_any();
 }
 
 }  // namespace

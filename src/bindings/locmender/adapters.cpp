@@ -76,8 +76,15 @@ bool PyLocator::is_visible() {
   return guarded<PageError>(slot_, [&] { return truthy(locator_.attr("is_visible")()); });
 }
 
+// Page evaluations of the healing path go through page_eval, which bounds the
+// whole call: Playwright's own evaluate never returns on a page whose script is
+// stuck in a loop.
+constexpr const char* kPageEvalModule = "tarvolab_framework.core.page_eval";
+
 ScriptValue PyLocator::evaluate(const std::string& script) {
-  return guarded<PageError>(slot_, [&] { return to_script_value(locator_.attr("evaluate")(script)); });
+  return guarded<PageError>(slot_, [&] {
+    return to_script_value(import_attr(kPageEvalModule, "evaluate_for_healing")(locator_, script));
+  });
 }
 
 std::string PyPage::url() {
@@ -85,11 +92,14 @@ std::string PyPage::url() {
 }
 
 std::string PyPage::title() {
-  return guarded<PageError>(slot_, [&] { return str_replacing(page_.attr("title")()); });
+  return guarded<PageError>(
+      slot_, [&] { return str_replacing(import_attr(kPageEvalModule, "title_for_healing")(page_)); });
 }
 
 ScriptValue PyPage::evaluate(const std::string& script) {
-  return guarded<PageError>(slot_, [&] { return to_script_value(page_.attr("evaluate")(script)); });
+  return guarded<PageError>(slot_, [&] {
+    return to_script_value(import_attr(kPageEvalModule, "evaluate_for_healing")(page_, script));
+  });
 }
 
 std::unique_ptr<Locator> PyPage::locator(const std::string& selector) {
@@ -98,8 +108,11 @@ std::unique_ptr<Locator> PyPage::locator(const std::string& selector) {
 }
 
 std::optional<std::string> PyProvider::generate(const std::string& prompt, double temperature) {
+  // The prompt holds the step text and the page's HTML: secrets (typed
+  // passwords, secret settings) are masked before it leaves the process.
   nb::object reply = guarded<ProviderError>(slot_, [&] {
-    return nb::object(provider_.attr("generate")(py_str(prompt), nb::arg("temperature") = temperature));
+    nb::object masked = import_attr("tarvolab_framework.core.secrets", "mask")(py_str(prompt));
+    return nb::object(provider_.attr("generate")(masked, nb::arg("temperature") = temperature));
   });
   std::optional<std::string> text;
   std::optional<std::string> wrong_kind;

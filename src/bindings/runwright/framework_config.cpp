@@ -116,11 +116,15 @@ SettingMap settings_of(nb::handle self) {
 
 // ---- .env -------------------------------------------------------------------
 
+// Loads a .env with override and says which file it was. A file found in a
+// parent folder may not set the variables that only the process environment or
+// the working directory's own .env may set: their former values are put back.
 void apply_dotenv(nb::handle env_file) {
   nb::module_ mod = this_module();
   // A named file is handed to the loader as the caller gave it.
   if (!env_file.is_none() && PyUnicode_GetLength(env_file.ptr()) > 0) {
-    mod.attr("load_dotenv")(env_file, "override"_a = true);
+    if (truthy(mod.attr("load_dotenv")(env_file, "override"_a = true)))
+      print_line(dotenv_loaded_line(utf8_of(env_file)));
     return;
   }
   std::string cwd = utf8_of(mod.attr("os").attr("getcwd")());
@@ -128,7 +132,23 @@ void apply_dotenv(nb::handle env_file) {
     std::error_code ec;
     return std::filesystem::exists(p, ec);
   });
-  if (path) mod.attr("load_dotenv")(py_str(*path), "override"_a = true);
+  if (!path) return;
+  const bool own = dotenv_is_own(cwd, *path);
+  PyEnvironment env;
+  std::vector<std::pair<std::string, std::optional<std::string>>> kept;
+  if (!own)
+    for (const auto& name : dotenv_own_only_variables()) kept.emplace_back(name, env.get(name));
+  mod.attr("load_dotenv")(py_str(*path), "override"_a = true);
+  print_line(dotenv_loaded_line(*path));
+  nb::object environ = mod.attr("os").attr("environ");
+  for (const auto& [name, before] : kept) {
+    if (env.get(name) == before) continue;
+    if (before)
+      env.set(name, *before);
+    else
+      environ.attr("pop")(py_str(name), nb::none());
+    print_line(dotenv_variable_ignored_line(name, *path));
+  }
 }
 
 // ---- methods ----------------------------------------------------------------
@@ -222,27 +242,69 @@ nb::object connect_browser(nb::handle driver, const std::string& browser_name, c
   return browser;
 }
 
+// Said once per process, at the first headless launch; the module attribute
+// `_headless_notice_shown` remembers it.
+void say_headless_notice(const SettingMap& settings) {
+  nb::module_ mod = this_module();
+  if (attr_true(mod, "_headless_notice_shown")) return;
+  if (auto notice = headless_security_notice(settings)) {
+    print_line(*notice);
+    mod.attr("_headless_notice_shown") = true;
+  }
+}
+
+nb::object launch_browser(nb::handle self, nb::handle driver, const SettingMap& settings, LaunchOptions options);
+
 nb::object setup_playwright(nb::handle self) {
   // The options are built first, so a bad setting fails before a driver is
   // started that nobody would stop.
   SettingMap settings = settings_of(self);
-  const std::string browser_name = get_string(settings, "browser");
   PyConsole console;
   LaunchOptions options = build_launch_options(settings, console);
   PyEnvironment env;
   // A bad endpoint fails here too, before the driver starts.
   BrowserPlan plan = plan_browser(settings, options, env);
+  if (plan.source == BrowserSource::Launch) say_headless_notice(settings);
 
   nb::object manager = reraising([&] { return this_module().attr("sync_playwright")(); });
   nb::object driver = reraising([&] { return manager.attr("start")(); });
   nb::setattr(self, "playwright", driver);
+  return launch_browser(self, driver, settings, std::move(options));
+}
 
+// A new browser in place of one whose process died: launched on the running
+// driver (the driver outlives a killed browser); when the driver is gone too,
+// it is stopped and a new one started. The dead browser is closed quietly.
+nb::object relaunch_browser(nb::handle self) {
+  if (auto old = get_attr(self, "browser"); old && !old->is_none()) {
+    nb::object b = *old;
+    (void)attempt([&] { b.attr("close")(); });
+  }
+  nb::setattr(self, "browser", nb::none());
+  auto driver = get_attr(self, "playwright");
+  if (driver && !driver->is_none()) {
+    SettingMap settings = settings_of(self);
+    PyConsole console;
+    LaunchOptions options = build_launch_options(settings, console);
+    nb::object d = *driver;
+    nb::object browser;
+    auto failure = attempt([&] { browser = launch_browser(self, d, settings, options); });
+    if (!failure) return browser;
+    (void)attempt([&] { d.attr("stop")(); });
+    nb::setattr(self, "playwright", nb::none());
+  }
+  return setup_playwright(self);
+}
+
+nb::object launch_browser(nb::handle self, nb::handle driver, const SettingMap& settings, LaunchOptions options) {
+  const std::string browser_name = get_string(settings, "browser");
+  PyEnvironment env;
+  BrowserPlan plan = plan_browser(settings, options, env);
   if (plan.source != BrowserSource::Launch) {
     nb::object browser = connect_browser(driver, browser_name, plan);
     nb::setattr(self, "browser", browser);
     return browser;
   }
-
   nb::object browser;
   switch (engine_for(browser_name)) {
     case Engine::Firefox:
@@ -421,6 +483,8 @@ nb::object setup_logging(nb::handle self) {
     handler.attr("setLevel")(level);
     logger.attr("addHandler")(handler);
   }
+  // Log lines may quote step texts and page errors that hold a secret.
+  import_attr("tarvolab_framework.core.secrets", "install_log_masking")();
   return logger;
 }
 
@@ -482,6 +546,7 @@ void check_setting_value(const char* key, nb::handle value) {
 
 void register_framework_config(nb::module_& m) {
   register_config_error(m);
+  m.attr("_headless_notice_shown") = false;
   nb::class_<FrameworkConfigState>(m, "FrameworkConfig", nb::dynamic_attr(),
                                    "The run's settings dictionary and its Playwright browser.")
       .def(
@@ -504,6 +569,9 @@ void register_framework_config(nb::module_& m) {
            "env_file"_a = nb::none())
       .def("setup_playwright", [](Self self) { return setup_playwright(self.h); },
            "Starts Playwright and launches the configured browser; returns it (also kept as .browser).")
+      .def("relaunch_browser", [](Self self) { return relaunch_browser(self.h); },
+           "Replaces a browser whose process died with a new one (on the running driver when it still "
+           "answers); returns it (also kept as .browser).")
       .def("_get_preset_config",
            [](Self, nb::object preset) {
              if (!is_str(preset)) refuse_type("_get_preset_config()", "preset", "a str", preset);

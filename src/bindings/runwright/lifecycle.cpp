@@ -213,9 +213,40 @@ void restore_viewport_after_mobile(nb::handle context) {
   if (page && saved_page.is(*page) && !saved_size.is_none()) page->attr("set_viewport_size")(saved_size);
 }
 
+// Sets a run-level attribute of the runner context. behave drops what a hook
+// sets inside a scenario when the scenario ends; its root layer is kept for the
+// run (a plain object just gets the attribute).
+void set_run_attribute(nb::handle context, const char* name, nb::handle value) {
+  if (auto set_root = get_attr(context, "_set_root_attribute"); set_root && PyCallable_Check(set_root->ptr()))
+    (*set_root)(name, value);
+  else
+    nb::setattr(context, name, value);
+}
+
+// A browser whose process died (a crash, the OOM killer) would be handed to
+// every later scenario, each failing at once: it is noticed here (Playwright
+// marks it disconnected) and launched again, once per death; the page of the
+// dead browser is dropped. A relaunch that fails reaches the hook.
+void ensure_live_browser(nb::handle context) {
+  auto browser = get_true_attr(context, "browser");
+  if (!browser) return;
+  auto is_connected = get_attr(*browser, "is_connected");
+  if (!is_connected || !PyCallable_Check(is_connected->ptr())) return;
+  bool connected = true;
+  (void)attempt([&] { connected = truthy((*is_connected)()); });
+  if (connected) return;
+  print_line(lc::kBrowserDied);
+  nb::object framework_config = nb::getattr(context, "framework_config");
+  nb::object fresh = reraising([&] { return framework_config.attr("relaunch_browser")(); });
+  set_run_attribute(context, "browser", fresh);
+  if (has_attr(context, "page")) nb::setattr(context, "page", nb::none());
+  log(context, "info", lc::kBrowserRelaunched);
+}
+
 // Finds a live page for the scenario: the context's page, else the first page
 // of the browser's first context, else a new one. Leaves it in context.page.
 void choose_page(nb::handle context) {
+  ensure_live_browser(context);
   bool ready = false;
 
   if (auto page = get_true_attr(context, "page")) {
@@ -369,6 +400,8 @@ void register_for_retry(nb::handle context, nb::handle scenario) {
   nb::object retry_enabled = settings_get(context, "retry_failed_scenarios", nb::bool_(false));
   bool failed = lc::is_failed_status(status_name(nb::getattr(scenario, "status")));
   if (!failed || !truthy(retry_enabled)) return;
+  // A scenario stopped by Ctrl-C did not fail: the user asked the run to end.
+  if (attr_true(context, "aborted")) return;
 
   if (!has_attr(context, "_failed_scenarios_for_retry")) {
     nb::setattr(context, "_failed_scenarios_for_retry", nb::list());

@@ -28,4 +28,5 @@ NB_MODULE(runwright, m) {
   tarvo::py::runwright::register_retry(m);
   tarvo::py::runwright::register_scale(m);
   tarvo::py::runwright::register_evidence(m);
+  tarvo::py::runwright::register_secrets(m);
 }

@@ -27,8 +27,15 @@ void ensure_browser_for_retry(nb::handle context) {
   auto failure = attempt([&] {
     auto config = get_true_attr(context, "framework_config");
     if (!config) return;
-    if (!truthy(nb::getattr(*config, "browser"))) {
+    nb::object browser = nb::getattr(*config, "browser");
+    if (!truthy(browser)) {
       config->attr("setup_playwright")();
+      print_line(kBrowserRestarted);
+    } else if (auto is_connected = get_attr(browser, "is_connected");
+               is_connected && PyCallable_Check(is_connected->ptr()) && !truthy((*is_connected)())) {
+      // The browser process died: a new one, also for the runner context.
+      nb::setattr(context, "browser", config->attr("relaunch_browser")());
+      if (has_attr(context, "page")) nb::setattr(context, "page", nb::none());
       print_line(kBrowserRestarted);
     }
     if (!get_true_attr(context, "page")) nb::setattr(context, "page", config->attr("create_page")());
@@ -163,7 +170,9 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_
     Failure failure;
     failure.exc = raised;
     if (failure.is_interrupt()) reraise(failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
-    print_line((failure.is_assertion_error() ? kAssertPrefix : kErrorPrefix) + to_str(raised));
+    // The step's message may hold half an emoji or a typed password.
+    nb::object shown = import_attr("tarvolab_framework.core.secrets", "mask")(py_str(failure_text(raised)));
+    print_line((failure.is_assertion_error() ? kAssertPrefix : kErrorPrefix) + to_str(shown));
   } else if (failed) {
     print_line(kErrorPrefix + cpp_error);
   }
@@ -229,7 +238,8 @@ void auto_after_all(nb::handle context) {
 
   ContextRetryTarget target(context, entries);
   PyConsole console;
-  run_retry_pass(settings, nb::len(entries), target, console);
+  // After Ctrl-C (the runner marks the run aborted) nothing is retried.
+  run_retry_pass(settings, nb::len(entries), target, console, attr_true(context, "aborted"));
 
   // The final outcomes are settled before the integrations and reports read
   // them; the healing report, the outcome summary and the wait for the video

@@ -35,6 +35,8 @@ void register_retry(nb::module_& m);
 void register_scale(nb::module_& m);
 // evidence.cpp: _final_outcome, _run_exit_status, _safe_name, _artefact_path, ...
 void register_evidence(nb::module_& m);
+// secrets.cpp: _mask_secrets, _is_secret_name, _is_maskable_value
+void register_secrets(nb::module_& m);
 
 // The runwright module object, for code that looks up the module's own
 // attributes (its bound outside services) at the moment of use.

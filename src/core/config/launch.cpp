@@ -182,8 +182,12 @@ StringList merge_launch_args(const SettingMap& s, Console& console) {
   if (!file.empty()) append(args, load_flag_file(file, console));
   append(args, browser_specific_args(s));
   if (get_flag(s, "headless")) {
-    append(args, {"--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--disable-web-security",
-                  "--disable-features=VizDisplayCompositor"});
+    // HEADLESS_WEB_SECURITY keeps the same-origin policy and the sandbox on.
+    if (get_flag(s, "headless_web_security", false))
+      append(args, {"--disable-dev-shm-usage", "--disable-gpu", "--disable-features=VizDisplayCompositor"});
+    else
+      append(args, {"--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--disable-web-security",
+                    "--disable-features=VizDisplayCompositor"});
     args.push_back("--max_old_space_size=" + std::to_string(get_int(s, "browser_memory_limit")));
   }
   const std::string proxy = get_string(s, "browser_proxy");
@@ -266,6 +270,11 @@ std::string connect_failed_message(const BrowserPlan& plan, const std::string& e
   std::string first = error_text.substr(0, error_text.find('\n'));
   return "No se pudo conectar al navegador remoto " + plan.variable + "=" + plan.endpoint + " en " +
          std::to_string(plan.timeout_ms) + " ms: " + trim(first);
+}
+
+std::optional<std::string> headless_security_notice(const SettingMap& s) {
+  if (!get_flag(s, "headless") || get_flag(s, "headless_web_security", false)) return std::nullopt;
+  return std::string(kMsgHeadlessSecurityOff);
 }
 
 std::optional<std::string> chromium_executable(const Environment& env) {

@@ -60,6 +60,10 @@ StringList merge_launch_args(const SettingMap& settings, Console& console);
 // Launch options for the settings (without channel or executable path).
 LaunchOptions build_launch_options(const SettingMap& settings, Console& console);
 
+// Said once at run start: a headless launch turns the same-origin policy and
+// the sandbox off unless HEADLESS_WEB_SECURITY is true. Nothing otherwise.
+std::optional<std::string> headless_security_notice(const SettingMap& settings);
+
 // The Chromium executable named by TARVO_CHROMIUM_EXECUTABLE, when set and non-empty.
 std::optional<std::string> chromium_executable(const Environment& env);
 
@@ -104,6 +108,9 @@ inline constexpr const char* kMsgUsingChrome = "🌐 Usando Google Chrome instal
 inline constexpr const char* kMsgChromeFailedPrefix = "⚠️ No se pudo iniciar Chrome instalado: ";
 inline constexpr const char* kMsgChromiumFallback = "🔄 Usando Chromium como alternativa";
 inline constexpr const char* kMsgUsingChromium = "🌐 Usando Chromium";
+inline constexpr const char* kMsgHeadlessSecurityOff =
+    "ℹ️ HEADLESS=true añade --disable-web-security y --no-sandbox al navegador "
+    "(HEADLESS_WEB_SECURITY=true los deja fuera)";
 inline constexpr const char* kMsgFlagFileErrorPrefix = "⚠️ Error cargando archivo de configuración ";
 
 }  // namespace tarvo::config

@@ -48,6 +48,23 @@ std::optional<std::string> find_dotenv(const std::string& cwd, const std::functi
   return std::nullopt;
 }
 
+bool dotenv_is_own(const std::string& cwd, const std::string& path) {
+  auto candidates = dotenv_candidates(cwd);
+  return !candidates.empty() && candidates.front() == path;
+}
+
+const std::vector<std::string>& dotenv_own_only_variables() {
+  static const std::vector<std::string> names{"TARVO_CHROMIUM_EXECUTABLE"};
+  return names;
+}
+
+std::string dotenv_loaded_line(const std::string& path) { return "📄 Variables cargadas desde " + path; }
+
+std::string dotenv_variable_ignored_line(const std::string& name, const std::string& path) {
+  return "⚠️ " + name + " de " + path +
+         " ignorada: solo se toma del entorno o del .env del directorio de trabajo";
+}
+
 bool show_validation_errors(const std::string& log_level_env) {
   std::string level = to_upper(log_level_env);
   return level == "DEBUG" || level == "INFO" || level == "WARNING";

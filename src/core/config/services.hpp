@@ -22,6 +22,16 @@ std::vector<std::string> dotenv_candidates(const std::string& cwd);
 // The first candidate for which exists() holds, or nullopt.
 std::optional<std::string> find_dotenv(const std::string& cwd, const std::function<bool(const std::string&)>& exists);
 
+// Whether a found .env file is the working directory's own (the first
+// candidate), rather than one in a parent folder.
+bool dotenv_is_own(const std::string& cwd, const std::string& path);
+// Variables that only the process environment or the working directory's own
+// .env may set: a .env in a shared parent folder (a temporary folder, a CI
+// workspace root) must not choose which program runs as the browser.
+const std::vector<std::string>& dotenv_own_only_variables();
+std::string dotenv_loaded_line(const std::string& path);          // "📄 Variables cargadas desde <path>"
+std::string dotenv_variable_ignored_line(const std::string& name, const std::string& path);
+
 // ---- validation report ----------------------------------------------------
 inline constexpr std::size_t kMaxErrorsShown = 5;
 inline constexpr std::size_t kMaxWarningsShown = 3;

@@ -128,6 +128,10 @@ std::vector<SettingRow> build_table() {
           "Download behaviour for the project's own use."),
       needs(cfg("chrome_disable_security", "CHROME_DISABLE_SECURITY", "false", K::Flag, kLaunch,
                 "Chromium: turn off web security and certificate checks."), kChromium),
+      needs(cfg("headless_web_security", "HEADLESS_WEB_SECURITY", "false", K::Flag, kLaunch,
+                "Keep the same-origin policy and the sandbox in a headless launch: leaves "
+                "--disable-web-security and --no-sandbox out of the headless flag set."),
+            "HEADLESS=true"),
       needs(cfg("chrome_enable_logging", "CHROME_ENABLE_LOGGING", "false", K::Flag, kLaunch,
                 "Chromium: write the browser's own log."), kChromium),
       needs(cfg("chrome_log_level", "CHROME_LOG_LEVEL", "INFO", K::Text, kLaunch,
@@ -259,6 +263,12 @@ std::vector<SettingRow> build_table() {
             "Quiet behave's user warnings and context-masking warnings."),
       range(trimmed(other("LOCATOR_TIMEOUT", "5000", K::Real, "element locator", "at each element lookup",
                           "Wait for an element, in milliseconds, before healing is tried.")), 0, kMaxMs),
+      needs(range(trimmed(other("PAGE_EVALUATION_TIMEOUT", "10000", K::Real, "element locator and healing",
+                                "at each page evaluation of the healing",
+                                "Deadline of one page evaluation during healing, in milliseconds; a page "
+                                "whose script is stuck gets no healing.")),
+                  1, kMaxMs),
+            "SELF_HEALING_ENABLED=true"),
 
       other("SELF_HEALING_ENABLED", "false", K::Flag, kHealing, kHealingWhen,
             "Repair locators that find nothing with an AI model."),
@@ -288,7 +298,8 @@ std::vector<SettingRow> build_table() {
                     "gemini|openai|azure|azure_openai|anthropic|ollama|local"),
             kHeal),
       needs(range(trimmed(other("AI_PROVIDER_TIMEOUT", "60", K::Real, kProvider, kProviderWhen,
-                                "Seconds to wait for the model service.")), 0.001, 86400), kHeal),
+                                "Seconds one whole model call may take, from connecting to the last byte.")),
+                  0.001, 86400), kHeal),
       needs(trimmed(other("GEMINI_API_KEY", "", K::Text, kProvider, kProviderWhen, "Gemini API key.")), kGemini),
       needs(trimmed(other("GOOGLE_API_KEY", "", K::Text, kProvider, kProviderWhen,
                           "Gemini API key, when GEMINI_API_KEY is empty.")), kGemini),

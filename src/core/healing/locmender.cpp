@@ -5,6 +5,8 @@
 // greenlets under these frames).
 #include "core/healing/locmender.hpp"
 
+#include "core/common/secrets.hpp"
+
 #include <algorithm>
 
 #include "core/common/text.hpp"
@@ -41,7 +43,9 @@ std::string Locmender::capture_relevant_html(HealingIo& io, Page& page) {
     ScriptValue v = page.evaluate(kCaptureScript);
     if (v.kind != ScriptValue::Kind::Text)
       throw PageError("object of type '" + v.type_name + "' has no len()");
-    html = truncate_html(v.text, settings.max_html_length);
+    // A page that mirrors what was typed into its password fields must not
+    // hand the password to the model.
+    html = truncate_html(secrets::mask_password_inputs(v.text), settings.max_html_length);
   } catch (const PageError& e) {
     error = e.what();
   }

@@ -12,6 +12,8 @@ const char* const kNoStepsToRun = "      ⚠️ No hay steps para ejecutar";
 const char* const kAssertPrefix = "      ASSERT: ";
 const char* const kErrorPrefix = "      ERROR: ";
 const char* const kBrowserRestarted = "   🔄 Browser reinicializado para reintentos";
+const char* const kRetriesSkippedInterrupted =
+    "⏹️ Ejecución interrumpida por el usuario: los escenarios fallidos no se reintentan";
 const char* const kBrowserPrepError = "   ⚠️ Error preparando browser para reintento: ";
 
 std::string retry_opening_rule() { return "\n" + kRule; }
@@ -46,10 +48,14 @@ std::vector<std::string> still_failing_summary(const std::vector<std::string>& n
 }
 
 std::vector<std::size_t> run_retry_pass(const RetrySettings& settings, std::size_t entry_count,
-                                        RetryTarget& target, Console& console) {
+                                        RetryTarget& target, Console& console, bool interrupted) {
   std::vector<std::size_t> failing;
   for (std::size_t i = 0; i < entry_count; ++i) failing.push_back(i);
   if (!settings.enabled || entry_count == 0) return failing;
+  if (interrupted) {
+    console.print(kRetriesSkippedInterrupted);
+    return failing;
+  }
 
   auto print_all = [&](const std::vector<std::string>& lines) {
     for (const auto& l : lines) console.print(l);

@@ -32,6 +32,8 @@ extern const char* const kAssertPrefix;          // "      ASSERT: "
 extern const char* const kErrorPrefix;           // "      ERROR: "
 extern const char* const kBrowserRestarted;      // "   🔄 Browser reinicializado para reintentos"
 extern const char* const kBrowserPrepError;      // "   ⚠️ Error preparando browser para reintento: "
+// Printed instead of the pass when the user stopped the run (Ctrl-C).
+extern const char* const kRetriesSkippedInterrupted;
 
 enum class RetryResult { Passed, StillFailing, Error };
 
@@ -65,7 +67,9 @@ class RetryTarget {
 // otherwise header, browser check, up to max_retries attempts (stopping once
 // every entry passed), the still-failing summary, the page close and the
 // closing rule. Returns the entries still failing at the end, in order.
+// A run the user interrupted (Ctrl-C) is ending: when retries are on and
+// scenarios failed, one line says they are not retried and nothing else runs.
 std::vector<std::size_t> run_retry_pass(const RetrySettings& settings, std::size_t entry_count,
-                                        RetryTarget& target, Console& console);
+                                        RetryTarget& target, Console& console, bool interrupted = false);
 
 }  // namespace tarvo::lifecycle

@@ -44,6 +44,11 @@ std::size_t extra_window_count(std::size_t page_count);
 inline constexpr std::string_view kBrowserDisabled = "🚫 Navegador desactivado - saltando inicialización";
 inline constexpr std::string_view kPreviousPageInvalid = "Página anterior cerrada o inválida";
 inline constexpr std::string_view kNewPageCreated = "🆕 Nueva página creada para el escenario";
+// The browser process died (crash, killed): it is launched again for the
+// scenarios that follow.
+inline constexpr std::string_view kBrowserDied =
+    "⚠️ El navegador se cerró inesperadamente: se inicia de nuevo para los escenarios siguientes";
+inline constexpr std::string_view kBrowserRelaunched = "🔄 Navegador reiniciado";
 inline constexpr std::string_view kPagesClosedAfterFeature = "🧹 Páginas cerradas al finalizar el feature";
 
 std::string reusing_existing_page(std::string_view url);

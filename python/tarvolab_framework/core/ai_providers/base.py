@@ -2,9 +2,12 @@
 
 from __future__ import annotations
 
+import base64
 import http.client
 import json
 import socket
+import threading
+import time
 import urllib.error
 import urllib.parse
 import urllib.request
@@ -58,7 +61,10 @@ def require_key(provider, *names):
 
 
 def read_timeout():
-    """Seconds from AI_PROVIDER_TIMEOUT; ValueError naming it for a bad or out-of-range text."""
+    """Seconds from AI_PROVIDER_TIMEOUT: the bound of one whole model call.
+
+    ValueError naming it for a bad or out-of-range text.
+    """
     return float(settings.get("AI_PROVIDER_TIMEOUT"))
 
 
@@ -73,7 +79,9 @@ def base_url(text, variable=""):
     parts = urllib.parse.urlsplit(url)
     if parts.scheme not in ("http", "https") or not parts.netloc:
         where = f" en {variable}" if variable else ""
-        raise ValueError(f"URL de proveedor de IA no válida{where}: {text!r} (se espera http:// o https://)")
+        raise ValueError(
+            f"URL de proveedor de IA no válida{where}: {_masked(repr(text))} (se espera http:// o https://)"
+        )
     return url
 
 
@@ -119,13 +127,116 @@ def error_message_from_body(data):
     return message or kind
 
 
-def post_json(provider, url, headers, body, timeout):
+class _CallDeadline:
+    """Ends a call that is still running when its deadline passes.
+
+    A socket time-out only bounds each read, so a server that trickles a byte
+    now and then keeps a call going for ever. Every connection the call opens is
+    recorded; at the deadline a timer thread shuts them down, which ends any
+    read or write in progress at once. ``expired`` then tells the caller why.
+    """
+
+    def __init__(self, deadline):
+        self.deadline = deadline
+        self.expired = False
+        self._sockets = []
+        self._lock = threading.Lock()
+        self._timer = threading.Timer(max(0.0, deadline - time.monotonic()), self._expire)
+        self._timer.daemon = True
+
+    def remaining(self):
+        return max(0.001, self.deadline - time.monotonic())
+
+    def __enter__(self):
+        self._timer.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._timer.cancel()
+        with self._lock:
+            self._sockets.clear()
+
+    def watch(self, sock):
+        with self._lock:
+            if self.expired:
+                _shut(sock)
+            else:
+                self._sockets.append(sock)
+
+    def _expire(self):
+        with self._lock:
+            self.expired = True
+            for sock in self._sockets:
+                _shut(sock)
+
+
+def _shut(sock):
+    try:
+        sock.shutdown(socket.SHUT_RDWR)
+    except OSError:
+        pass
+
+
+def _deadline_handlers(guard):
+    """urllib handlers whose connections report their socket to ``guard``."""
+
+    def connection_class(base):
+        class Watched(base):
+            def connect(self):
+                self.timeout = guard.remaining()
+                super().connect()
+                guard.watch(self.sock)
+
+        return Watched
+
+    http_conn = connection_class(http.client.HTTPConnection)
+
+    class HTTPHandler(urllib.request.HTTPHandler):
+        def http_open(self, req):
+            return self.do_open(http_conn, req)
+
+    handlers = [HTTPHandler()]
+    if hasattr(http.client, "HTTPSConnection"):
+        https_conn = connection_class(http.client.HTTPSConnection)
+
+        class HTTPSHandler(urllib.request.HTTPSHandler):
+            def https_open(self, req):
+                return self.do_open(https_conn, req, context=self._context)
+
+        handlers.append(HTTPSHandler())
+    return handlers
+
+
+def split_credentials(url):
+    """(url without "user:password@", Basic authorisation header value or None)."""
+    parts = urllib.parse.urlsplit(url)
+    if parts.username is None and parts.password is None:
+        return url, None
+    host = parts.hostname or ""
+    if ":" in host:
+        host = f"[{host}]"
+    if parts.port is not None:
+        host += f":{parts.port}"
+    user = urllib.parse.unquote(parts.username or "")
+    password = urllib.parse.unquote(parts.password or "")
+    token = base64.b64encode(f"{user}:{password}".encode("utf-8")).decode("ascii")
+    return urllib.parse.urlunsplit(parts._replace(netloc=host)), f"Basic {token}"
+
+
+def post_json(provider, url, headers, body, timeout, deadline=None):
     """POST `body` as JSON and return the decoded JSON object of a 2xx answer.
 
-    Every failure (HTTP error status, refused connection, time-out, body that is not a
-    JSON object, or a JSON object with an "error" member) raises AIProviderError with the
-    service's own message when it gave one.
+    The whole call (connection, sending, waiting, reading) ends by `deadline`
+    (a time.monotonic() value; default now + `timeout` seconds). Every failure
+    (HTTP error status, refused connection, time-out, body that is not a JSON
+    object, or a JSON object with an "error" member) raises AIProviderError with
+    the service's own message when it gave one. A "user:password@" in the URL is
+    sent as Basic authorisation and never shown.
     """
+    if deadline is None:
+        deadline = time.monotonic() + timeout
+    url, basic = split_credentials(url)
+    extra = {"Authorization": basic} if basic and not any(k.lower() == "authorization" for k in headers) else {}
     request = urllib.request.Request(
         url,
         data=json.dumps(body).encode("utf-8"),
@@ -134,12 +245,32 @@ def post_json(provider, url, headers, body, timeout):
             "Content-Type": "application/json",
             "Accept": "application/json",
             "User-Agent": USER_AGENT,
+            **extra,
             **headers,
         },
     )
     shown_url = urllib.parse.urlsplit(url)._replace(query="", fragment="").geturl()
-    # A fresh opener per call so proxy variables are read when the call is made.
-    opener = urllib.request.build_opener()
+    if time.monotonic() >= deadline:
+        raise AIProviderError(
+            f"{provider}: sin respuesta de {shown_url} tras {timeout:g} s (tiempo total agotado)", provider=provider
+        )
+    with _CallDeadline(deadline) as guard:
+        try:
+            # A fresh opener per call so proxy variables are read when the call is made.
+            opener = urllib.request.build_opener(*_deadline_handlers(guard))
+            raw = _exchange(provider, opener, request, shown_url, guard)
+        except AIProviderError:
+            if guard.expired:
+                raise AIProviderError(
+                    f"{provider}: sin respuesta completa de {shown_url} tras {timeout:g} s (tiempo total agotado)",
+                    provider=provider,
+                ) from None
+            raise
+    return _decoded(provider, raw)
+
+
+def _exchange(provider, opener, request, shown_url, guard):
+    timeout = guard.remaining()
     try:
         with opener.open(request, timeout=timeout) as response:
             raw = response.read()
@@ -169,17 +300,29 @@ def post_json(provider, url, headers, body, timeout):
                 f"{provider}: sin respuesta de {shown_url} tras {timeout:g} s", provider=provider
             ) from None
         raise AIProviderError(
-            f"{provider}: no se pudo conectar con {shown_url}: {reason}", provider=provider
+            f"{provider}: no se pudo conectar con {shown_url}: {_masked(reason)}", provider=provider
         ) from None
     except (socket.timeout, TimeoutError):
         raise AIProviderError(
             f"{provider}: sin respuesta de {shown_url} tras {timeout:g} s", provider=provider
         ) from None
-    except (http.client.HTTPException, OSError) as exc:
+    except (http.client.HTTPException, OSError, ValueError) as exc:
         raise AIProviderError(
-            f"{provider}: error de comunicación con {shown_url}: {exc}", provider=provider
+            f"{provider}: error de comunicación con {shown_url}: {_masked(exc)}", provider=provider
         ) from None
+    if guard.expired:
+        # The shut-down socket may read as a short, clean end of the body.
+        raise AIProviderError(f"{provider}: respuesta cortada", provider=provider)
+    return raw
 
+
+def _masked(exc):
+    from tarvolab_framework.core.secrets import mask
+
+    return mask(str(exc))
+
+
+def _decoded(provider, raw):
     try:
         data = json.loads(raw.decode("utf-8"))
     except (ValueError, UnicodeDecodeError):

@@ -8,6 +8,7 @@ model that answers nothing gives "".
 
 from __future__ import annotations
 
+import time
 import urllib.parse
 
 from .base import (
@@ -47,11 +48,13 @@ class _HTTPProvider:
     name = ""
 
     def __repr__(self):
-        # Never shows the key.
-        return f"<{type(self).__name__} model={self.model!r} url={self.base_url!r}>"
+        # Never shows the key, nor a password written into the base URL.
+        from tarvolab_framework.core.secrets import mask
 
-    def _post(self, url, headers, body):
-        return post_json(self.name, url, headers, body, self.timeout)
+        return mask(f"<{type(self).__name__} model={self.model!r} url={self.base_url!r}>")
+
+    def _post(self, url, headers, body, deadline=None):
+        return post_json(self.name, url, headers, body, self.timeout, deadline)
 
     def _fail(self, message, data=None):
         return AIProviderError(f"{self.name}: {message}", provider=self.name, details=data)
@@ -137,15 +140,17 @@ class OpenAIProvider(_HTTPProvider):
 
     def generate(self, prompt, temperature=0.1):
         check_generate_args(prompt, temperature)
+        # AI_PROVIDER_TIMEOUT bounds the whole call, the second request included.
+        deadline = time.monotonic() + self.timeout
         try:
-            data = self._post(self._url(), self._headers(), self._body(prompt, temperature))
+            data = self._post(self._url(), self._headers(), self._body(prompt, temperature), deadline)
         except AIProviderError as exc:
             # Reasoning models accept only their default temperature; send once more without it
             # and leave it out from then on.
             if not (self._send_temperature and _rejects_temperature(exc)):
                 raise
             self._send_temperature = False
-            data = self._post(self._url(), self._headers(), self._body(prompt, temperature))
+            data = self._post(self._url(), self._headers(), self._body(prompt, temperature), deadline)
         return self._answer(data)
 
     def _answer(self, data):
