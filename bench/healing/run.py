@@ -431,8 +431,8 @@ class Bench:
     def mutations(self, pages_of_app, contexts, base_url, store_dir: Path, providers, catcher):
         """Each case: record on the fresh old page, mutate the element, find again (fresh store per case)."""
         waits: Dict[str, tuple] = {}
-        for number, spec in enumerate(self.corpus["mutations"]):
-            ref = spec["ref"]
+        for number, mutation in enumerate(self.corpus["mutations"]):
+            ref = mutation["ref"]
             name = ref.split(".", 1)[0]
             if name not in pages_of_app:
                 continue
@@ -452,19 +452,19 @@ class Bench:
             else:
                 error = None
             if error is not None or target is None:
-                self.corpus_errors.append(f"{spec['id']}: the old selector does not find one element: {error}")
+                self.corpus_errors.append(f"{mutation['id']}: the old selector does not find one element: {error}")
                 continue
             expected = self.describe(target)
             try:
-                target.evaluate(MUTATE_JS, [spec["kind"], spec.get("param")])
+                target.evaluate(MUTATE_JS, [mutation["kind"], mutation.get("param")])
             except Exception as exc:  # noqa: BLE001
-                self.corpus_errors.append(f"{spec['id']}: mutation failed: {exc}")
+                self.corpus_errors.append(f"{mutation['id']}: mutation failed: {exc}")
                 continue
-            truth_handle = None if spec["kind"] == "removed" else target
+            truth_handle = None if mutation["kind"] == "removed" else target
             category = self.classify(page, ref, truth_handle)
             for mode in self.modes:
-                case = Case(mode=mode, source=spec["kind"], ref=ref, page=name, page_chars=chars,
-                            case_id=spec["id"], wait_ms=waits[name][0], roundtrip_ms=waits[name][1],
+                case = Case(mode=mode, source=mutation["kind"], ref=ref, page=name, page_chars=chars,
+                            case_id=mutation["id"], wait_ms=waits[name][0], roundtrip_ms=waits[name][1],
                             category=category,
                             expected="removed" if truth_handle is None else expected)
                 os.environ["SELF_HEALING_STORE"] = str(stores[mode])
@@ -512,7 +512,7 @@ def run(args) -> Bench:
         try:
             for app in args.apps:
                 old, new = apps.RELEASES[app]
-                pages_of_app = [name for name, spec in corpus["pages"].items() if spec["app"] == app]
+                pages_of_app = [name for name, page_info in corpus["pages"].items() if page_info["app"] == app]
                 port = apps.free_port()  # both releases on one URL: the store is keyed by it
                 recorded: set = set()
                 for phase, release in (("old", old), ("new", new)):

@@ -472,8 +472,9 @@ class ElementLocator:
         """
         # A page whose script is stuck would hold every later page call of the
         # healing for ever: probe it within the page-evaluation deadline first.
-        if _is_playwright(page) and not page_eval.page_responds(page):
-            message = (f"SELF_HEALING: la página no responde en {page_eval.page_evaluation_timeout():g} ms "
+        probe_ms = min(page_eval.page_evaluation_timeout(), HEAL_EVAL_TIMEOUT_MS)
+        if _is_playwright(page) and not page_eval.page_responds(page, probe_ms):
+            message = (f"SELF_HEALING: la página no responde en {probe_ms:g} ms "
                        f"(JavaScript ocupado); no se intenta reparar '{selector}'")
             print("   ⏱️ " + message)
             logger.warning("%s", message)
