@@ -113,6 +113,24 @@ class HealingStore:
     def _connection(self) -> sqlite3.Connection:
         if self._conn is not None:
             return self._conn
+        # Switching a new file to WAL and recovering a WAL left by another process
+        # can answer "database is locked" at once, without waiting on the busy
+        # handler: two processes opening the store together would lose it. The
+        # opening is tried again until the busy timeout has passed.
+        deadline = time.monotonic() + BUSY_TIMEOUT_MS / 1000
+        pause = 0.01
+        while True:
+            try:
+                self._conn = self._open()
+                return self._conn
+            except sqlite3.OperationalError as exc:
+                text = str(exc).lower()
+                if ("locked" not in text and "busy" not in text) or time.monotonic() + pause > deadline:
+                    raise
+            time.sleep(pause)
+            pause = min(pause * 2, 0.2)
+
+    def _open(self) -> sqlite3.Connection:
         assert self.path is not None
         self.path.parent.mkdir(parents=True, exist_ok=True)
         conn = sqlite3.connect(str(self.path), timeout=BUSY_TIMEOUT_MS / 1000,
@@ -131,7 +149,6 @@ class HealingStore:
         except BaseException:
             conn.close()
             raise
-        self._conn = conn
         return conn
 
     def _run(self, operation, default):
