@@ -14,10 +14,10 @@ BENCH = Path(__file__).resolve().parents[2] / "bench" / "healing"
 CORPUS = BENCH / "corpus"
 
 # Loaded under names of their own: "run" and "apps" are too common to put on sys.path.
-_spec = importlib.util.spec_from_file_location("healing_bench_run", BENCH / "run.py")
-run = importlib.util.module_from_spec(_spec)
-sys.modules[_spec.name] = run  # dataclasses look their module up there
-_spec.loader.exec_module(run)
+_module_spec = importlib.util.spec_from_file_location("healing_bench_run", BENCH / "run.py")
+run = importlib.util.module_from_spec(_module_spec)
+sys.modules[_module_spec.name] = run  # dataclasses look their module up there
+_module_spec.loader.exec_module(run)
 apps = run.apps
 
 KINDS = {"id_renamed", "classes_hashed", "wrapper_added", "text_reworded", "order_changed", "removed"}
@@ -40,14 +40,14 @@ def test_applications_and_pages_match_their_page_objects(corpus):
         assert len(releases) == 2 and releases[0].version != releases[1].version, app
     pages, poms = corpus["pages"], corpus["poms"]
     assert set(pages) == set(poms), "every page needs its page object and the reverse"
-    for name, spec in pages.items():
-        assert spec["app"] in apps.RELEASES, name
-        assert spec["path"].startswith("/"), name
-        assert isinstance(spec["login"], bool), name
+    for name, page_info in pages.items():
+        assert page_info["app"] in apps.RELEASES, name
+        assert page_info["path"].startswith("/"), name
+        assert isinstance(page_info["login"], bool), name
         # A page-object reference is Name.element: the name must be usable as one.
         assert re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", name), name
     for app in apps.RELEASES:
-        assert any(spec["app"] == app for spec in pages.values()), f"no page of {app}"
+        assert any(page_info["app"] == app for page_info in pages.values()), f"no page of {app}"
 
 
 def test_every_locator_has_an_answer_on_the_new_release(corpus):

@@ -136,9 +136,9 @@ def test_readme_settings_section_is_generated_from_the_table():
     import importlib.util
 
     script = PACKAGE.parents[1] / "scripts" / "gen_settings_doc.py"
-    spec = importlib.util.spec_from_file_location("gen_settings_doc", script)
-    gen = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(gen)
+    module_spec = importlib.util.spec_from_file_location("gen_settings_doc", script)
+    gen = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(gen)
     readme = gen.README.read_text(encoding="utf-8")
     assert gen.rendered(readme) == readme, "README.md is stale: run .venv/bin/python scripts/gen_settings_doc.py"
     for row in settings.table():

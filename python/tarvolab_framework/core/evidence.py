@@ -43,17 +43,10 @@ STATE_ATTRIBUTE = "_tarvo_evidence_state"
 RUN_END_CALLBACKS = "_tarvo_run_end_callbacks"
 
 
-def _lookup(obj: Any, name: str, default: Any = None) -> Any:
-    try:
-        return getattr(obj, name)
-    except (AttributeError, KeyError):
-        return default
-
-
-def _core() -> Any:
-    from tarvolab_framework.core import runwright
-
-    return runwright
+# The same context lookup (behave 1.2.6's KeyError included) and lazy core import
+# as the outcome registry's.
+_lookup = outcomes._lookup
+_core = outcomes._core
 
 
 def warn(text: str) -> None:

@@ -81,19 +81,19 @@ std::vector<std::string> longest_first(const std::vector<std::string>& features,
 }
 
 std::vector<std::string> shard_slice(const std::vector<std::string>& features, const Durations& durations,
-                                     const ShardSpec& spec) {
+                                     const ShardSpec& shard) {
   // Duplicates in the input (the same file named twice) are planned once.
   std::vector<std::string> unique = features;
   std::sort(unique.begin(), unique.end());
   unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
-  std::vector<double> load(static_cast<std::size_t>(spec.total), 0.0);
+  std::vector<double> load(static_cast<std::size_t>(shard.total), 0.0);
   std::vector<std::string> mine;
   for (const auto& f : longest_first(unique, durations)) {
     std::size_t best = 0;
     for (std::size_t i = 1; i < load.size(); ++i)
       if (load[i] < load[best]) best = i;
     load[best] += estimated_duration(f, durations);
-    if (static_cast<long long>(best) + 1 == spec.index) mine.push_back(f);
+    if (static_cast<long long>(best) + 1 == shard.index) mine.push_back(f);
   }
   return mine;
 }

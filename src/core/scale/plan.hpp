@@ -49,12 +49,12 @@ double estimated_duration(const std::string& feature, const Durations& durations
 // The features longest first (by estimate), ties in path order.
 std::vector<std::string> longest_first(const std::vector<std::string>& features, const Durations& durations);
 
-// The features shard `spec` runs: the features taken longest first are given in
+// The features shard `shard` runs: the features taken longest first are given in
 // turn to the shard with the least planned time so far (lowest number on a tie).
 // The result depends only on the paths and the durations, so every machine that
 // sees the same checkout and durations file computes the same slices, and the N
 // slices together hold each feature exactly once. Returned longest first.
 std::vector<std::string> shard_slice(const std::vector<std::string>& features, const Durations& durations,
-                                     const ShardSpec& spec);
+                                     const ShardSpec& shard);
 
 }  // namespace tarvo::scale
