@@ -11,6 +11,7 @@
 #include <nanobind/nanobind.h>
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -18,6 +19,7 @@
 #include "services/console.hpp"
 #include "services/environment.hpp"
 #include "services/logger.hpp"
+#include "services/port_error.hpp"
 
 namespace tarvo::py {
 
@@ -141,6 +143,50 @@ auto reraising(F&& f) -> decltype(f()) {
     if (auto failure = attempt([&] { result.emplace(f()); })) reraise(*failure);
     return std::move(*result);
   }
+}
+
+// The Python failure behind the last port call that failed. An adapter of a
+// core port keeps it here and throws the core's PortError made from its text;
+// the core may handle that error (it only sees the text), and when the error
+// leaves the core instead, run_core raises the kept failure again, unchanged.
+struct FailureSlot {
+  std::optional<Failure> last;
+};
+
+// Keeps the failure in the slot and throws the core's error E (built from the
+// failure's text and `extra`), once no Python exception is pending.
+template <typename E, typename... Extra>
+[[noreturn]] void fail(FailureSlot& slot, Failure failure, Extra... extra) {
+  E error(failure.text, extra...);
+  slot.last = std::move(failure);
+  throw error;
+}
+
+// Runs f() against Python for a port of the core, as attempt() does; a failure
+// becomes E (see fail). Returns what f() returns.
+template <typename E, typename F>
+auto guarded(FailureSlot& slot, F&& f) -> decltype(f()) {
+  if constexpr (std::is_void_v<decltype(f())>) {
+    if (auto failure = attempt(std::forward<F>(f))) fail<E>(slot, std::move(*failure));
+  } else {
+    std::optional<decltype(f())> result;
+    if (auto failure = attempt([&] { result.emplace(f()); })) fail<E>(slot, std::move(*failure));
+    return std::move(*result);
+  }
+}
+
+// Runs a core operation; a port failure that escapes it is raised again as the
+// original Python exception, after the C++ one has been handled.
+template <typename F>
+auto run_core(FailureSlot& slot, F&& f) -> decltype(f()) {
+  std::optional<std::string> escaped;
+  try {
+    return f();
+  } catch (const PortError& e) {
+    escaped = e.what();
+  }
+  if (slot.last) reraise(*slot.last);
+  throw std::runtime_error(*escaped);
 }
 
 // Settings errors (config::ConfigError) become ValueError with their text as a

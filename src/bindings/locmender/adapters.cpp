@@ -26,23 +26,6 @@ std::string str_replacing(nb::handle obj) {
   return utf8_replacing(text);
 }
 
-// Keeps the Python failure in the slot and throws the core's error E (built
-// from the failure's text and `extra`), once no Python exception is pending.
-template <typename E, typename... Extra>
-[[noreturn]] void fail(FailureSlot& slot, Failure failure, Extra... extra) {
-  E error(failure.text, extra...);
-  slot.last = std::move(failure);
-  throw error;
-}
-
-// Runs f() against Python; a failure becomes PageError/ProviderError (see fail).
-template <typename E, typename F>
-auto guarded(FailureSlot& slot, F&& f) -> decltype(f()) {
-  std::optional<decltype(f())> result;
-  if (auto failure = attempt([&] { result.emplace(f()); })) fail<E>(slot, std::move(*failure));
-  return std::move(*result);
-}
-
 }  // namespace
 
 ScriptValue to_script_value(nb::handle value) {

@@ -56,20 +56,9 @@ std::string text_arg(nb::handle value, const char* function, const char* name) {
   return strict_utf8(value);
 }
 
-// Runs a core operation; a page or provider failure that escapes it is raised
-// again as the original Python exception, after the C++ one has been handled.
 template <typename F>
 auto run_core(CallIo& call, F&& f) -> decltype(f()) {
-  std::optional<std::string> escaped;
-  try {
-    return f();
-  } catch (const tarvo::PageError& e) {
-    escaped = e.what();
-  } catch (const tarvo::ProviderError& e) {
-    escaped = e.what();
-  }
-  if (call.slot.last) tarvo::py::reraise(*call.slot.last);
-  throw std::runtime_error(*escaped);
+  return tarvo::py::run_core(call.slot, std::forward<F>(f));
 }
 
 nb::object optional_text(const std::optional<std::string>& t) {

@@ -283,4 +283,60 @@ std::optional<std::string> chromium_executable(const Environment& env) {
   return path;
 }
 
+std::string connect_engine(const BrowserPlan& plan, const std::string& browser) {
+  if (plan.source == BrowserSource::Connect) {
+    Engine engine = engine_for(browser);
+    if (engine == Engine::Firefox) return "firefox";
+    if (engine == Engine::Webkit) return "webkit";
+  }
+  return "chromium";
+}
+
+void start_browser(BrowserDriver& driver, const SettingMap& settings, LaunchOptions options, const Environment& env,
+                   Console& console, bool& ignored_reported) {
+  const std::string browser = get_string(settings, "browser");
+  BrowserPlan plan = plan_browser(settings, options, env);
+  if (plan.source != BrowserSource::Launch) {
+    if (plan.report_ignored && !ignored_reported) {
+      console.print(ignored_options_line(plan));
+      ignored_reported = true;
+    }
+    driver.connect(connect_engine(plan, browser), plan);
+    console.print(remote_browser_line(plan));
+    return;
+  }
+  switch (engine_for(browser)) {
+    case Engine::Firefox:
+      driver.launch("firefox", options);
+      return;
+    case Engine::Webkit:
+      driver.launch("webkit", options);
+      return;
+    case Engine::Chrome: {
+      LaunchOptions with_channel = options;
+      with_channel.channel = "chrome";
+      std::optional<std::string> failure;
+      try {
+        driver.launch("chromium", with_channel);
+      } catch (const PageError& e) {
+        failure = e.what();
+      }
+      if (!failure) {
+        console.print(kMsgUsingChrome);
+        return;
+      }
+      console.print(std::string(kMsgChromeFailedPrefix) + *failure);
+      console.print(kMsgChromiumFallback);
+      options.executable_path = chromium_executable(env);
+      driver.launch("chromium", options);
+      return;
+    }
+    case Engine::Chromium:
+      options.executable_path = chromium_executable(env);
+      driver.launch("chromium", options);
+      if (browser == "chromium") console.print(kMsgUsingChromium);
+      return;
+  }
+}
+
 }  // namespace tarvo::config
