@@ -13,7 +13,7 @@
 
 #include "bindings/common/pyutil.hpp"
 #include "bindings/hookrelay/hookrelay.hpp"
-#include "hooks/action_inference.hpp"
+#include "core/lifecycle/action_inference.hpp"
 
 namespace tarvo::py::hookrelay {
 
@@ -45,7 +45,7 @@ void plugin_call(const char* hook, Args&&... args) {
 }
 
 std::string infer_action(nb::handle step_text) {
-  return tarvo::hooks::infer_action_from_step(text_of(step_text, "step_text"));
+  return tarvo::lifecycle::infer_action_from_step(text_of(step_text, "step_text"));
 }
 
 // The project's .env in the working directory (not a parent), applied over the
@@ -73,7 +73,7 @@ bool scenario_is_browserless(nb::handle scenario) {
   if (!tags) return false;
   std::vector<std::string> names;
   for (nb::handle tag : *tags) names.push_back(text_of(tag, "scenario tag"));
-  return tarvo::hooks::has_no_browser_tag(names);
+  return tarvo::lifecycle::has_no_browser_tag(names);
 }
 
 // Hands the element locator what the step is about, for self-healing.
@@ -111,7 +111,7 @@ void before_scenario(nb::object context, nb::object scenario) {
   if (scenario_is_browserless(scenario)) {
     set_in_scope(context, "browser_disabled", nb::bool_(true));
     if (std::optional<nb::object> logger = get_attr(context, "logger"))
-      logger->attr("info")(py_str(tarvo::hooks::kNoBrowserMessage));
+      logger->attr("info")(py_str(tarvo::lifecycle::kNoBrowserMessage));
   }
   callee("setup_scenario_context")(context, scenario);
   callee("before_scenario_soft_assertions")(context, scenario);

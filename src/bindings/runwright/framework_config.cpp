@@ -16,7 +16,8 @@
 #include "bindings/runwright/runwright.hpp"
 #include "core/config/context_options.hpp"
 #include "core/config/launch.hpp"
-#include "core/config/services.hpp"
+#include "core/config/framework_setup.hpp"
+#include "core/config/video_retention.hpp"
 #include "core/config/settings.hpp"
 
 namespace tarvo::py::runwright {

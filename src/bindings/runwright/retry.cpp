@@ -9,7 +9,7 @@
 #include "core/lifecycle/retry_settings.hpp"
 #include "core/lifecycle/retry_steps.hpp"
 #include "core/evidence/artefacts.hpp"
-#include "hooks/action_inference.hpp"
+#include "core/lifecycle/action_inference.hpp"
 
 namespace tarvo::py::runwright {
 
@@ -108,7 +108,7 @@ void set_retry_healing_context(nb::handle context, nb::handle scenario_obj, cons
   locator->attr("set_healing_context")(nb::arg("step_text") = py_str(step.name),
                                        nb::arg("scenario_name") = scenario_name,
                                        nb::arg("feature_name") = feature_name,
-                                       nb::arg("action_context") = py_str(tarvo::hooks::infer_action_from_step(step.name)));
+                                       nb::arg("action_context") = py_str(tarvo::lifecycle::infer_action_from_step(step.name)));
 }
 
 // Re-runs one scenario's steps through the runner. True when every step passed.

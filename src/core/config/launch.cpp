@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 
 #include "core/common/text.hpp"
-#include "core/config/services.hpp"
+#include "core/config/framework_setup.hpp"
 #include "core/config/settings.hpp"
 
 namespace tarvo::config {

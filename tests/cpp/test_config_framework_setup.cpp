@@ -8,7 +8,8 @@
 #include <fstream>
 #include <set>
 
-#include "core/config/services.hpp"
+#include "core/config/framework_setup.hpp"
+#include "core/config/video_retention.hpp"
 #include "core/config/settings.hpp"
 
 using namespace tarvo;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tarvo::hooks {
+namespace tarvo::lifecycle {
 
 // One row of the keyword table: the words (matched as substrings of the
 // lower-cased step text) and the description returned when one of them occurs.
@@ -36,4 +36,4 @@ inline constexpr std::string_view kNoBrowserMessage =
 bool is_no_browser_tag(std::string_view tag);
 bool has_no_browser_tag(const std::vector<std::string>& tags);
 
-}  // namespace tarvo::hooks
+}  // namespace tarvo::lifecycle

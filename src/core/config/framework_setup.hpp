@@ -1,6 +1,6 @@
-// Small services of the framework configuration: the .env search, the
-// environment-validation report, logger levels, test data and the retention
-// of old video recordings.
+// The set-up steps of the run's FrameworkConfig beside its settings and launch:
+// the .env search, the environment-validation report, logger levels, test data
+// and the stealth texts. (Old video recordings: video_retention.hpp.)
 #pragma once
 #include <functional>
 #include <optional>
@@ -67,39 +67,5 @@ inline constexpr const char* kMsgStealthMissing =
     "⚠️ playwright-stealth no está instalado. Ejecuta: pip install playwright-stealth";
 inline constexpr const char* kMsgStealthErrorPrefix = "⚠️ Error activando modo stealth: ";
 inline constexpr const char* kMsgBrowserNotInitialized = "Browser not initialized. Call setup_playwright() first.";
-
-// ---- video retention --------------------------------------------------------
-struct VideoFile {
-  std::string name;  // file name
-  std::string path;  // full path
-  double mtime = 0;  // modification time, seconds since the epoch
-};
-
-inline constexpr const char* kKeptVideoName = "base.mp4";
-
-// The files to delete, in the given order: every file except "base.mp4" whose
-// age (now - mtime) is strictly greater than max_age_hours.
-std::vector<std::string> videos_to_delete(const std::vector<VideoFile>& files, double now, long long max_age_hours);
-
-// Lists the directory's "*.webm" files, then its "*.mp4" files (not recursive;
-// names beginning with "." are not matched, as with shell patterns), each group
-// in name order. Throws std::runtime_error with an OS-style reason on failure.
-std::vector<VideoFile> list_video_files(const std::string& dir);
-
-// One retention pass over dir. Never throws: a failed removal is reported per
-// file and the pass goes on; any other failure ends the pass with the general
-// message. remove() returns an error text, or nullopt on success.
-void cleanup_old_videos(const std::string& dir, long long max_age_hours, double now, Console& console,
-                        const std::function<std::optional<std::string>(const std::string&)>& remove);
-
-// remove() for cleanup_old_videos over the real file system.
-std::optional<std::string> remove_file(const std::string& path);
-
-// Seconds since the epoch, now.
-double now_seconds();
-
-std::string videos_removed_message(std::size_t count);
-std::string video_remove_failed_message(const std::string& path, const std::string& reason);
-std::string video_cleanup_error_message(const std::string& reason);
 
 }  // namespace tarvo::config
