@@ -62,24 +62,47 @@ bool truthy(nb::handle obj);
 // The attribute's truth value, false when it is missing.
 bool attr_true(nb::handle obj, const char* name);
 
-// str(obj) as UTF-8 (see utf8_of for texts holding undecodable OS bytes).
-std::string to_str(nb::handle obj);
+// ---- text: one policy for every str that crosses into C++ --------------------
+//
+// C++ holds UTF-8. A Python str may hold lone surrogates, which UTF-8 cannot;
+// where they come from decides what is done with them:
+//  * OsBytes (the default): texts from the operating system or the user's
+//    settings (os.environ, file names, the working directory, arguments).
+//    Linux hands undecodable bytes to Python as lone surrogates U+DC80..U+DCFF
+//    (os.fsdecode); they become those bytes again, so a path or value survives
+//    the trip through C++ unchanged (py_str is the inverse). Any other lone
+//    surrogate raises UnicodeEncodeError.
+//  * Strict: any lone surrogate raises UnicodeEncodeError. For texts written
+//    into a model prompt, where a byte that is not UTF-8 must not slip through.
+//  * Replace: each lone surrogate becomes '?'. For texts from a page or a model
+//    (a JavaScript string cut inside an emoji keeps half of it): one broken
+//    character must not fail the whole operation.
+// Failure messages never raise at all (failure_text).
+enum class Surrogates { OsBytes, Strict, Replace };
+
+// The UTF-8 bytes of a str object, lone surrogates handled by `rule`.
+std::string utf8_of(nb::handle str, Surrogates rule = Surrogates::OsBytes);
+
+// str(obj) as UTF-8, as utf8_of.
+std::string to_str(nb::handle obj, Surrogates rule = Surrogates::OsBytes);
+
+// The UTF-8 of an argument that must be a str, as utf8_of; anything else
+// raises TypeError "<what> must be str, not <type name>" (what: for example
+// "f() argument 'text'").
+std::string text_arg(nb::handle value, const std::string& what, Surrogates rule = Surrogates::OsBytes);
+// The same for argument `name` of `function`: "<function>() argument '<name>'".
+std::string text_arg(nb::handle value, const char* function, const char* name, Surrogates rule = Surrogates::OsBytes);
 
 // type(obj).__name__, for TypeError messages.
 std::string class_name(nb::handle obj);
 
-// The UTF-8 bytes of a str object. Lone surrogates that stand for undecodable
-// OS bytes (as os.environ, os.getcwd() and file names hold them on Linux) are
-// turned back into those bytes, so such texts survive a trip through C++;
-// other lone surrogates raise UnicodeEncodeError.
-std::string utf8_of(nb::handle str);
-
 // A str from UTF-8 text; bytes that are not valid UTF-8 become lone surrogates,
-// as os.fsdecode does. The inverse of utf8_of.
+// as os.fsdecode does. The inverse of utf8_of with OsBytes.
 nb::str py_str(std::string_view text);
 
-// str(exc) for a failure message; never raises (a failing __str__ gives a
-// placeholder, as Python's traceback printing does).
+// str(exc) for a failure message; never raises: undecodable OS bytes come back
+// as bytes, any other lone surrogate is shown escaped, and a failing __str__
+// gives a placeholder, as Python's traceback printing does.
 std::string failure_text(nb::handle exc);
 
 // A failure captured as a value: the Python exception object (when it came from

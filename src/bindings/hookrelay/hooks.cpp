@@ -19,13 +19,6 @@ namespace tarvo::py::hookrelay {
 
 namespace {
 
-// UTF-8 of a str object; TypeError naming `what` for anything else.
-std::string text_of(nb::handle h, const char* what) {
-  if (!PyUnicode_Check(h.ptr()))
-    throw nb::type_error((std::string(what) + " must be str, not " + Py_TYPE(h.ptr())->tp_name).c_str());
-  return utf8_of(h);
-}
-
 // A module attribute bound at load time (tests and projects may replace it).
 nb::object callee(const char* name) { return this_module().attr(name); }
 
@@ -45,7 +38,7 @@ void plugin_call(const char* hook, Args&&... args) {
 }
 
 std::string infer_action(nb::handle step_text) {
-  return tarvo::lifecycle::infer_action_from_step(text_of(step_text, "step_text"));
+  return tarvo::lifecycle::infer_action_from_step(text_arg(step_text, "step_text"));
 }
 
 // The project's .env in the working directory (not a parent), applied over the
@@ -72,7 +65,7 @@ bool scenario_is_browserless(nb::handle scenario) {
   std::optional<nb::object> tags = get_attr(scenario, "tags");
   if (!tags) return false;
   std::vector<std::string> names;
-  for (nb::handle tag : *tags) names.push_back(text_of(tag, "scenario tag"));
+  for (nb::handle tag : *tags) names.push_back(text_arg(tag, "scenario tag"));
   return tarvo::lifecycle::has_no_browser_tag(names);
 }
 
