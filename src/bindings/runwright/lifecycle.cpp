@@ -18,8 +18,9 @@
 #include "core/config/settings.hpp"
 #include "core/evidence/artefacts.hpp"
 #include "core/lifecycle/page_policy.hpp"
+#include "core/lifecycle/retry_settings.hpp"
 #include "core/lifecycle/run_setup.hpp"
-#include "core/lifecycle/scenario_messages.hpp"
+#include "core/lifecycle/messages.hpp"
 
 namespace tarvo::py::runwright {
 

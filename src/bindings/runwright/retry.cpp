@@ -5,6 +5,7 @@
 
 #include "bindings/common/pyutil.hpp"
 #include "bindings/runwright/runwright.hpp"
+#include "core/lifecycle/messages.hpp"
 #include "core/lifecycle/retry_report.hpp"
 #include "core/lifecycle/retry_settings.hpp"
 #include "core/lifecycle/retry_steps.hpp"
@@ -40,7 +41,7 @@ void ensure_browser_for_retry(nb::handle context) {
     }
     if (!get_true_attr(context, "page")) nb::setattr(context, "page", config->attr("create_page")());
   });
-  if (failure) print_line(kBrowserPrepError + failure->text);
+  if (failure) print_line(retry_browser_failed(failure->text));
 }
 
 // A blank page to run on: the current one navigated to about:blank, or a new
@@ -116,7 +117,7 @@ void set_retry_healing_context(nb::handle context, nb::handle scenario_obj, cons
 // them (clearing variables, reading the steps or the feature) is raised.
 bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_attempt) {
   if (auto failure = prepare_page(context)) {
-    print_line(kPagePreparationError + failure->text);
+    print_line(page_preparation_failed(failure->text));
     return false;
   }
   if (auto vars = get_attr(context, "variable_manager")) vars->attr("clear_scenario_variables")();
@@ -172,9 +173,9 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_
     if (failure.is_interrupt()) reraise(failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
     // The step's message may hold half an emoji or a typed password.
     nb::object shown = import_attr("tarvolab_framework.core.secrets", "mask")(py_str(failure_text(raised)));
-    print_line((failure.is_assertion_error() ? kAssertPrefix : kErrorPrefix) + to_str(shown));
+    print_line(failure.is_assertion_error() ? step_assertion_line(to_str(shown)) : step_error_line(to_str(shown)));
   } else if (failed) {
-    print_line(kErrorPrefix + cpp_error);
+    print_line(step_error_line(cpp_error));
   }
   // Soft-assertion failures of the re-run also keep the scenario failing.
   nb::object passed = import_attr(kEvidenceModule, "retry_attempt_finished")(context, scenario_obj, retry_attempt,

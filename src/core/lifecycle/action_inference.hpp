@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/lifecycle/messages.hpp"
+
 namespace tarvo::lifecycle {
 
 // One row of the keyword table: the words (matched as substrings of the
@@ -30,8 +32,6 @@ std::string infer_action_from_step(std::string_view step_text);
 
 // The tag that marks a scenario as browserless, compared whole after lower-casing.
 inline constexpr std::string_view kNoBrowserTag = "no_browser";
-inline constexpr std::string_view kNoBrowserMessage =
-    "🚫 Tag @no_browser detectado - navegador desactivado";
 
 bool is_no_browser_tag(std::string_view tag);
 bool has_no_browser_tag(const std::vector<std::string>& tags);

@@ -2,7 +2,8 @@
 
 #include <optional>
 
-#include "core/lifecycle/scenario_messages.hpp"
+#include "core/common/text.hpp"
+#include "core/lifecycle/messages.hpp"
 
 namespace tarvo::lifecycle {
 
@@ -22,6 +23,17 @@ std::optional<std::string> failure_of(F&& f) {
 }
 
 }  // namespace
+
+bool has_mobile_tag(const std::vector<std::string>& tags) {
+  for (const auto& tag : tags) {
+    if (to_lower(tag) == "mobile") return true;
+  }
+  return false;
+}
+
+bool should_switch_to_first_tab(std::size_t page_count) { return page_count > 1; }
+
+std::size_t extra_window_count(std::size_t page_count) { return page_count > 1 ? page_count - 1 : 0; }
 
 std::string live_url(Tab& page) {
   if (page.is_closed()) throw PageError("Target page has been closed");

@@ -7,8 +7,10 @@
 // A failure of a port that a step guards is turned into its text before the
 // step logs or prints it; any other failure leaves these functions unchanged.
 #pragma once
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "services/browser.hpp"
@@ -16,6 +18,26 @@
 #include "services/logger.hpp"
 
 namespace tarvo::lifecycle {
+
+// Viewport applied to a scenario tagged "mobile".
+inline constexpr int kMobileViewportWidth = 375;
+inline constexpr int kMobileViewportHeight = 667;
+// Page time-outs (milliseconds) when the settings carry none.
+inline constexpr long long kDefaultTimeoutMs = 30000;
+inline constexpr long long kDefaultNavigationTimeoutMs = 30000;
+// Video directory when the settings carry none.
+inline constexpr std::string_view kDefaultVideoDir = "videos";
+
+// True when one of the tags, lower-cased, is exactly "mobile".
+bool has_mobile_tag(const std::vector<std::string>& tags);
+
+// At scenario start the first tab is brought to the front only when the first
+// browser context holds two or more pages.
+bool should_switch_to_first_tab(std::size_t page_count);
+
+// At scenario end every page after the first one of the first browser context
+// is closed; this is how many.
+std::size_t extra_window_count(std::size_t page_count);
 
 // The URL of a page that is still open. Playwright answers `url` from its own
 // cache even after the page closed, so a page that says it is closed fails the
