@@ -189,7 +189,7 @@ nb::object validate_environment(nb::handle env_file) {
     result = r;
   });
   if (failure) {
-    PyLogger(kModuleLogger).debug(std::string(kMsgValidationSkippedPrefix) + failure->text);
+    PyLogger(kModuleLogger).debug(validation_skipped(failure->text));
     return nb::none();
   }
   return result;
@@ -359,7 +359,7 @@ void check_options_arg(nb::handle value, const char* where, const char* arg) {
 nb::object create_context(nb::handle self, nb::handle custom_options) {
   check_options_arg(custom_options, "create_context()", "custom_options");
   auto browser = get_attr(self, "browser");
-  if (!browser || browser->is_none()) throw std::runtime_error(kMsgBrowserNotInitialized);
+  if (!browser || browser->is_none()) throw std::runtime_error(std::string(kBrowserNotInitialized));
 
   SettingMap settings = settings_of(self);
   ContextOptions options = build_context_options(settings);  // a bad video size fails here, before any side effect
@@ -396,11 +396,11 @@ void apply_stealth(nb::handle page) {
     }
   });
   if (missing || (failure && failure->is_import_error()))
-    print_line(kMsgStealthMissing);
+    print_line(kStealthMissing);
   else if (failure)
-    print_line(std::string(kMsgStealthErrorPrefix) + failure->text);
+    print_line(stealth_failed(failure->text));
   else
-    print_line(kMsgStealthOn);
+    print_line(kStealthOn);
 }
 
 nb::object create_page(nb::handle self, nb::handle context, nb::handle custom_options) {

@@ -58,13 +58,6 @@ const std::vector<std::string>& dotenv_own_only_variables() {
   return names;
 }
 
-std::string dotenv_loaded_line(const std::string& path) { return "📄 Variables cargadas desde " + path; }
-
-std::string dotenv_variable_ignored_line(const std::string& name, const std::string& path) {
-  return "⚠️ " + name + " de " + path +
-         " ignorada: solo se toma del entorno o del .env del directorio de trabajo";
-}
-
 bool show_validation_errors(const std::string& log_level_env) {
   std::string level = to_upper(log_level_env);
   return level == "DEBUG" || level == "INFO" || level == "WARNING";
@@ -72,18 +65,10 @@ bool show_validation_errors(const std::string& log_level_env) {
 
 bool show_validation_warnings(const std::string& log_level_env) { return to_upper(log_level_env) == "DEBUG"; }
 
-std::string validation_errors_heading(std::size_t count) {
-  return "\n⚠️  Configuración: " + std::to_string(count) + " problema(s) detectado(s):";
-}
-
-std::string validation_error_line(const std::string& text) { return "   • " + text; }
-
 std::optional<std::string> validation_more_line(std::size_t count) {
   if (count <= kMaxErrorsShown) return std::nullopt;
-  return "   ... y " + std::to_string(count - kMaxErrorsShown) + " más. Ejecuta 'tarvo-validate' para ver todos.";
+  return validation_more_problems_line(count - kMaxErrorsShown);
 }
-
-std::string validation_warning_line(const std::string& text) { return "   ℹ️  " + text; }
 
 std::vector<std::string> validation_report(const std::vector<std::string>& errors,
                                            const std::vector<std::string>& warnings,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/common/settings_value.hpp"
+#include "core/config/messages.hpp"
 #include "services/console.hpp"
 
 namespace tarvo::config {
@@ -29,8 +30,6 @@ bool dotenv_is_own(const std::string& cwd, const std::string& path);
 // .env may set: a .env in a shared parent folder (a temporary folder, a CI
 // workspace root) must not choose which program runs as the browser.
 const std::vector<std::string>& dotenv_own_only_variables();
-std::string dotenv_loaded_line(const std::string& path);          // "📄 Variables cargadas desde <path>"
-std::string dotenv_variable_ignored_line(const std::string& name, const std::string& path);
 
 // ---- validation report ----------------------------------------------------
 inline constexpr std::size_t kMaxErrorsShown = 5;
@@ -40,16 +39,13 @@ inline constexpr std::size_t kMaxWarningsShown = 3;
 bool show_validation_errors(const std::string& log_level_env);
 // Warnings are shown only when LOG_LEVEL (default empty) is DEBUG.
 bool show_validation_warnings(const std::string& log_level_env);
-std::string validation_errors_heading(std::size_t count);
-std::string validation_error_line(const std::string& text);
-// The "... y N más" line, or nullopt when every error was listed.
+// The line that says how many errors were not listed, or nullopt when every
+// error was listed.
 std::optional<std::string> validation_more_line(std::size_t count);
-std::string validation_warning_line(const std::string& text);
 // The whole report at once, for a result whose items are already texts.
 std::vector<std::string> validation_report(const std::vector<std::string>& errors,
                                            const std::vector<std::string>& warnings,
                                            const std::optional<std::string>& log_level_env);
-inline constexpr const char* kMsgValidationSkippedPrefix = "Config validation skipped: ";
 
 // ---- logging ----------------------------------------------------------------
 inline constexpr const char* kFrameworkLoggerName = "tarvolab_framework";
@@ -60,12 +56,5 @@ int log_level_value(const std::string& name);
 
 // ---- test data --------------------------------------------------------------
 std::vector<std::pair<std::string, std::string>> test_data(const SettingMap& settings);
-
-// ---- stealth ----------------------------------------------------------------
-inline constexpr const char* kMsgStealthOn = "🥷 Modo stealth activado - Propiedades de automatización ocultas";
-inline constexpr const char* kMsgStealthMissing =
-    "⚠️ playwright-stealth no está instalado. Ejecuta: pip install playwright-stealth";
-inline constexpr const char* kMsgStealthErrorPrefix = "⚠️ Error activando modo stealth: ";
-inline constexpr const char* kMsgBrowserNotInitialized = "Browser not initialized. Call setup_playwright() first.";
 
 }  // namespace tarvo::config

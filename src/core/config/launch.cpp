@@ -139,7 +139,7 @@ StringList load_flag_file(const std::string& path, Console& console) {
   }
   // The path may hold bytes that are not UTF-8 (a name taken from the
   // environment); the console line must stay printable on a strict stdout.
-  console.print(std::string(kMsgFlagFileErrorPrefix) + escape_invalid_utf8(path) + ": " + escape_invalid_utf8(reason));
+  console.print(flag_file_failed(escape_invalid_utf8(path), escape_invalid_utf8(reason)));
   return {};
 }
 
@@ -259,22 +259,21 @@ BrowserPlan plan_browser(const SettingMap& s, const LaunchOptions& local, const 
 }
 
 std::string remote_browser_line(const BrowserPlan& plan) {
-  return "🌐 Usando navegador remoto (" + plan.variable + "): " + plan.endpoint;
+  return remote_browser_line(plan.variable, plan.endpoint);
 }
 
 std::string ignored_options_line(const BrowserPlan& plan) {
-  return "ℹ️ Navegador remoto: se ignoran las opciones de lanzamiento local: " + join(plan.ignored, ", ");
+  return ignored_options_line(plan.ignored);
 }
 
 std::string connect_failed_message(const BrowserPlan& plan, const std::string& error_text) {
   std::string first = error_text.substr(0, error_text.find('\n'));
-  return "No se pudo conectar al navegador remoto " + plan.variable + "=" + plan.endpoint + " en " +
-         std::to_string(plan.timeout_ms) + " ms: " + trim(first);
+  return connect_failed_message(plan.variable, plan.endpoint, plan.timeout_ms, trim(first));
 }
 
 std::optional<std::string> headless_security_notice(const SettingMap& s) {
   if (!get_flag(s, "headless") || get_flag(s, "headless_web_security", false)) return std::nullopt;
-  return std::string(kMsgHeadlessSecurityOff);
+  return std::string(kHeadlessSecurityOff);
 }
 
 std::optional<std::string> chromium_executable(const Environment& env) {
@@ -322,11 +321,11 @@ void start_browser(BrowserDriver& driver, const SettingMap& settings, LaunchOpti
         failure = e.what();
       }
       if (!failure) {
-        console.print(kMsgUsingChrome);
+        console.print(std::string(kUsingChrome));
         return;
       }
-      console.print(std::string(kMsgChromeFailedPrefix) + *failure);
-      console.print(kMsgChromiumFallback);
+      console.print(chrome_failed(*failure));
+      console.print(std::string(kChromiumFallback));
       options.executable_path = chromium_executable(env);
       driver.launch("chromium", options);
       return;
@@ -334,7 +333,7 @@ void start_browser(BrowserDriver& driver, const SettingMap& settings, LaunchOpti
     case Engine::Chromium:
       options.executable_path = chromium_executable(env);
       driver.launch("chromium", options);
-      if (browser == "chromium") console.print(kMsgUsingChromium);
+      if (browser == "chromium") console.print(std::string(kUsingChromium));
       return;
   }
 }

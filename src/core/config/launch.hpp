@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/common/settings_value.hpp"
+#include "core/config/messages.hpp"
 #include "services/browser.hpp"
 #include "services/console.hpp"
 #include "services/environment.hpp"
@@ -96,9 +97,8 @@ struct BrowserPlan {
 // endpoints set at once, and for CDP with an engine other than Chromium.
 BrowserPlan plan_browser(const SettingMap& settings, const LaunchOptions& local, const Environment& env);
 
-// "🌐 Usando navegador remoto (BROWSER_WS_ENDPOINT): ws://..."
+// The plan's lines of messages.hpp: the endpoint in use, the ignored options.
 std::string remote_browser_line(const BrowserPlan& plan);
-// "ℹ️ Navegador remoto: se ignoran las opciones de lanzamiento local: args (5), headless"
 std::string ignored_options_line(const BrowserPlan& plan);
 // The one message of a failed connection: names the variable and the endpoint,
 // then the first line of the driver's error (its call log is left out).
@@ -122,15 +122,5 @@ std::string connect_engine(const BrowserPlan& plan, const std::string& browser);
 // A failure of the last launch or of the connection leaves this function.
 void start_browser(BrowserDriver& driver, const SettingMap& settings, LaunchOptions options, const Environment& env,
                    Console& console, bool& ignored_reported);
-
-// Fixed console texts of the launch.
-inline constexpr const char* kMsgUsingChrome = "🌐 Usando Google Chrome instalado en el sistema";
-inline constexpr const char* kMsgChromeFailedPrefix = "⚠️ No se pudo iniciar Chrome instalado: ";
-inline constexpr const char* kMsgChromiumFallback = "🔄 Usando Chromium como alternativa";
-inline constexpr const char* kMsgUsingChromium = "🌐 Usando Chromium";
-inline constexpr const char* kMsgHeadlessSecurityOff =
-    "ℹ️ HEADLESS=true añade --disable-web-security y --no-sandbox al navegador "
-    "(HEADLESS_WEB_SECURITY=true los deja fuera)";
-inline constexpr const char* kMsgFlagFileErrorPrefix = "⚠️ Error cargando archivo de configuración ";
 
 }  // namespace tarvo::config

@@ -71,18 +71,6 @@ double now_seconds() {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-std::string videos_removed_message(std::size_t count) {
-  return "🧹 Videos antiguos eliminados: " + std::to_string(count) + " archivos";
-}
-
-std::string video_remove_failed_message(const std::string& path, const std::string& reason) {
-  return "⚠️ No se pudo eliminar video antiguo " + path + ": " + reason;
-}
-
-std::string video_cleanup_error_message(const std::string& reason) {
-  return "⚠️ Error limpiando videos antiguos: " + reason;
-}
-
 void cleanup_old_videos(const std::string& dir, long long max_age_hours, double now, Console& console,
                         const std::function<std::optional<std::string>(const std::string&)>& remove) {
   std::size_t deleted = 0;

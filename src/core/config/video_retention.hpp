@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/config/messages.hpp"
 #include "services/console.hpp"
 
 namespace tarvo::config {
@@ -38,9 +39,5 @@ std::optional<std::string> remove_file(const std::string& path);
 
 // Seconds since the epoch, now.
 double now_seconds();
-
-std::string videos_removed_message(std::size_t count);
-std::string video_remove_failed_message(const std::string& path, const std::string& reason);
-std::string video_cleanup_error_message(const std::string& reason);
 
 }  // namespace tarvo::config
