@@ -122,11 +122,22 @@ struct Failure {
 // Raises the captured failure again, unchanged when it came from Python.
 [[noreturn]] void reraise(const Failure& f);
 
+// ---- the failure guard ----------------------------------------------------------
+//
+// One guard turns a failure of Python work into a value (Failure) before the
+// caller acts on it; every other guard of the bindings is built on it:
+//   capture     every failure, Ctrl-C included (the caller restores state first);
+//   attempt     every failure but Ctrl-C and SystemExit, which go on at once;
+//   reraising   attempt, then the failure raised again once f has returned;
+//   printing_failure, ignoring_missing: attempt, then print or filter;
+//   guarded / run_core: attempt for a core port (see FailureSlot).
+
 // Runs f(); returns nullopt on success, or the failure it raised, already
-// converted (no exception is in flight when the caller acts on it).
-// KeyboardInterrupt, SystemExit and other non-Exception failures are raised again.
+// converted (no exception is in flight when the caller acts on it). Nothing is
+// raised again, not even KeyboardInterrupt: for callers that must restore
+// state before they raise it (Failure::is_interrupt).
 template <typename F>
-std::optional<Failure> attempt(F&& f) {
+std::optional<Failure> capture(F&& f) {
   nb::object exc;
   std::string cpp_text;
   bool failed = false;
@@ -148,10 +159,40 @@ std::optional<Failure> attempt(F&& f) {
     fl.exc = nb::none();
     fl.text = cpp_text;
   }
-  // Ctrl-C and SystemExit are the user's or the runner's, not a failure of the
-  // guarded work: they go on unchanged instead of being printed and absorbed.
-  if (fl.is_interrupt()) reraise(fl);
   return fl;
+}
+
+// Runs f() as capture() does, but KeyboardInterrupt, SystemExit and other
+// non-Exception failures are raised again: Ctrl-C and SystemExit are the user's
+// or the runner's, not a failure of the guarded work, and go on unchanged
+// instead of being printed and absorbed.
+template <typename F>
+std::optional<Failure> attempt(F&& f) {
+  auto failure = capture(std::forward<F>(f));
+  if (failure && failure->is_interrupt()) reraise(*failure);
+  return failure;
+}
+
+// Runs f() as attempt() does; a failure is printed and absorbed: `line` is a
+// prefix put before the failure's text, or a function of that text. For work
+// whose failure is a warning and changes nothing else.
+template <typename F, typename Line>
+void printing_failure(Line&& line, F&& f) {
+  auto failure = attempt(std::forward<F>(f));
+  if (!failure) return;
+  if constexpr (std::is_convertible_v<Line, std::string_view>)
+    print_line(std::string(std::string_view(line)) + failure->text);
+  else
+    print_line(line(failure->text));
+}
+
+// Runs f() as attempt() does; a missing attribute or key (AttributeError,
+// KeyError) is ignored, anything else is raised again.
+template <typename F>
+void ignoring_missing(F&& f) {
+  if (auto failure = attempt(std::forward<F>(f))) {
+    if (!failure->is_a(PyExc_AttributeError) && !failure->is_a(PyExc_KeyError)) reraise(*failure);
+  }
 }
 
 // Runs f() as attempt() does, but a failure is raised again, unchanged, once the

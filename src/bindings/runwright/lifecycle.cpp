@@ -39,22 +39,13 @@ constexpr const char* kEvidenceModule = "tarvolab_framework.core.evidence";
 // failure prints one warning and changes nothing else.
 template <typename... Args>
 void evidence_call(const char* function, Args... args) {
-  if (auto failure = attempt([&] { import_attr(kEvidenceModule, function)(args...); }))
-    print_line(std::string(tarvo::evidence::kEvidenceFailed) + failure->text);
+  printing_failure(tarvo::evidence::kEvidenceFailed, [&] { import_attr(kEvidenceModule, function)(args...); });
 }
 
 // Writes one record through the runner context's own logger (read at each use,
 // as the steps may replace it).
 void log(nb::handle context, const char* level, std::string_view message) {
   nb::getattr(context, "logger").attr(level)(py_str(message));
-}
-
-// Runs f; a missing attribute or key is ignored, anything else is raised again.
-template <typename F>
-void ignoring_missing(F&& f) {
-  if (auto failure = attempt(std::forward<F>(f))) {
-    if (!failure->is_a(PyExc_AttributeError) && !failure->is_a(PyExc_KeyError)) reraise(*failure);
-  }
 }
 
 std::size_t py_len(nb::handle seq) {
@@ -95,8 +86,7 @@ template <typename... Args>
 void notify_integration(nb::handle context, const char* enabled, const char* hooks, const char* method,
                         std::string (*failed)(std::string_view), Args... args) {
   if (!attr_true(context, enabled) || !has_attr(context, hooks)) return;
-  auto failure = attempt([&] { nb::getattr(context, hooks).attr(method)(args...); });
-  if (failure) print_line(failed(failure->text));
+  printing_failure(failed, [&] { nb::getattr(context, hooks).attr(method)(args...); });
 }
 
 // ---- run start -----------------------------------------------------------
@@ -474,13 +464,11 @@ void auto_after_scenario(nb::object context, nb::object scenario) {
   notify_integration(context, "meridio_enabled", "meridio_hooks", "after_scenario",
                      &lc::meridio_after_scenario_failed, context, scenario);
 
-  if (auto failure = attempt([&] {
-        auto tarvo = get_true_attr(context, "tarvo_tm_hooks");
-        if (!tarvo || !truthy(nb::getattr(*tarvo, "is_configured"))) return;
-        tarvo->attr("after_scenario")(context, scenario);
-      })) {
-    print_line(lc::tarvo_after_scenario_failed(failure->text));
-  }
+  printing_failure(&lc::tarvo_after_scenario_failed, [&] {
+    auto tarvo = get_true_attr(context, "tarvo_tm_hooks");
+    if (!tarvo || !truthy(nb::getattr(*tarvo, "is_configured"))) return;
+    tarvo->attr("after_scenario")(context, scenario);
+  });
 
   // Not guarded: a scenario the analysis report cannot record fails the
   // after-scenario hook with the report's own failure.
@@ -504,14 +492,12 @@ void auto_after_feature(nb::object context, nb::object feature) {
   }
   evidence_call("feature_finished", context, feature);
 
-  if (auto failure = attempt([&] {
-        if (!has_attr(context, "framework_config")) return;
-        if (!truthy(settings_get(context, "record_video", nb::bool_(false)))) return;
-        nb::object video_dir = settings_get(context, "video_dir", py_str(lc::kDefaultVideoDir));
-        import_attr(kVideoManagerModule, "process_videos_with_intro")(video_dir);
-      })) {
-    print_line(lc::video_processing_failed(failure->text));
-  }
+  printing_failure(&lc::video_processing_failed, [&] {
+    if (!has_attr(context, "framework_config")) return;
+    if (!truthy(settings_get(context, "record_video", nb::bool_(false)))) return;
+    nb::object video_dir = settings_get(context, "video_dir", py_str(lc::kDefaultVideoDir));
+    import_attr(kVideoManagerModule, "process_videos_with_intro")(video_dir);
+  });
 
   notify_integration(context, "jira_xray_enabled", "jira_xray_hooks", "after_feature",
                      &lc::jira_after_feature_failed, context, feature);

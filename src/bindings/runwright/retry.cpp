@@ -144,38 +144,30 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_
   // can be told which step is running.
   nb::object original_feature = nb::getattr(context, "feature");
   std::optional<nb::object> original_scenario = get_attr(context, "scenario");
-  nb::object raised;
-  std::string cpp_error;
-  bool failed = false;
-  try {
+  // capture(): Ctrl-C is raised only after the runner's feature and scenario
+  // are back on the context.
+  std::optional<Failure> failure = capture([&] {
     nb::setattr(context, "feature", nb::getattr(scenario_obj, "feature"));
     nb::setattr(context, "scenario", scenario_obj);
     for (const StepLine& step : steps) {
       set_retry_healing_context(context, scenario_obj, step);
       context.attr("execute_steps")(py_str(build_step_text(step)));
     }
-  } catch (nb::python_error& e) {
-    raised = nb::borrow(e.value());
-    failed = true;
-  } catch (const std::exception& e) {
-    cpp_error = e.what();
-    failed = true;
-  }
+  });
+  const bool failed = failure.has_value();
   nb::setattr(context, "feature", original_feature);
   if (original_scenario) {
     nb::setattr(context, "scenario", *original_scenario);
   } else if (PyObject_HasAttrString(context.ptr(), "scenario") && PyObject_DelAttrString(context.ptr(), "scenario") != 0) {
     PyErr_Clear();  // a context that had no scenario gets none back
   }
-  if (failed && raised.is_valid()) {
-    Failure failure;
-    failure.exc = raised;
-    if (failure.is_interrupt()) reraise(failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
+  if (failure && !failure->exc.is_none()) {
+    if (failure->is_interrupt()) reraise(*failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
     // The step's message may hold half an emoji or a typed password.
-    nb::object shown = import_attr("tarvolab_framework.core.secrets", "mask")(py_str(failure_text(raised)));
-    print_line(failure.is_assertion_error() ? step_assertion_line(to_str(shown)) : step_error_line(to_str(shown)));
-  } else if (failed) {
-    print_line(step_error_line(cpp_error));
+    nb::object shown = import_attr("tarvolab_framework.core.secrets", "mask")(py_str(failure->text));
+    print_line(failure->is_assertion_error() ? step_assertion_line(to_str(shown)) : step_error_line(to_str(shown)));
+  } else if (failure) {
+    print_line(step_error_line(failure->text));
   }
   // Soft-assertion failures of the re-run also keep the scenario failing.
   nb::object passed = import_attr(kEvidenceModule, "retry_attempt_finished")(context, scenario_obj, retry_attempt,
