@@ -45,20 +45,16 @@ std::string infer_action(nb::handle step_text) {
 // inherited environment before the framework reads its settings. Without the
 // python-dotenv package there is nothing to load with, and the step is skipped.
 void load_working_directory_dotenv() {
-  nb::object load_dotenv;
-  try {
-    nb::module_ dotenv = nb::module_::import_("dotenv");
-    std::optional<nb::object> fn = get_attr(dotenv, "load_dotenv");
-    if (!fn) return;
-    load_dotenv = *fn;
-  } catch (nb::python_error& e) {
-    if (e.matches(PyExc_ImportError)) return;
-    throw;
+  std::optional<nb::object> load_dotenv;
+  if (auto failure = attempt([&] { load_dotenv = get_attr(nb::module_::import_("dotenv"), "load_dotenv"); })) {
+    if (failure->is_import_error()) return;
+    reraise(*failure);
   }
+  if (!load_dotenv) return;
   nb::object os = callee("os");
   nb::object path = os.attr("path").attr("join")(os.attr("getcwd")(), ".env");
   if (!truthy(os.attr("path").attr("isfile")(path))) return;
-  load_dotenv(path, nb::arg("override") = true);
+  (*load_dotenv)(path, nb::arg("override") = true);
 }
 
 bool scenario_is_browserless(nb::handle scenario) {
