@@ -66,6 +66,11 @@ std::string to_str(nb::handle obj);
 // type(obj).__name__, for TypeError messages.
 std::string class_name(nb::handle obj);
 
+// The type's name as Python's own messages show it (its tp_name): the class name
+// of a class made in Python or of a built-in, "module.Name" for other types made
+// in C. Read through the type's attributes, which the stable ABI allows.
+std::string type_name(nb::handle obj);
+
 // The UTF-8 bytes of a str object. Lone surrogates that stand for undecodable
 // OS bytes (as os.environ, os.getcwd() and file names hold them on Linux) are
 // turned back into those bytes, so such texts survive a trip through C++;

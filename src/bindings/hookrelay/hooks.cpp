@@ -22,7 +22,7 @@ namespace {
 // UTF-8 of a str object; TypeError naming `what` for anything else.
 std::string text_of(nb::handle h, const char* what) {
   if (!PyUnicode_Check(h.ptr()))
-    throw nb::type_error((std::string(what) + " must be str, not " + Py_TYPE(h.ptr())->tp_name).c_str());
+    throw nb::type_error((std::string(what) + " must be str, not " + py::type_name(h)).c_str());
   return utf8_of(h);
 }
 

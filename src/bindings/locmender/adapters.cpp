@@ -16,7 +16,7 @@ std::string utf8_replacing(nb::handle text) {
   PyErr_Clear();
   nb::object bytes = nb::steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "replace"));
   if (!bytes.is_valid()) throw nb::python_error();
-  return std::string(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+  return std::string(PyBytes_AsString(bytes.ptr()), static_cast<std::size_t>(PyBytes_Size(bytes.ptr())));
 }
 
 // str(obj) as UTF-8, as utf8_replacing.
@@ -47,7 +47,7 @@ auto guarded(FailureSlot& slot, F&& f) -> decltype(f()) {
 
 ScriptValue to_script_value(nb::handle value) {
   ScriptValue v;
-  v.type_name = Py_TYPE(value.ptr())->tp_name;
+  v.type_name = py::type_name(value);
   if (value.is_none()) return ScriptValue::null();
   v.truthy = truthy(value);
   if (PyBool_Check(value.ptr())) {
@@ -119,7 +119,7 @@ std::optional<std::string> PyProvider::generate(const std::string& prompt, doubl
   auto failure = attempt([&] {
     if (!truthy(reply)) return;
     if (!PyUnicode_Check(reply.ptr())) {
-      wrong_kind = std::string("'") + Py_TYPE(reply.ptr())->tp_name + "' object has no attribute 'strip'";
+      wrong_kind = std::string("'") + py::type_name(reply) + "' object has no attribute 'strip'";
       return;
     }
     text = utf8_replacing(reply);

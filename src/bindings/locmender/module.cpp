@@ -51,7 +51,7 @@ std::string strict_utf8(nb::handle text) {
 std::string text_arg(nb::handle value, const char* function, const char* name) {
   if (!PyUnicode_Check(value.ptr()))
     throw nb::type_error((std::string(function) + "() argument '" + name + "' must be str, not " +
-                          Py_TYPE(value.ptr())->tp_name)
+                          tarvo::py::type_name(value))
                              .c_str());
   return strict_utf8(value);
 }
@@ -276,14 +276,14 @@ NB_MODULE(locmender, m) {
             if (!PyList_Check(failed_attempts.ptr()))
               throw nb::type_error((std::string("_build_retry_prompt() argument 'failed_attempts' must be list, "
                                                 "not ") +
-                                    Py_TYPE(failed_attempts.ptr())->tp_name)
+                                    tarvo::py::type_name(failed_attempts))
                                        .c_str());
             std::vector<tarvo::healing::FailedAttempt> failed;
             auto record_text = [](nb::handle record, const char* key) {
               nb::object v = record[key];
               if (!PyUnicode_Check(v.ptr()))
                 throw nb::type_error((std::string("_build_retry_prompt() argument 'failed_attempts': '") + key +
-                                      "' of a record must be str, not " + Py_TYPE(v.ptr())->tp_name)
+                                      "' of a record must be str, not " + tarvo::py::type_name(v))
                                          .c_str());
               return strict_utf8(v);
             };
