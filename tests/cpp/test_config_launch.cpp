@@ -58,20 +58,48 @@ TEST(ConfigLaunch, HeadlessFirefoxAndProxyOrder) {
                                 "--max_old_space_size=512", "--proxy-server=http://p:1"}));
 }
 
+// The settings of a launch: the dictionary plus the launch-only settings.
+SettingMap launch(std::map<std::string, std::string> vars) {
+  MapEnvironment env(std::move(vars));
+  return launch_settings(load_config(env), env);
+}
+
+TEST(ConfigLaunch, HeadlessWebSecurityIsALaunchSettingOutsideTheDictionary) {
+  MapEnvironment env({{"HEADLESS", "true"}, {"HEADLESS_WEB_SECURITY", "true"}});
+  SettingMap config = load_config(env);
+  // The dictionary keeps its fixed keys; the launch reads the variable by its row.
+  EXPECT_FALSE(config.has("headless_web_security"));
+  const SettingRow* row = find_setting("HEADLESS_WEB_SECURITY");
+  ASSERT_NE(row, nullptr);
+  EXPECT_FALSE(row->in_config);
+  EXPECT_EQ(find_config_key("headless_web_security"), nullptr);
+  SettingMap s = launch_settings(config, env);
+  EXPECT_TRUE(get_flag(s, "headless_web_security"));
+  EXPECT_TRUE(get_flag(s, "headless"));
+  // Read when the launch is planned, not when the dictionary was built.
+  env.set("HEADLESS_WEB_SECURITY", "0");
+  EXPECT_FALSE(get_flag(launch_settings(config, env), "headless_web_security"));
+  MapEnvironment unset;
+  EXPECT_FALSE(get_flag(launch_settings(load_config(unset), unset), "headless_web_security"));
+  // A value the caller put in the map already is kept.
+  config.set("headless_web_security", true);
+  EXPECT_TRUE(get_flag(launch_settings(config, env), "headless_web_security"));
+}
+
 TEST(ConfigLaunch, HeadlessWebSecurityKeepsSandboxAndSameOrigin) {
   RecordingConsole console;
-  auto on = settings({{"HEADLESS", "true"}, {"HEADLESS_WEB_SECURITY", "true"}});
+  auto on = launch({{"HEADLESS", "true"}, {"HEADLESS_WEB_SECURITY", "true"}});
   EXPECT_EQ(build_launch_options(on, console).args,
             (StringList{"--disable-extensions", "--disable-plugins", "--disable-dev-shm-usage", "--disable-gpu",
                         "--disable-features=VizDisplayCompositor", "--max_old_space_size=4096"}));
   EXPECT_FALSE(headless_security_notice(on));
   // The default keeps both flags and says so once at run start.
-  auto off = settings({{"HEADLESS", "true"}});
+  auto off = launch({{"HEADLESS", "true"}});
   EXPECT_EQ(headless_security_notice(off),
             "ℹ️ HEADLESS=true añade --disable-web-security y --no-sandbox al navegador "
             "(HEADLESS_WEB_SECURITY=true los deja fuera)");
   // A visible browser gets neither flag from this rule, and no notice.
-  EXPECT_FALSE(headless_security_notice(settings({{"HEADLESS_WEB_SECURITY", "false"}})));
+  EXPECT_FALSE(headless_security_notice(launch({{"HEADLESS_WEB_SECURITY", "false"}})));
   EXPECT_TRUE(console.lines.empty());
 }
 

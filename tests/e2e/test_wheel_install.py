@@ -1,11 +1,14 @@
-"""The installable wheel: built, tagged manylinux, installed into a fresh virtual
-environment whose PATH has no compiler or cmake, and used by a small behave project
-in headless Chromium. Run it alone with `pytest -m wheel` (about a minute)."""
+"""The installable wheels: built once per test session into build/wheels (cp310,
+cp311 and one stable-ABI wheel for Python 3.12 and later), each tagged manylinux;
+then, for Python 3.10 and 3.13, pip picks its wheel for a fresh virtual environment
+whose PATH has no compiler, cmake or pkg-config, and a small behave project runs in
+headless Chromium with it. Run them alone with `pytest -m wheel` (a few minutes the
+first time: each Python compiles once; pip's cache keeps the downloads)."""
 import http.server
+import json
 import os
 import shutil
 import subprocess
-import sys
 import threading
 import zipfile
 from pathlib import Path
@@ -15,9 +18,14 @@ import pytest
 from e2e_support import requires_chromium
 
 ROOT = Path(__file__).resolve().parents[2]
+WHEEL_DIR = ROOT / "build" / "wheels"
 PLATFORM = "manylinux_2_34_x86_64"
 # What the compiled modules may still load from the system: glibc and the C++ runtime.
 ALLOWED_NEEDED = {"libstdc++.so.6", "libm.so.6", "libgcc_s.so.1", "libc.so.6", "ld-linux-x86-64.so.2"}
+# The wheel each Python must get: its own for 3.10 and 3.11, the stable-ABI one after.
+EXPECTED_TAG = {"3.10": "cp310-cp310", "3.11": "cp311-cp311", "3.12": "cp312-abi3", "3.13": "cp312-abi3"}
+# The oldest and the newest Python the package supports, each installed and run.
+INSTALLED_WITH = ("3.10", "3.13")
 
 pytestmark = [pytest.mark.wheel, requires_chromium]
 
@@ -43,10 +51,31 @@ def heading_says(context, text):
 """
 
 
-def _run(cmd, env, cwd=None, timeout=600):
+def _run(cmd, env, cwd=None, timeout=900):
     result = subprocess.run(cmd, env=env, cwd=cwd, capture_output=True, text=True, timeout=timeout)
     assert result.returncode == 0, f"{cmd}\n--- stdout ---\n{result.stdout[-4000:]}\n--- stderr ---\n{result.stderr[-4000:]}"
     return result
+
+
+def _version_of(python):
+    try:
+        out = subprocess.run([python, "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
+                             capture_output=True, text=True, timeout=30)
+    except OSError:
+        return None
+    return out.stdout.strip() if out.returncode == 0 else None
+
+
+def find_python(version):
+    """The interpreter of Python `version` ("3.10"): pythonX.Y on PATH, else pyenv's
+    (as scripts/build-wheel.sh looks for them), or None."""
+    candidates = [shutil.which(f"python{version}")]
+    pyenv = Path(os.environ.get("PYENV_ROOT", Path.home() / ".pyenv")) / "versions"
+    candidates += sorted(pyenv.glob(f"{version}.*/bin/python{version}"), reverse=True)
+    for candidate in candidates:
+        if candidate and _version_of(str(candidate)) == version:
+            return str(candidate)
+    return None
 
 
 def _needed_libraries(path):
@@ -59,11 +88,13 @@ def _needed_libraries(path):
                 for tag in section.iter_tags() if tag.entry.d_tag == "DT_NEEDED"}
 
 
-@pytest.fixture(scope="module")
-def wheel(tmp_path_factory):
-    out = tmp_path_factory.mktemp("dist")
-    _run(["bash", str(ROOT / "scripts" / "build-wheel.sh"), str(out)], dict(os.environ))
-    (built,) = out.glob(f"tarvolab_framework-*-{PLATFORM}.whl")
+@pytest.fixture(scope="session")
+def wheels():
+    """Every wheel this machine's interpreters give, built (or brought up to date) once."""
+    result = _run(["bash", str(ROOT / "scripts" / "build-wheel.sh"), str(WHEEL_DIR)], dict(os.environ),
+                  timeout=1800)
+    built = sorted(WHEEL_DIR.glob(f"tarvolab_framework-*-{PLATFORM}.whl"))
+    assert built, result.stdout
     return built
 
 
@@ -82,35 +113,59 @@ def site(tmp_path):
     server.server_close()
 
 
-def test_wheel_is_manylinux_with_stubs_and_no_pcre2_dependency(wheel, tmp_path):
-    show = _run([str(ROOT / ".venv" / "bin" / "auditwheel"), "show", str(wheel)], dict(os.environ))
-    assert f'consistent with the following platform tag: "{PLATFORM}"' in " ".join(show.stdout.split())
-    with zipfile.ZipFile(wheel) as archive:
-        names = set(archive.namelist())
-        for stub in ("hooks/hookrelay.pyi", "core/runwright.pyi", "core/locmender.pyi", "py.typed"):
-            assert f"tarvolab_framework/{stub}" in names
-        modules = [name for name in names if name.endswith(".so")]
-        assert len(modules) == 3
-        for name in modules:
-            path = Path(archive.extract(name, tmp_path))
-            assert _needed_libraries(path) <= ALLOWED_NEEDED, name
+def test_wheels_are_manylinux_with_stubs_and_no_pcre2_dependency(wheels, tmp_path):
+    tags = {wheel.name.split("-")[2] + "-" + wheel.name.split("-")[3] for wheel in wheels}
+    # The stable-ABI wheel replaces per-version wheels from 3.12 on.
+    assert not any(tag.startswith(("cp312-cp312", "cp313-cp313")) for tag in tags), tags
+    for version, tag in EXPECTED_TAG.items():
+        if find_python(version):
+            assert tag in tags, f"Python {version} is here but no {tag} wheel was built: {tags}"
+    for wheel in wheels:
+        show = _run([str(ROOT / ".venv" / "bin" / "auditwheel"), "show", str(wheel)], dict(os.environ))
+        assert f'consistent with the following platform tag: "{PLATFORM}"' in " ".join(show.stdout.split())
+        with zipfile.ZipFile(wheel) as archive:
+            names = set(archive.namelist())
+            for stub in ("hooks/hookrelay.pyi", "core/runwright.pyi", "core/locmender.pyi", "py.typed"):
+                assert f"tarvolab_framework/{stub}" in names, (wheel.name, stub)
+            modules = [name for name in names if name.endswith(".so")]
+            assert len(modules) == 3, (wheel.name, modules)
+            for name in modules:
+                if "-abi3-" in wheel.name:
+                    assert name.endswith(".abi3.so"), name
+                path = Path(archive.extract(name, tmp_path / wheel.name))
+                assert _needed_libraries(path) <= ALLOWED_NEEDED, (wheel.name, name)
 
 
-def test_fresh_environment_without_build_tools_runs_a_feature(wheel, site, tmp_path):
+@pytest.mark.parametrize("version", INSTALLED_WITH)
+def test_fresh_environment_without_build_tools_runs_a_feature(version, wheels, site, tmp_path):
+    python = find_python(version)
+    if python is None:
+        pytest.skip(f"Python {version} is not on this machine (no python{version} on PATH or under "
+                    f"~/.pyenv/versions): its wheel cannot be installed here")
     venv = tmp_path / "venv"
-    base_python = getattr(sys, "_base_executable", sys.executable)
-    _run([base_python, "-m", "venv", str(venv)], dict(os.environ))
+    _run([python, "-m", "venv", str(venv)], dict(os.environ))
     bin_dir = venv / "bin"
     # Only the environment's own programs: no compiler, cmake or pkg-config reachable.
-    env = {"PATH": str(bin_dir), "HOME": str(tmp_path), "LANG": "C.UTF-8",
+    # pip's own cache stays in use, so the dependencies download once per machine.
+    cache = os.environ.get("PIP_CACHE_DIR") or str(Path.home() / ".cache" / "pip")
+    env = {"PATH": str(bin_dir), "HOME": str(tmp_path), "LANG": "C.UTF-8", "PIP_CACHE_DIR": cache,
            "PIP_DISABLE_PIP_VERSION_CHECK": "1"}
-    for tool in ("cc", "gcc", "g++", "c++", "cmake", "pkg-config"):
+    for tool in ("cc", "gcc", "g++", "c++", "clang", "cmake", "ninja", "pkg-config"):
         assert shutil.which(tool, path=env["PATH"]) is None, tool
     for name in ("PIP_FIND_LINKS", "PIP_CERT", "PIP_DEFAULT_TIMEOUT"):
         if name in os.environ:
             env[name] = os.environ[name]
+    pip = [str(bin_dir / "python"), "-m", "pip"]
+
+    # pip itself picks among all the built wheels the one this Python can use.
+    report = tmp_path / "choice.json"
+    _run(pip + ["install", "-q", "--dry-run", "--ignore-installed", "--no-index", "--no-deps",
+                "--find-links", str(WHEEL_DIR), "--report", str(report), "tarvolab_framework"], env)
+    (chosen,) = json.loads(report.read_text(encoding="utf-8"))["install"]
+    name = chosen["download_info"]["url"].rsplit("/", 1)[-1]
+    assert f"-{EXPECTED_TAG[version]}-{PLATFORM}.whl" in name, name
     # Binary packages only: nothing may be compiled on the way in.
-    _run([str(bin_dir / "python"), "-m", "pip", "install", "-q", "--only-binary", ":all:", str(wheel)], env)
+    _run(pip + ["install", "-q", "--only-binary", ":all:", str(WHEEL_DIR / name)], env)
 
     project = tmp_path / "project"
     (project / "features" / "steps").mkdir(parents=True)
@@ -126,3 +181,9 @@ def test_fresh_environment_without_build_tools_runs_a_feature(wheel, site, tmp_p
     behave = _run([str(bin_dir / "behave"), "--no-capture", "-f", "plain"], run_env, cwd=project, timeout=240)
     assert "1 scenario passed, 0 failed" in behave.stdout, behave.stdout
     assert "🌐 Usando Chromium" in behave.stdout
+    # The modules loaded are the wheel's own, built for this Python's ABI.
+    loaded = _run([str(bin_dir / "python"), "-c",
+                   "import tarvolab_framework.core.runwright as m, sys; print(m.__file__, sys.version_info[:2])"],
+                  run_env)
+    suffix = ".abi3.so" if EXPECTED_TAG[version].endswith("abi3") else f".cpython-{version.replace('.', '')}-"
+    assert suffix in loaded.stdout and str(venv) in loaded.stdout, loaded.stdout

@@ -144,7 +144,7 @@ def test_defaults_dict_and_attribute_order():
     assert list(vars(cfg)) == ["_validation_result", "config", "playwright", "browser"]
     assert cfg.playwright is None and cfg.browser is None
     c = cfg.config
-    assert type(c) is dict and len(c) == 61
+    assert type(c) is dict and len(c) == 60
     assert list(c)[:3] == ["browser", "headless", "timeout"] and list(c)[-1] == "api_base_url"
     assert c["browser"] == "chromium" and c["headless"] is False
     assert c["viewport_width"] == 1920 and c["viewport_height"] == 1080
@@ -298,7 +298,7 @@ def test_validation_skipped_quietly(problem, monkeypatch, capsys, caplog):
         schema_returning(monkeypatch, failures.get(problem, object()))
     with caplog.at_level(logging.DEBUG, logger="tarvolab_framework.core.runwright"):
         cfg = FrameworkConfig()
-    assert cfg._validation_result is None and len(cfg.config) == 61
+    assert cfg._validation_result is None and len(cfg.config) == 60
     assert capsys.readouterr().out == ""
     msgs = [r.getMessage() for r in caplog.records if r.name == "tarvolab_framework.core.runwright"]
     assert len(msgs) == 1 and msgs[0].startswith("Config validation skipped: ")
@@ -366,7 +366,22 @@ def test_headless_web_security_keeps_sandbox_and_same_origin(driver, capsys, mon
     cfg.setup_playwright()
     args = launched(cfg)["args"]
     assert "--no-sandbox" not in args and "--disable-web-security" not in args
-    assert "--disable-gpu" in args and cfg.config["headless_web_security"] is True
+    assert "--disable-gpu" in args
+    assert HEADLESS_NOTICE not in capsys.readouterr().out
+
+
+def test_headless_web_security_stays_out_of_the_settings_dictionary(driver, capsys, monkeypatch):
+    # The dictionary has its 60 fixed keys; the launch reads the variable itself,
+    # at each launch, through its row of the settings table.
+    os.environ.update({"HEADLESS": "true", "BROWSER": "firefox"})
+    monkeypatch.setattr(runwright, "_headless_notice_shown", False)
+    cfg = FrameworkConfig()
+    assert "headless_web_security" not in cfg.config and len(cfg.config) == 60
+    assert "headless_web_security" not in cfg._load_config()
+    os.environ["HEADLESS_WEB_SECURITY"] = "true"
+    cfg.setup_playwright()
+    args = launched(cfg)["args"]
+    assert "--no-sandbox" not in args and "--disable-web-security" not in args
     assert HEADLESS_NOTICE not in capsys.readouterr().out
 
 

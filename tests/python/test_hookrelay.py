@@ -522,6 +522,22 @@ def test_infer_action_from_step_refuses_non_text(hr, bad):
         hr._infer_action_from_step(bad)
 
 
+def test_refusal_names_the_type_as_python_does(hr):
+    # The name Python's own messages give a type: the bare class name of a class
+    # made in Python, "module.Name" for a type made in C outside builtins.
+    import datetime
+
+    class StepText:
+        pass
+
+    for bad, name in [(StepText(), "StepText"), (datetime.date(2020, 1, 1), "datetime.date"), (3.5, "float")]:
+        with pytest.raises(TypeError, match=f"^step_text must be str, not {name}$"):
+            hr._infer_action_from_step(bad)
+    # The same name Python itself puts in a message about the type.
+    with pytest.raises(TypeError, match="datetime.date found"):
+        "".join([datetime.date(2020, 1, 1)])
+
+
 def test_infer_action_keeps_undecodable_bytes(hr):
     assert hr._infer_action_from_step("x\udcff") == "interactuar con el elemento (paso: x\udcff)"
 

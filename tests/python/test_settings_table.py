@@ -22,7 +22,7 @@ def clean_settings(monkeypatch, tmp_path):
 def test_settings_dictionary_is_the_table_rows_with_their_defaults():
     rows = settings.table()
     config_rows = [row for row in rows if row.in_config]
-    assert len(config_rows) == 61 and rows[:61] == tuple(config_rows)
+    assert len(config_rows) == 60 and rows[:60] == tuple(config_rows)
     config = FrameworkConfig().config
     assert list(config) == [row.name for row in config_rows]
     for row in config_rows:

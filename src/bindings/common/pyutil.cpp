@@ -75,6 +75,15 @@ std::string class_name(nb::handle obj) {
   return to_str(nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr()))).attr("__name__"));
 }
 
+std::string type_name(nb::handle obj) {
+  PyTypeObject* type = Py_TYPE(obj.ptr());
+  nb::handle t(reinterpret_cast<PyObject*>(type));
+  std::string name = to_str(t.attr("__name__"));
+  if (PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) return name;
+  std::string module = to_str(t.attr("__module__"));
+  return module == "builtins" ? name : module + "." + name;
+}
+
 std::string utf8_of(nb::handle str, Surrogates rule) {
   Py_ssize_t size = 0;
   if (const char* data = PyUnicode_AsUTF8AndSize(str.ptr(), &size))
@@ -85,11 +94,11 @@ std::string utf8_of(nb::handle str, Surrogates rule) {
   PyObject* bytes = PyUnicode_AsEncodedString(str.ptr(), "utf-8", errors);
   if (!bytes) throw nb::python_error();
   nb::object guard = nb::steal(bytes);
-  return std::string(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+  return std::string(PyBytes_AsString(bytes), static_cast<std::size_t>(PyBytes_Size(bytes)));
 }
 
 std::string text_arg(nb::handle value, const std::string& what, Surrogates rule) {
-  if (!PyUnicode_Check(value.ptr())) throw nb::type_error((what + " must be str, not " + class_name(value)).c_str());
+  if (!PyUnicode_Check(value.ptr())) throw nb::type_error((what + " must be str, not " + tarvo::py::type_name(value)).c_str());
   return utf8_of(value, rule);
 }
 
@@ -115,7 +124,7 @@ std::string failure_text(nb::handle exc) {
   for (const char* errors : {"surrogateescape", "backslashreplace"}) {
     if (PyObject* bytes = PyUnicode_AsEncodedString(s, "utf-8", errors)) {
       nb::object bguard = nb::steal(bytes);
-      return std::string(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+      return std::string(PyBytes_AsString(bytes), static_cast<std::size_t>(PyBytes_Size(bytes)));
     }
     PyErr_Clear();
   }

@@ -87,7 +87,7 @@ std::string utf8_of(nb::handle str, Surrogates rule = Surrogates::OsBytes);
 std::string to_str(nb::handle obj, Surrogates rule = Surrogates::OsBytes);
 
 // The UTF-8 of an argument that must be a str, as utf8_of; anything else
-// raises TypeError "<what> must be str, not <type name>" (what: for example
+// raises TypeError "<what> must be str, not <type_name>" (what: for example
 // "f() argument 'text'").
 std::string text_arg(nb::handle value, const std::string& what, Surrogates rule = Surrogates::OsBytes);
 // The same for argument `name` of `function`: "<function>() argument '<name>'".
@@ -95,6 +95,11 @@ std::string text_arg(nb::handle value, const char* function, const char* name, S
 
 // type(obj).__name__, for TypeError messages.
 std::string class_name(nb::handle obj);
+
+// The type's name as Python's own messages show it (its tp_name): the class name
+// of a class made in Python or of a built-in, "module.Name" for other types made
+// in C. Read through the type's attributes, which the stable ABI allows.
+std::string type_name(nb::handle obj);
 
 // A str from UTF-8 text; bytes that are not valid UTF-8 become lone surrogates,
 // as os.fsdecode does. The inverse of utf8_of with OsBytes.

@@ -6,7 +6,7 @@ namespace tarvo::py {
 
 ScriptValue to_script_value(nb::handle value) {
   ScriptValue v;
-  v.type_name = Py_TYPE(value.ptr())->tp_name;
+  v.type_name = py::type_name(value);
   if (value.is_none()) return ScriptValue::null();
   v.truthy = truthy(value);
   if (PyBool_Check(value.ptr())) {
@@ -78,7 +78,7 @@ std::optional<std::string> PyProvider::generate(const std::string& prompt, doubl
   auto failure = attempt([&] {
     if (!truthy(reply)) return;
     if (!PyUnicode_Check(reply.ptr())) {
-      wrong_kind = std::string("'") + Py_TYPE(reply.ptr())->tp_name + "' object has no attribute 'strip'";
+      wrong_kind = std::string("'") + py::type_name(reply) + "' object has no attribute 'strip'";
       return;
     }
     text = utf8_of(reply, Surrogates::Replace);

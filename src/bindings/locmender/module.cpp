@@ -253,7 +253,7 @@ NB_MODULE(locmender, m) {
             if (!PyList_Check(failed_attempts.ptr()))
               throw nb::type_error((std::string("_build_retry_prompt() argument 'failed_attempts' must be list, "
                                                 "not ") +
-                                    Py_TYPE(failed_attempts.ptr())->tp_name)
+                                    tarvo::py::type_name(failed_attempts))
                                        .c_str());
             std::vector<tarvo::healing::FailedAttempt> failed;
             auto record_text = [](nb::handle record, const char* key) {

@@ -255,10 +255,10 @@ nb::object launch_browser(nb::handle self, nb::handle driver, const SettingMap& 
 nb::object setup_playwright(nb::handle self) {
   // The options are built first, so a bad setting fails before a driver is
   // started that nobody would stop.
-  SettingMap settings = settings_of(self);
+  PyEnvironment env;
+  SettingMap settings = launch_settings(settings_of(self), env);
   PyConsole console;
   LaunchOptions options = build_launch_options(settings, console);
-  PyEnvironment env;
   // A bad endpoint fails here too, before the driver starts.
   BrowserPlan plan = plan_browser(settings, options, env);
   if (plan.source == BrowserSource::Launch) say_headless_notice(settings);
@@ -280,7 +280,8 @@ nb::object relaunch_browser(nb::handle self) {
   nb::setattr(self, "browser", nb::none());
   auto driver = get_attr(self, "playwright");
   if (driver && !driver->is_none()) {
-    SettingMap settings = settings_of(self);
+    PyEnvironment env;
+    SettingMap settings = launch_settings(settings_of(self), env);
     PyConsole console;
     LaunchOptions options = build_launch_options(settings, console);
     nb::object d = *driver;

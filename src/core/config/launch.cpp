@@ -195,6 +195,13 @@ StringList merge_launch_args(const SettingMap& s, Console& console) {
   return args;
 }
 
+SettingMap launch_settings(const SettingMap& config, const Environment& env) {
+  SettingMap out = config;
+  const SettingRow* row = find_setting("HEADLESS_WEB_SECURITY");
+  if (!out.has(row->name)) out.set(row->name, read_setting(env, *row));
+  return out;
+}
+
 LaunchOptions build_launch_options(const SettingMap& s, Console& console) {
   LaunchOptions o;
   o.headless = get_flag(s, "headless");

@@ -62,6 +62,11 @@ StringList merge_launch_args(const SettingMap& settings, Console& console);
 // Launch options for the settings (without channel or executable path).
 LaunchOptions build_launch_options(const SettingMap& settings, Console& console);
 
+// The settings a launch reads: the settings dictionary plus the launch settings
+// kept outside it (HEADLESS_WEB_SECURITY), read now from the environment by their
+// table rows. A key the dictionary already holds (a caller's own) is kept.
+SettingMap launch_settings(const SettingMap& config, const Environment& env);
+
 // Said once at run start: a headless launch turns the same-origin policy and
 // the sandbox off unless HEADLESS_WEB_SECURITY is true. Nothing otherwise.
 std::optional<std::string> headless_security_notice(const SettingMap& settings);

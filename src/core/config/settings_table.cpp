@@ -128,10 +128,6 @@ std::vector<SettingRow> build_table() {
           "Download behaviour for the project's own use."),
       needs(cfg("chrome_disable_security", "CHROME_DISABLE_SECURITY", "false", K::Flag, kLaunch,
                 "Chromium: turn off web security and certificate checks."), kChromium),
-      needs(cfg("headless_web_security", "HEADLESS_WEB_SECURITY", "false", K::Flag, kLaunch,
-                "Keep the same-origin policy and the sandbox in a headless launch: leaves "
-                "--disable-web-security and --no-sandbox out of the headless flag set."),
-            "HEADLESS=true"),
       needs(cfg("chrome_enable_logging", "CHROME_ENABLE_LOGGING", "false", K::Flag, kLaunch,
                 "Chromium: write the browser's own log."), kChromium),
       needs(cfg("chrome_log_level", "CHROME_LOG_LEVEL", "INFO", K::Text, kLaunch,
@@ -237,6 +233,11 @@ std::vector<SettingRow> build_table() {
                     "The worker's number (1, 2, ..., or retry) in a tarvo-run; not set by users.")),
       blank_default(other("TARVO_CHROMIUM_EXECUTABLE", "", K::Text, kLaunch, "at each Chromium launch",
                           "Chromium binary given to every Chromium launch as executable_path.")),
+      // Outside the dictionary, whose keys are fixed: launch_settings() adds it for a launch.
+      needs(other("HEADLESS_WEB_SECURITY", "false", K::Flag, kLaunch, "at each browser launch",
+                  "Keep the same-origin policy and the sandbox in a headless launch: leaves "
+                  "--disable-web-security and --no-sandbox out of the headless flag set."),
+            "HEADLESS=true"),
       other("GENERATE_AI_REPORT", "true", K::Flag, "run set-up and the AI healing report plug-in",
             "at run start, and again when the run ends", "Write the HTML self-healing report at run end."),
       other("GENERATE_AI_ANALYSIS_REPORT", "false", K::Flag, "run set-up", "at run start",
