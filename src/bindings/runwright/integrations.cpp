@@ -5,7 +5,7 @@
 #include "bindings/common/pyutil.hpp"
 #include "bindings/runwright/runwright.hpp"
 #include "core/integrations/integration_texts.hpp"
-#include "core/integrations/run_end_texts.hpp"
+#include "core/integrations/messages.hpp"
 
 namespace tarvo::py::runwright {
 
@@ -116,7 +116,7 @@ void auto_after_all_integrations(nb::handle context) {
 
   // 4. AI validation report, only when the hooks are not driven by the plug-in system.
   if (has_attr(context, "ai_report_generator") && !has_attr(context, "_using_plugin_system")) {
-    printing_failure(integrations::kValidationReportError, [&] {
+    printing_failure(&integrations::validation_report_failed, [&] {
       nb::object path = nb::getattr(context, "ai_report_generator").attr("generate_report")();
       if (truthy(path)) print_lines(integrations::validation_report_block(to_str(path)));
     });
@@ -124,7 +124,7 @@ void auto_after_all_integrations(nb::handle context) {
 
   // 5. AI analysis report.
   if (attr_true(context, "ai_analysis_report")) {
-    printing_failure(integrations::kAnalysisReportError, [&] {
+    printing_failure(&integrations::analysis_report_failed, [&] {
       nb::object path = nb::getattr(context, "ai_analysis_report").attr("generate")();
       if (truthy(path)) print_lines(integrations::analysis_report_block(to_str(path)));
     });
