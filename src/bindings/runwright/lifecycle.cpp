@@ -39,7 +39,7 @@ constexpr const char* kEvidenceModule = "tarvolab_framework.core.evidence";
 // failure prints one warning and changes nothing else.
 template <typename... Args>
 void evidence_call(const char* function, Args... args) {
-  printing_failure(tarvo::evidence::kEvidenceFailed, [&] { import_attr(kEvidenceModule, function)(args...); });
+  printing_failure(&tarvo::evidence::evidence_failed, [&] { import_attr(kEvidenceModule, function)(args...); });
 }
 
 // Writes one record through the runner context's own logger (read at each use,

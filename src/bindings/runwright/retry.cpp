@@ -212,8 +212,7 @@ class ContextRetryTarget : public RetryTarget {
 };
 
 void evidence_guarded(const char* function, nb::handle context) {
-  if (auto failure = attempt([&] { import_attr(kEvidenceModule, function)(context); }))
-    print_line(std::string(tarvo::evidence::kEvidenceFailed) + failure->text);
+  printing_failure(&tarvo::evidence::evidence_failed, [&] { import_attr(kEvidenceModule, function)(context); });
 }
 
 // Run end: the retry pass, then the integrations' run-end dispatch. A bad
