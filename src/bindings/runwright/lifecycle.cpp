@@ -1,8 +1,8 @@
 // The run-lifecycle functions of runwright: the one-call set-up of a run on the
 // runner context, the per-scenario page set-up, the scenario-end bookkeeping and
 // the two feature hooks. Texts and rules come from core/lifecycle (the page
-// choice and tidying in page_policy); this file adapts the runner's and
-// Playwright's objects to the browser ports and calls the core.
+// choice and tidying in page_policy, called on the ports of browser_ports);
+// this file walks the runner's objects and calls the core.
 //
 // Every Playwright call (page url, close, viewport, bring_to_front, create_page)
 // may switch greenlets, so it runs inside attempt(): the failure comes back as a
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bindings/common/pyutil.hpp"
+#include "bindings/runwright/browser_ports.hpp"
 #include "bindings/runwright/runwright.hpp"
 #include "core/config/settings.hpp"
 #include "core/evidence/artefacts.hpp"
@@ -46,18 +47,6 @@ void evidence_call(const char* function, Args... args) {
 // as the steps may replace it).
 void log(nb::handle context, const char* level, std::string_view message) {
   nb::getattr(context, "logger").attr(level)(py_str(message));
-}
-
-std::size_t py_len(nb::handle seq) {
-  Py_ssize_t n = PyObject_Length(seq.ptr());
-  if (n < 0) throw nb::python_error();
-  return static_cast<std::size_t>(n);
-}
-
-nb::object item(nb::handle seq, std::size_t index) {
-  PyObject* r = PySequence_GetItem(seq.ptr(), static_cast<Py_ssize_t>(index));
-  if (!r) throw nb::python_error();
-  return nb::steal(r);
 }
 
 nb::object settings_get(nb::handle context, const char* key, nb::handle fallback) {
@@ -151,215 +140,6 @@ void setup_framework_context(nb::object context, nb::object env_file) {
 
 // ---- scenario start ------------------------------------------------------
 
-// ---- the browser ports on behave's context and Playwright's objects -------
-
-// Every call into Python runs through guarded(): a failure becomes the core's
-// PageError and the Python exception waits in the call's slot, to be raised
-// again unchanged when the error leaves the core (run_core).
-
-class PyTab : public Tab {
- public:
-  PyTab(nb::object page, FailureSlot& slot) : page_(std::move(page)), slot_(slot) {}
-  const nb::object& object() const { return page_; }
-
-  bool is_closed() override {
-    return guarded<PageError>(slot_, [&] {
-      auto is_closed = get_attr(page_, "is_closed");
-      return is_closed && PyCallable_Check(is_closed->ptr()) && truthy((*is_closed)());
-    });
-  }
-  std::string url() override {
-    return guarded<PageError>(slot_, [&] { return to_str(nb::getattr(page_, "url")); });
-  }
-  void close() override {
-    guarded<PageError>(slot_, [&] { page_.attr("close")(); });
-  }
-  void bring_to_front() override {
-    guarded<PageError>(slot_, [&] { page_.attr("bring_to_front")(); });
-  }
-  std::optional<ViewportSize> viewport_size() override {
-    return guarded<PageError>(slot_, [&]() -> std::optional<ViewportSize> {
-      auto size = get_attr(page_, "viewport_size");
-      if (!size || size->is_none()) return std::nullopt;
-      return ViewportSize{nb::cast<long long>((*size)["width"]), nb::cast<long long>((*size)["height"])};
-    });
-  }
-  void set_viewport_size(const ViewportSize& size) override {
-    guarded<PageError>(slot_, [&] { page_.attr("set_viewport_size")(size_dict(size)); });
-  }
-  bool same_as(const Tab& other) const override {
-    auto* py = dynamic_cast<const PyTab*>(&other);
-    return py && py->page_.is(page_);
-  }
-
-  static nb::dict size_dict(const ViewportSize& size) {
-    nb::dict d;
-    d["width"] = size.width;
-    d["height"] = size.height;
-    return d;
-  }
-
- private:
-  nb::object page_;
-  FailureSlot& slot_;
-};
-
-nb::object object_of(const TabPtr& tab) {
-  return tab ? static_cast<const PyTab&>(*tab).object() : nb::none();
-}
-
-// Sets a run-level attribute of the runner context. behave drops what a hook
-// sets inside a scenario when the scenario ends; its root layer is kept for the
-// run (a plain object just gets the attribute).
-void set_run_attribute(nb::handle context, const char* name, nb::handle value) {
-  if (auto set_root = get_attr(context, "_set_root_attribute"); set_root && PyCallable_Check(set_root->ptr()))
-    (*set_root)(name, value);
-  else
-    nb::setattr(context, name, value);
-}
-
-// The viewport a @mobile scenario replaced is kept on the context as the
-// attribute (page, size).
-constexpr const char* kMobileRestore = "_mobile_viewport_restore";
-
-class PySession : public BrowserSession {
- public:
-  PySession(nb::handle context, FailureSlot& slot) : context_(context), slot_(slot) {}
-
-  std::optional<bool> browser_connected() override {
-    return guarded<PageError>(slot_, [&]() -> std::optional<bool> {
-      auto browser = get_true_attr(context_, "browser");
-      if (!browser) return std::nullopt;
-      auto is_connected = get_attr(*browser, "is_connected");
-      if (!is_connected || !PyCallable_Check(is_connected->ptr())) return std::nullopt;
-      return truthy((*is_connected)());
-    });
-  }
-  void relaunch_browser() override {
-    guarded<PageError>(slot_, [&] {
-      nb::object fresh = nb::getattr(context_, "framework_config").attr("relaunch_browser")();
-      set_run_attribute(context_, "browser", fresh);
-    });
-  }
-  TabPtr page() override {
-    return guarded<PageError>(slot_, [&]() -> TabPtr {
-      auto page = get_true_attr(context_, "page");
-      return page ? tab(*page) : nullptr;
-    });
-  }
-  void set_page(const TabPtr& page) override {
-    guarded<PageError>(slot_, [&] { set_in_scope(context_, "page", object_of(page)); });
-  }
-  void clear_page() override {
-    guarded<PageError>(slot_, [&] {
-      if (has_attr(context_, "page")) nb::setattr(context_, "page", nb::none());
-    });
-  }
-  std::optional<std::vector<TabPtr>> first_context_pages() override {
-    return guarded<PageError>(slot_, [&]() -> std::optional<std::vector<TabPtr>> {
-      auto browser = get_true_attr(context_, "browser");
-      if (!browser) return std::nullopt;
-      nb::object contexts = browser->attr("contexts");
-      if (py_len(contexts) == 0) return std::nullopt;
-      return tabs(item(contexts, 0).attr("pages"));
-    });
-  }
-  std::optional<std::vector<TabPtr>> all_pages() override {
-    return guarded<PageError>(slot_, [&]() -> std::optional<std::vector<TabPtr>> {
-      auto browser = get_true_attr(context_, "browser");
-      if (!browser) return std::nullopt;
-      std::vector<TabPtr> out;
-      for (nb::handle browser_context : browser->attr("contexts")) {
-        for (TabPtr& page : tabs(browser_context.attr("pages"))) out.push_back(std::move(page));
-      }
-      return out;
-    });
-  }
-  TabPtr create_page() override {
-    return guarded<PageError>(slot_, [&]() -> TabPtr {
-      nb::object target = nb::none();
-      if (auto browser = get_true_attr(context_, "browser")) {
-        nb::object contexts = browser->attr("contexts");
-        if (py_len(contexts) > 0) target = item(contexts, 0);
-      }
-      nb::object options = get_attr(context_, "browser_context_options").value_or(nb::none());
-      nb::object framework_config = nb::getattr(context_, "framework_config");
-      return tab(framework_config.attr("create_page")(nb::arg("context") = target,
-                                                      nb::arg("custom_context_options") = options));
-    });
-  }
-  std::optional<SavedViewport> saved_viewport() override {
-    return guarded<PageError>(slot_, [&]() -> std::optional<SavedViewport> {
-      auto marker = get_attr(context_, kMobileRestore);
-      if (!marker || marker->is_none()) return std::nullopt;
-      nb::object page = (*marker)[0];
-      nb::object size = (*marker)[1];
-      SavedViewport saved{tab(page), std::nullopt};
-      if (!size.is_none()) saved.size = ViewportSize{nb::cast<long long>(size["width"]), nb::cast<long long>(size["height"])};
-      return saved;
-    });
-  }
-  void set_saved_viewport(const std::optional<SavedViewport>& saved) override {
-    guarded<PageError>(slot_, [&] {
-      if (!saved) {
-        nb::setattr(context_, kMobileRestore, nb::none());
-        return;
-      }
-      nb::object size = saved->size ? nb::object(PyTab::size_dict(*saved->size)) : nb::none();
-      nb::setattr(context_, kMobileRestore, nb::make_tuple(object_of(saved->page), size));
-    });
-  }
-
- private:
-  TabPtr tab(nb::object page) { return std::make_shared<PyTab>(std::move(page), slot_); }
-  std::vector<TabPtr> tabs(nb::handle pages) {
-    std::vector<TabPtr> out;
-    for (nb::handle h : pages) out.push_back(tab(nb::borrow(h)));
-    return out;
-  }
-
-  nb::handle context_;
-  FailureSlot& slot_;
-};
-
-// The runner context's logger (read at each use, as the steps may replace it)
-// and sys.stdout, for the core; a failure is kept in the slot like the pages'.
-class ContextLogger : public Logger {
- public:
-  ContextLogger(nb::handle context, FailureSlot& slot) : context_(context), slot_(slot) {}
-  void log(LogLevel level, const std::string& message) override {
-    const char* method = level == LogLevel::Debug     ? "debug"
-                         : level == LogLevel::Info    ? "info"
-                         : level == LogLevel::Warning ? "warning"
-                                                      : "error";
-    guarded<PageError>(slot_, [&] { runwright::log(context_, method, message); });
-  }
-
- private:
-  nb::handle context_;
-  FailureSlot& slot_;
-};
-
-class SlotConsole : public Console {
- public:
-  explicit SlotConsole(FailureSlot& slot) : slot_(slot) {}
-  void print(const std::string& line) override {
-    guarded<PageError>(slot_, [&] { print_line(line); });
-  }
-
- private:
-  FailureSlot& slot_;
-};
-
-// The ports of one hook call on the runner context.
-struct HookIo {
-  explicit HookIo(nb::handle context) : session(context, slot), log(context, slot), console(slot) {}
-  FailureSlot slot;
-  PySession session;
-  ContextLogger log;
-  SlotConsole console;
-};
-
 // The scenario's tag names, as texts.
 std::vector<std::string> tag_names(nb::handle scenario) {
   std::vector<std::string> names;
@@ -382,8 +162,8 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
     return;
   }
 
-  HookIo io(context);
-  run_core(io.slot, [&] { lc::choose_page(io.session, io.console, io.log); });
+  ScenarioPorts io(context);
+  run_core(io.slot(), [&] { lc::choose_page(io.session(), io.console(), io.log()); });
 
   if (auto page = get_true_attr(context, "page")) {
     nb::object timeout = settings_get(context, "timeout", nb::int_(lc::kDefaultTimeoutMs));
@@ -399,10 +179,10 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
 
   install_context_helpers(context);
 
-  run_core(io.slot, [&] {
+  run_core(io.slot(), [&] {
     lc::apply_scenario_viewport(
-        io.session, [&] { return guarded<PageError>(io.slot, [&] { return tag_names(scenario); }); }, io.log);
-    lc::bring_first_tab_forward(io.session, io.log);
+        io.session(), [&] { return guarded<PageError>(io.slot(), [&] { return tag_names(scenario); }); }, io.log());
+    lc::bring_first_tab_forward(io.session(), io.log());
   });
 
   ignoring_missing([&] {
@@ -454,8 +234,8 @@ void auto_after_scenario(nb::object context, nb::object scenario) {
   // window clean-up below closes.
   evidence_call("scenario_finished", context, scenario);
   {
-    HookIo io(context);
-    run_core(io.slot, [&] { lc::close_extra_windows(io.session, io.log); });
+    ScenarioPorts io(context);
+    run_core(io.slot(), [&] { lc::close_extra_windows(io.session(), io.log()); });
   }
   register_for_retry(context, scenario);
 
@@ -487,8 +267,8 @@ void auto_after_feature(nb::object context, nb::object feature) {
   // complete (and can be kept or dropped) only once they have closed.
   evidence_call("feature_pages_closing", context, feature);
   {
-    HookIo io(context);
-    run_core(io.slot, [&] { lc::close_all_pages(io.session, io.console, io.log); });
+    ScenarioPorts io(context);
+    run_core(io.slot(), [&] { lc::close_all_pages(io.session(), io.console(), io.log()); });
   }
   evidence_call("feature_finished", context, feature);
 
