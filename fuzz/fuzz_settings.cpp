@@ -10,9 +10,10 @@
 // picks the variable it is assigned to.
 #include "core/config/context_options.hpp"
 #include "core/config/launch.hpp"
-#include "core/config/services.hpp"
+#include "core/config/framework_setup.hpp"
 #include "core/config/settings.hpp"
 #include "core/config/settings_table.hpp"
+#include "core/healing/healing_settings.hpp"
 #include "core/healing/healing_text.hpp"
 #include "core/lifecycle/retry_settings.hpp"
 #include "fuzz_common.hpp"

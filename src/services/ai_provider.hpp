@@ -2,17 +2,18 @@
 // plus the lazily created provider slot with its factory.
 #pragma once
 #include <optional>
-#include <stdexcept>
 #include <string>
+
+#include "services/port_error.hpp"
 
 namespace tarvo {
 
-class ProviderError : public std::runtime_error {
+class ProviderError : public PortError {
  public:
   // recoverable: the factory could not load a module or name, or rejected a
   // value. Such a failure disables healing instead of reaching the caller.
   ProviderError(const std::string& text, bool recoverable = false)
-      : std::runtime_error(text), recoverable_(recoverable) {}
+      : PortError(text), recoverable_(recoverable) {}
   bool recoverable() const { return recoverable_; }
 
  private:

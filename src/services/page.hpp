@@ -4,14 +4,15 @@
 // evaluation error) throws PageError carrying the failure's own text.
 #pragma once
 #include <memory>
-#include <stdexcept>
 #include <string>
+
+#include "services/port_error.hpp"
 
 namespace tarvo {
 
-class PageError : public std::runtime_error {
+class PageError : public PortError {
  public:
-  using std::runtime_error::runtime_error;
+  using PortError::PortError;
 };
 
 // The value a page script returned, reduced to what callers decide on.

@@ -3,11 +3,11 @@
 #include <string>
 
 #include "core/common/text.hpp"
-#include "hooks/action_inference.hpp"
+#include "core/lifecycle/action_inference.hpp"
 
-using tarvo::hooks::has_no_browser_tag;
-using tarvo::hooks::infer_action_from_step;
-using tarvo::hooks::is_no_browser_tag;
+using tarvo::lifecycle::has_no_browser_tag;
+using tarvo::lifecycle::infer_action_from_step;
+using tarvo::lifecycle::is_no_browser_tag;
 
 namespace {
 const std::string kClick = "hacer click en el elemento";

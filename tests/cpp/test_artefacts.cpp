@@ -53,3 +53,7 @@ TEST(ArtefactModes, ParseAndKeep) {
   EXPECT_FALSE(keep_artefact(ArtefactMode::Off, true));
   EXPECT_EQ(mode_name(ArtefactMode::RetainOnFailure), "retain-on-failure");
 }
+
+TEST(EvidenceMessages, FailureWarningCarriesTheError) {
+  EXPECT_EQ(tarvo::evidence::evidence_failed("disk full"), "⚠️ Evidencias no guardadas: disk full");
+}

@@ -2,6 +2,8 @@
 // cleaning, prompts, truncation and the healing log texts.
 #include <gtest/gtest.h>
 
+#include "core/common/local_time.hpp"
+#include "core/healing/healing_settings.hpp"
 #include "core/healing/healing_text.hpp"
 
 using namespace tarvo;

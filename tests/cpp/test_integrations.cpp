@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/integrations/integration_texts.hpp"
-#include "core/integrations/run_end_texts.hpp"
+#include "core/integrations/messages.hpp"
 
 using namespace tarvo::integrations;
 
@@ -40,4 +40,10 @@ TEST(RunEndTexts, SoftAssertionSummaryOnlyForPositiveCounts) {
   EXPECT_EQ(lines[1], "⚠️  SOFT ASSERTIONS: 3 escenario(s) fallaron");
   EXPECT_EQ(lines[2], "   (Behave los muestra como 'passed' pero el reporte HTML muestra el estado real)");
   EXPECT_EQ(lines[3], std::string(70, '=') + "\n");
+}
+
+TEST(IntegrationMessages, ReportFailuresNameTheReport) {
+  EXPECT_EQ(tarvo::integrations::validation_report_failed("disk full"), "⚠️ Error generando reporte de IA: disk full");
+  EXPECT_EQ(tarvo::integrations::analysis_report_failed("disk full"),
+            "⚠️ Error generando reporte de analisis IA: disk full");
 }

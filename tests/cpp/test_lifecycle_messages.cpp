@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "core/lifecycle/run_setup.hpp"
-#include "core/lifecycle/scenario_messages.hpp"
+#include "core/lifecycle/messages.hpp"
+#include "core/lifecycle/page_policy.hpp"
+#include "core/lifecycle/retry_settings.hpp"
 
 namespace lc = tarvo::lifecycle;
 

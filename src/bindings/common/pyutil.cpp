@@ -64,11 +64,11 @@ std::optional<nb::object> get_true_attr(nb::handle obj, const char* name) {
 
 bool attr_true(nb::handle obj, const char* name) { return get_true_attr(obj, name).has_value(); }
 
-std::string to_str(nb::handle obj) {
+std::string to_str(nb::handle obj, Surrogates rule) {
   PyObject* s = PyObject_Str(obj.ptr());
   if (!s) throw nb::python_error();
   nb::object guard = nb::steal(s);
-  return utf8_of(guard);
+  return utf8_of(guard, rule);
 }
 
 std::string class_name(nb::handle obj) {
@@ -84,16 +84,26 @@ std::string type_name(nb::handle obj) {
   return module == "builtins" ? name : module + "." + name;
 }
 
-std::string utf8_of(nb::handle str) {
+std::string utf8_of(nb::handle str, Surrogates rule) {
   Py_ssize_t size = 0;
   if (const char* data = PyUnicode_AsUTF8AndSize(str.ptr(), &size))
     return std::string(data, static_cast<std::size_t>(size));
-  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw nb::python_error();
+  if (rule == Surrogates::Strict || !PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw nb::python_error();
   PyErr_Clear();
-  PyObject* bytes = PyUnicode_AsEncodedString(str.ptr(), "utf-8", "surrogateescape");
+  const char* errors = rule == Surrogates::Replace ? "replace" : "surrogateescape";
+  PyObject* bytes = PyUnicode_AsEncodedString(str.ptr(), "utf-8", errors);
   if (!bytes) throw nb::python_error();
   nb::object guard = nb::steal(bytes);
   return std::string(PyBytes_AsString(bytes), static_cast<std::size_t>(PyBytes_Size(bytes)));
+}
+
+std::string text_arg(nb::handle value, const std::string& what, Surrogates rule) {
+  if (!PyUnicode_Check(value.ptr())) throw nb::type_error((what + " must be str, not " + tarvo::py::type_name(value)).c_str());
+  return utf8_of(value, rule);
+}
+
+std::string text_arg(nb::handle value, const char* function, const char* name, Surrogates rule) {
+  return text_arg(value, std::string(function) + "() argument '" + name + "'", rule);
 }
 
 nb::str py_str(std::string_view text) {

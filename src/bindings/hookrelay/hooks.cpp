@@ -13,18 +13,11 @@
 
 #include "bindings/common/pyutil.hpp"
 #include "bindings/hookrelay/hookrelay.hpp"
-#include "hooks/action_inference.hpp"
+#include "core/lifecycle/action_inference.hpp"
 
 namespace tarvo::py::hookrelay {
 
 namespace {
-
-// UTF-8 of a str object; TypeError naming `what` for anything else.
-std::string text_of(nb::handle h, const char* what) {
-  if (!PyUnicode_Check(h.ptr()))
-    throw nb::type_error((std::string(what) + " must be str, not " + py::type_name(h)).c_str());
-  return utf8_of(h);
-}
 
 // A module attribute bound at load time (tests and projects may replace it).
 nb::object callee(const char* name) { return this_module().attr(name); }
@@ -45,35 +38,31 @@ void plugin_call(const char* hook, Args&&... args) {
 }
 
 std::string infer_action(nb::handle step_text) {
-  return tarvo::hooks::infer_action_from_step(text_of(step_text, "step_text"));
+  return tarvo::lifecycle::infer_action_from_step(text_arg(step_text, "step_text"));
 }
 
 // The project's .env in the working directory (not a parent), applied over the
 // inherited environment before the framework reads its settings. Without the
 // python-dotenv package there is nothing to load with, and the step is skipped.
 void load_working_directory_dotenv() {
-  nb::object load_dotenv;
-  try {
-    nb::module_ dotenv = nb::module_::import_("dotenv");
-    std::optional<nb::object> fn = get_attr(dotenv, "load_dotenv");
-    if (!fn) return;
-    load_dotenv = *fn;
-  } catch (nb::python_error& e) {
-    if (e.matches(PyExc_ImportError)) return;
-    throw;
+  std::optional<nb::object> load_dotenv;
+  if (auto failure = attempt([&] { load_dotenv = get_attr(nb::module_::import_("dotenv"), "load_dotenv"); })) {
+    if (failure->is_import_error()) return;
+    reraise(*failure);
   }
+  if (!load_dotenv) return;
   nb::object os = callee("os");
   nb::object path = os.attr("path").attr("join")(os.attr("getcwd")(), ".env");
   if (!truthy(os.attr("path").attr("isfile")(path))) return;
-  load_dotenv(path, nb::arg("override") = true);
+  (*load_dotenv)(path, nb::arg("override") = true);
 }
 
 bool scenario_is_browserless(nb::handle scenario) {
   std::optional<nb::object> tags = get_attr(scenario, "tags");
   if (!tags) return false;
   std::vector<std::string> names;
-  for (nb::handle tag : *tags) names.push_back(text_of(tag, "scenario tag"));
-  return tarvo::hooks::has_no_browser_tag(names);
+  for (nb::handle tag : *tags) names.push_back(text_arg(tag, "scenario tag"));
+  return tarvo::lifecycle::has_no_browser_tag(names);
 }
 
 // Hands the element locator what the step is about, for self-healing.
@@ -111,7 +100,7 @@ void before_scenario(nb::object context, nb::object scenario) {
   if (scenario_is_browserless(scenario)) {
     set_in_scope(context, "browser_disabled", nb::bool_(true));
     if (std::optional<nb::object> logger = get_attr(context, "logger"))
-      logger->attr("info")(py_str(tarvo::hooks::kNoBrowserMessage));
+      logger->attr("info")(py_str(tarvo::lifecycle::kNoBrowserMessage));
   }
   callee("setup_scenario_context")(context, scenario);
   callee("before_scenario_soft_assertions")(context, scenario);

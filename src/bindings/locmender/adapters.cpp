@@ -4,47 +4,6 @@
 
 namespace tarvo::py {
 
-namespace {
-
-// UTF-8 of a Python str. Texts from the page or the model may hold lone
-// surrogates (a JavaScript string cut inside an emoji keeps half of it); those
-// become '?' instead of failing the whole call.
-std::string utf8_replacing(nb::handle text) {
-  Py_ssize_t size = 0;
-  if (const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size))
-    return std::string(data, static_cast<std::size_t>(size));
-  PyErr_Clear();
-  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "replace"));
-  if (!bytes.is_valid()) throw nb::python_error();
-  return std::string(PyBytes_AsString(bytes.ptr()), static_cast<std::size_t>(PyBytes_Size(bytes.ptr())));
-}
-
-// str(obj) as UTF-8, as utf8_replacing.
-std::string str_replacing(nb::handle obj) {
-  nb::object text = nb::steal(PyObject_Str(obj.ptr()));
-  if (!text.is_valid()) throw nb::python_error();
-  return utf8_replacing(text);
-}
-
-// Keeps the Python failure in the slot and throws the core's error E (built
-// from the failure's text and `extra`), once no Python exception is pending.
-template <typename E, typename... Extra>
-[[noreturn]] void fail(FailureSlot& slot, Failure failure, Extra... extra) {
-  E error(failure.text, extra...);
-  slot.last = std::move(failure);
-  throw error;
-}
-
-// Runs f() against Python; a failure becomes PageError/ProviderError (see fail).
-template <typename E, typename F>
-auto guarded(FailureSlot& slot, F&& f) -> decltype(f()) {
-  std::optional<decltype(f())> result;
-  if (auto failure = attempt([&] { result.emplace(f()); })) fail<E>(slot, std::move(*failure));
-  return std::move(*result);
-}
-
-}  // namespace
-
 ScriptValue to_script_value(nb::handle value) {
   ScriptValue v;
   v.type_name = py::type_name(value);
@@ -56,7 +15,7 @@ ScriptValue to_script_value(nb::handle value) {
     v.kind = ScriptValue::Kind::Number;
   } else if (PyUnicode_Check(value.ptr())) {
     v.kind = ScriptValue::Kind::Text;
-    v.text = utf8_replacing(value);
+    v.text = utf8_of(value, Surrogates::Replace);
   } else {
     v.kind = ScriptValue::Kind::Other;
   }
@@ -88,12 +47,12 @@ ScriptValue PyLocator::evaluate(const std::string& script) {
 }
 
 std::string PyPage::url() {
-  return guarded<PageError>(slot_, [&] { return str_replacing(page_.attr("url")); });
+  return guarded<PageError>(slot_, [&] { return to_str(page_.attr("url"), Surrogates::Replace); });
 }
 
 std::string PyPage::title() {
   return guarded<PageError>(
-      slot_, [&] { return str_replacing(import_attr(kPageEvalModule, "title_for_healing")(page_)); });
+      slot_, [&] { return to_str(import_attr(kPageEvalModule, "title_for_healing")(page_), Surrogates::Replace); });
 }
 
 ScriptValue PyPage::evaluate(const std::string& script) {
@@ -122,7 +81,7 @@ std::optional<std::string> PyProvider::generate(const std::string& prompt, doubl
       wrong_kind = std::string("'") + py::type_name(reply) + "' object has no attribute 'strip'";
       return;
     }
-    text = utf8_replacing(reply);
+    text = utf8_of(reply, Surrogates::Replace);
   });
   if (failure) fail<ProviderError>(slot_, std::move(*failure));
   if (wrong_kind) throw ProviderError(*wrong_kind);

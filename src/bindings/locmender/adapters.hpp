@@ -14,10 +14,6 @@
 
 namespace tarvo::py {
 
-struct FailureSlot {
-  std::optional<Failure> last;
-};
-
 ScriptValue to_script_value(nb::handle value);
 
 class PyLocator : public Locator {

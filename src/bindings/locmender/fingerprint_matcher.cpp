@@ -7,7 +7,6 @@
 #include <nanobind/stl/string.h>
 
 #include "bindings/common/pyutil.hpp"
-
 #include "core/healing/fingerprint.hpp"
 
 namespace tarvo::py {
@@ -16,18 +15,8 @@ namespace {
 
 using healing::MatchRules;
 
-// UTF-8 of a str; lone surrogates (page texts cut inside an emoji) become '?'.
-std::string text_of(nb::handle value, const char* name) {
-  if (!PyUnicode_Check(value.ptr()))
-    throw nb::type_error((std::string(name) + " must be str, not " + py::type_name(value)).c_str());
-  Py_ssize_t size = 0;
-  if (const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size))
-    return std::string(data, static_cast<std::size_t>(size));
-  PyErr_Clear();
-  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(value.ptr(), "utf-8", "replace"));
-  if (!bytes.is_valid()) throw nb::python_error();
-  return std::string(PyBytes_AsString(bytes.ptr()), static_cast<std::size_t>(PyBytes_Size(bytes.ptr())));
-}
+// Fingerprints are page texts: lone surrogates become '?' (see pyutil's text policy).
+std::string text_of(nb::handle value, const char* name) { return text_arg(value, name, Surrogates::Replace); }
 
 std::optional<healing::Fingerprint> optional_fingerprint(nb::handle value, const char* name) {
   if (value.is_none()) return std::nullopt;

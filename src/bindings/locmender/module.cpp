@@ -39,37 +39,14 @@ struct CallIo {
   HealingIo io{console, logger, providers, sink};
 };
 
-// The UTF-8 of a str argument. A text that is not valid Unicode (a lone
-// surrogate) raises UnicodeEncodeError.
-std::string strict_utf8(nb::handle text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-  if (!data) throw nb::python_error();
-  return std::string(data, static_cast<std::size_t>(size));
+// The texts of the healing calls go into a model prompt: Strict (see pyutil).
+std::string prompt_text(nb::handle value, const char* function, const char* name) {
+  return tarvo::py::text_arg(value, function, name, tarvo::py::Surrogates::Strict);
 }
 
-std::string text_arg(nb::handle value, const char* function, const char* name) {
-  if (!PyUnicode_Check(value.ptr()))
-    throw nb::type_error((std::string(function) + "() argument '" + name + "' must be str, not " +
-                          tarvo::py::type_name(value))
-                             .c_str());
-  return strict_utf8(value);
-}
-
-// Runs a core operation; a page or provider failure that escapes it is raised
-// again as the original Python exception, after the C++ one has been handled.
 template <typename F>
 auto run_core(CallIo& call, F&& f) -> decltype(f()) {
-  std::optional<std::string> escaped;
-  try {
-    return f();
-  } catch (const tarvo::PageError& e) {
-    escaped = e.what();
-  } catch (const tarvo::ProviderError& e) {
-    escaped = e.what();
-  }
-  if (call.slot.last) tarvo::py::reraise(*call.slot.last);
-  throw std::runtime_error(*escaped);
+  return tarvo::py::run_core(call.slot, std::forward<F>(f));
 }
 
 nb::object optional_text(const std::optional<std::string>& t) {
@@ -80,11 +57,11 @@ tarvo::healing::PromptContext prompt_context(nb::handle failed_selector, nb::han
                                              nb::handle action_context, nb::handle step_text,
                                              nb::handle scenario_name, nb::handle feature_name, nb::handle page_url,
                                              nb::handle page_title, nb::handle html_content, const char* fn) {
-  return {text_arg(failed_selector, fn, "failed_selector"), text_arg(element_name, fn, "element_name"),
-          text_arg(action_context, fn, "action_context"),   text_arg(step_text, fn, "step_text"),
-          text_arg(scenario_name, fn, "scenario_name"),     text_arg(feature_name, fn, "feature_name"),
-          text_arg(page_url, fn, "page_url"),               text_arg(page_title, fn, "page_title"),
-          text_arg(html_content, fn, "html_content")};
+  return {prompt_text(failed_selector, fn, "failed_selector"), prompt_text(element_name, fn, "element_name"),
+          prompt_text(action_context, fn, "action_context"),   prompt_text(step_text, fn, "step_text"),
+          prompt_text(scenario_name, fn, "scenario_name"),     prompt_text(feature_name, fn, "feature_name"),
+          prompt_text(page_url, fn, "page_url"),               prompt_text(page_title, fn, "page_title"),
+          prompt_text(html_content, fn, "html_content")};
 }
 
 nb::object summary(Self self) {
@@ -155,7 +132,7 @@ NB_MODULE(locmender, m) {
             if (v.is_none())
               t.core.settings.model.reset();
             else
-              t.core.settings.model = text_arg(v, "model", "model");
+              t.core.settings.model = prompt_text(v, "model", "model");
           },
           nb::arg("value").none())
       .def_prop_rw(
@@ -203,13 +180,13 @@ NB_MODULE(locmender, m) {
              nb::handle action_context, nb::handle step_text, nb::handle scenario_name, nb::handle feature_name,
              nb::handle html_excerpt, nb::handle veto) {
             const char* fn = "attempt_heal";
-            tarvo::healing::HealRequest req{text_arg(failed_selector, fn, "failed_selector"),
-                                            text_arg(element_name, fn, "element_name"),
-                                            text_arg(action_context, fn, "action_context"),
-                                            text_arg(step_text, fn, "step_text"),
-                                            text_arg(scenario_name, fn, "scenario_name"),
-                                            text_arg(feature_name, fn, "feature_name")};
-            if (!html_excerpt.is_none()) req.html_excerpt = text_arg(html_excerpt, fn, "html_excerpt");
+            tarvo::healing::HealRequest req{prompt_text(failed_selector, fn, "failed_selector"),
+                                            prompt_text(element_name, fn, "element_name"),
+                                            prompt_text(action_context, fn, "action_context"),
+                                            prompt_text(step_text, fn, "step_text"),
+                                            prompt_text(scenario_name, fn, "scenario_name"),
+                                            prompt_text(feature_name, fn, "feature_name")};
+            if (!html_excerpt.is_none()) req.html_excerpt = prompt_text(html_excerpt, fn, "html_excerpt");
             if (!veto.is_none()) {
               nb::object check = nb::borrow(veto);
               req.veto = [check](const std::string& selector) -> std::optional<std::string> {
@@ -281,11 +258,9 @@ NB_MODULE(locmender, m) {
             std::vector<tarvo::healing::FailedAttempt> failed;
             auto record_text = [](nb::handle record, const char* key) {
               nb::object v = record[key];
-              if (!PyUnicode_Check(v.ptr()))
-                throw nb::type_error((std::string("_build_retry_prompt() argument 'failed_attempts': '") + key +
-                                      "' of a record must be str, not " + tarvo::py::type_name(v))
-                                         .c_str());
-              return strict_utf8(v);
+              return tarvo::py::text_arg(
+                  v, std::string("_build_retry_prompt() argument 'failed_attempts': '") + key + "' of a record",
+                  tarvo::py::Surrogates::Strict);
             };
             for (nb::handle record : failed_attempts)
               failed.push_back({record_text(record, "selector"), record_text(record, "reason")});
@@ -297,7 +272,7 @@ NB_MODULE(locmender, m) {
       .def(
           "_call_gemini",
           [](Self self, nb::handle prompt) {
-            std::string text = text_arg(prompt, "_call_gemini", "prompt");
+            std::string text = prompt_text(prompt, "_call_gemini", "prompt");
             CallIo call(self.h);
             return optional_text(run_core(call, [&] { return self.p->core.call_ai(call.io, text); }));
           },
@@ -305,13 +280,13 @@ NB_MODULE(locmender, m) {
       .def(
           "_is_valid_selector",
           [](nb::handle, nb::handle selector) {
-            return tarvo::healing::is_valid_selector(text_arg(selector, "_is_valid_selector", "selector"));
+            return tarvo::healing::is_valid_selector(prompt_text(selector, "_is_valid_selector", "selector"));
           },
           "selector"_a.none())
       .def(
           "_verify_selector",
           [](Self self, nb::object page, nb::handle selector) {
-            std::string sel = text_arg(selector, "_verify_selector", "selector");
+            std::string sel = prompt_text(selector, "_verify_selector", "selector");
             CallIo call(self.h);
             tarvo::py::PyPage p(page, call.slot);
             return run_core(call, [&] { return self.p->core.verify_selector(call.io, p, sel); });
@@ -320,7 +295,7 @@ NB_MODULE(locmender, m) {
       .def(
           "_verify_single_element",
           [](Self self, nb::object page, nb::handle selector, nb::object locator) {
-            std::string sel = text_arg(selector, "_verify_single_element", "selector");
+            std::string sel = prompt_text(selector, "_verify_single_element", "selector");
             CallIo call(self.h);
             tarvo::py::PyPage p(page, call.slot);
             tarvo::py::PyLocator l(locator, call.slot);
@@ -351,15 +326,15 @@ NB_MODULE(locmender, m) {
              nb::handle page_url, nb::handle success) {
             // Arguments are checked in their order, so the first bad one is named.
             const char* fn = "_register_healing";
-            std::string failed = text_arg(failed_selector, fn, "failed_selector");
-            std::string suggested = text_arg(suggested_selector, fn, "suggested_selector");
+            std::string failed = prompt_text(failed_selector, fn, "failed_selector");
+            std::string suggested = prompt_text(suggested_selector, fn, "suggested_selector");
             tarvo::healing::HealRequest req{failed,
-                                            text_arg(element_name, fn, "element_name"),
-                                            text_arg(action_context, fn, "action_context"),
-                                            text_arg(step_text, fn, "step_text"),
-                                            text_arg(scenario_name, fn, "scenario_name"),
-                                            text_arg(feature_name, fn, "feature_name")};
-            std::string url = text_arg(page_url, fn, "page_url");
+                                            prompt_text(element_name, fn, "element_name"),
+                                            prompt_text(action_context, fn, "action_context"),
+                                            prompt_text(step_text, fn, "step_text"),
+                                            prompt_text(scenario_name, fn, "scenario_name"),
+                                            prompt_text(feature_name, fn, "feature_name")};
+            std::string url = prompt_text(page_url, fn, "page_url");
             bool ok = tarvo::py::truthy(success);
             CallIo call(self.h);
             self.p->core.register_healing(call.io, req, suggested, url, ok);

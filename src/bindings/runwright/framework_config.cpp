@@ -16,7 +16,8 @@
 #include "bindings/runwright/runwright.hpp"
 #include "core/config/context_options.hpp"
 #include "core/config/launch.hpp"
-#include "core/config/services.hpp"
+#include "core/config/framework_setup.hpp"
+#include "core/config/video_retention.hpp"
 #include "core/config/settings.hpp"
 
 namespace tarvo::py::runwright {
@@ -188,7 +189,7 @@ nb::object validate_environment(nb::handle env_file) {
     result = r;
   });
   if (failure) {
-    PyLogger(kModuleLogger).debug(std::string(kMsgValidationSkippedPrefix) + failure->text);
+    PyLogger(kModuleLogger).debug(validation_skipped(failure->text));
     return nb::none();
   }
   return result;
@@ -205,42 +206,38 @@ nb::dict launch_kwargs(const LaunchOptions& o) {
   return kw;
 }
 
-nb::object launch(nb::handle engine, const LaunchOptions& o) {
-  nb::dict kw = launch_kwargs(o);
-  return reraising([&] { return engine.attr("launch")(**kw); });
-}
-
-// Connects to a remote browser instead of launching one. A connection that
-// fails raises one ConnectionError naming the endpoint (the driver's error is
-// its cause), so the run start fails with a message that says what to fix.
-nb::object connect_browser(nb::handle driver, const std::string& browser_name, const BrowserPlan& plan) {
-  static bool ignored_reported = false;  // once per process (and, by the plan, per run)
-  if (plan.report_ignored && !ignored_reported) {
-    print_line(ignored_options_line(plan));
-    ignored_reported = true;
-  }
-  const char* engine_name = "chromium";
-  if (plan.source == BrowserSource::Connect) {
-    Engine engine = engine_for(browser_name);
-    if (engine == Engine::Firefox) engine_name = "firefox";
-    if (engine == Engine::Webkit) engine_name = "webkit";
-  }
-  nb::object engine = driver.attr(engine_name);
-  const char* method = plan.source == BrowserSource::Connect ? "connect" : "connect_over_cdp";
+// Playwright's engines as the core's BrowserDriver; the browser started last
+// is kept. A launch failure waits in the slot (see run_core); a connection
+// that fails raises one ConnectionError naming the endpoint (the driver's error
+// is its cause), so the run start fails with a message that says what to fix.
+class PyDriver : public BrowserDriver {
+ public:
+  PyDriver(nb::handle driver, FailureSlot& slot) : driver_(driver), slot_(slot) {}
   nb::object browser;
-  auto failure = attempt([&] {
-    browser = engine.attr(method)(py_str(plan.endpoint), "timeout"_a = plan.timeout_ms, "slow_mo"_a = plan.slow_mo);
-  });
-  if (failure) {
+
+  void launch(const std::string& engine, const LaunchOptions& options) override {
+    nb::dict kw = launch_kwargs(options);
+    nb::object e = driver_.attr(engine.c_str());
+    browser = guarded<PageError>(slot_, [&] { return nb::object(e.attr("launch")(**kw)); });
+  }
+  void connect(const std::string& engine, const BrowserPlan& plan) override {
+    nb::object e = driver_.attr(engine.c_str());
+    const char* method = plan.source == BrowserSource::Connect ? "connect" : "connect_over_cdp";
+    auto failure = attempt([&] {
+      browser = e.attr(method)(py_str(plan.endpoint), "timeout"_a = plan.timeout_ms, "slow_mo"_a = plan.slow_mo);
+    });
+    if (!failure) return;
     nb::object error = nb::module_::import_("builtins").attr("ConnectionError")(
         py_str(connect_failed_message(plan, failure->text)));
     if (failure->exc.is_valid() && !failure->exc.is_none()) PyException_SetCause(error.ptr(), failure->exc.inc_ref().ptr());
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
     throw nb::python_error();
   }
-  print_line(remote_browser_line(plan));
-  return browser;
-}
+
+ private:
+  nb::handle driver_;
+  FailureSlot& slot_;
+};
 
 // Said once per process, at the first headless launch; the module attribute
 // `_headless_notice_shown` remembers it.
@@ -298,46 +295,14 @@ nb::object relaunch_browser(nb::handle self) {
 }
 
 nb::object launch_browser(nb::handle self, nb::handle driver, const SettingMap& settings, LaunchOptions options) {
-  const std::string browser_name = get_string(settings, "browser");
+  static bool ignored_reported = false;  // once per process (and, by the plan, per run)
+  FailureSlot slot;
+  PyDriver engines(driver, slot);
   PyEnvironment env;
-  BrowserPlan plan = plan_browser(settings, options, env);
-  if (plan.source != BrowserSource::Launch) {
-    nb::object browser = connect_browser(driver, browser_name, plan);
-    nb::setattr(self, "browser", browser);
-    return browser;
-  }
-  nb::object browser;
-  switch (engine_for(browser_name)) {
-    case Engine::Firefox:
-      browser = launch(driver.attr("firefox"), options);
-      break;
-    case Engine::Webkit:
-      browser = launch(driver.attr("webkit"), options);
-      break;
-    case Engine::Chrome: {
-      nb::object chromium = driver.attr("chromium");
-      LaunchOptions with_channel = options;
-      with_channel.channel = "chrome";
-      nb::dict kw = launch_kwargs(with_channel);
-      auto failure = attempt([&] { browser = chromium.attr("launch")(**kw); });
-      if (!failure) {
-        print_line(kMsgUsingChrome);
-        break;
-      }
-      print_line(std::string(kMsgChromeFailedPrefix) + failure->text);
-      print_line(kMsgChromiumFallback);
-      options.executable_path = chromium_executable(env);
-      browser = launch(chromium, options);
-      break;
-    }
-    case Engine::Chromium:
-      options.executable_path = chromium_executable(env);
-      browser = launch(driver.attr("chromium"), options);
-      if (browser_name == "chromium") print_line(kMsgUsingChromium);
-      break;
-  }
-  nb::setattr(self, "browser", browser);
-  return browser;
+  PyConsole console;
+  run_core(slot, [&] { start_browser(engines, settings, std::move(options), env, console, ignored_reported); });
+  nb::setattr(self, "browser", engines.browser);
+  return engines.browser;
 }
 
 // Playwright's context options, in the order the framework fills them.
@@ -395,7 +360,7 @@ void check_options_arg(nb::handle value, const char* where, const char* arg) {
 nb::object create_context(nb::handle self, nb::handle custom_options) {
   check_options_arg(custom_options, "create_context()", "custom_options");
   auto browser = get_attr(self, "browser");
-  if (!browser || browser->is_none()) throw std::runtime_error(kMsgBrowserNotInitialized);
+  if (!browser || browser->is_none()) throw std::runtime_error(std::string(kBrowserNotInitialized));
 
   SettingMap settings = settings_of(self);
   ContextOptions options = build_context_options(settings);  // a bad video size fails here, before any side effect
@@ -432,11 +397,11 @@ void apply_stealth(nb::handle page) {
     }
   });
   if (missing || (failure && failure->is_import_error()))
-    print_line(kMsgStealthMissing);
+    print_line(kStealthMissing);
   else if (failure)
-    print_line(std::string(kMsgStealthErrorPrefix) + failure->text);
+    print_line(stealth_failed(failure->text));
   else
-    print_line(kMsgStealthOn);
+    print_line(kStealthOn);
 }
 
 nb::object create_page(nb::handle self, nb::handle context, nb::handle custom_options) {

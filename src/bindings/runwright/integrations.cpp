@@ -5,7 +5,7 @@
 #include "bindings/common/pyutil.hpp"
 #include "bindings/runwright/runwright.hpp"
 #include "core/integrations/integration_texts.hpp"
-#include "core/integrations/run_end_texts.hpp"
+#include "core/integrations/messages.hpp"
 
 namespace tarvo::py::runwright {
 
@@ -86,13 +86,6 @@ void print_lines(const std::vector<std::string>& lines) {
   for (const auto& l : lines) print_line(l);
 }
 
-// Runs one guarded run-end call; on failure prints prefix + the failure's text.
-template <typename F>
-void guarded(const std::string& error_prefix, F&& f) {
-  auto failure = attempt(std::forward<F>(f));
-  if (failure) print_line(error_prefix + failure->text);
-}
-
 // The six run-end steps. Condition reads stand outside the guards: a missing
 // attribute reads as its default, any other failure ends the function.
 void auto_after_all_integrations(nb::handle context) {
@@ -103,19 +96,19 @@ void auto_after_all_integrations(nb::handle context) {
   // 1. Jira/Xray, unless its run end was already handled elsewhere.
   if (attr_true(context, "jira_xray_enabled") && has_attr(context, "jira_xray_hooks")) {
     if (!attr_true(context, "_jira_config_processed")) {
-      guarded(jira.after_all_error_prefix,
+      printing_failure(jira.after_all_error_prefix,
               [&] { nb::getattr(context, "jira_xray_hooks").attr("after_all")(context); });
     }
   }
 
   // 2. Meridio.
   if (attr_true(context, "meridio_enabled") && has_attr(context, "meridio_hooks")) {
-    guarded(meridio.after_all_error_prefix,
+    printing_failure(meridio.after_all_error_prefix,
             [&] { nb::getattr(context, "meridio_hooks").attr("after_all")(context); });
   }
 
   // 3. Tarvo Test Manager, guarded as a whole (the is_configured read included).
-  guarded(tarvo.after_all_error_prefix, [&] {
+  printing_failure(tarvo.after_all_error_prefix, [&] {
     auto integration = get_true_attr(context, "tarvo_tm_hooks");
     if (!integration) return;
     if (truthy(nb::getattr(*integration, "is_configured"))) integration->attr("after_all")(context);
@@ -123,7 +116,7 @@ void auto_after_all_integrations(nb::handle context) {
 
   // 4. AI validation report, only when the hooks are not driven by the plug-in system.
   if (has_attr(context, "ai_report_generator") && !has_attr(context, "_using_plugin_system")) {
-    guarded(integrations::kValidationReportError, [&] {
+    printing_failure(&integrations::validation_report_failed, [&] {
       nb::object path = nb::getattr(context, "ai_report_generator").attr("generate_report")();
       if (truthy(path)) print_lines(integrations::validation_report_block(to_str(path)));
     });
@@ -131,7 +124,7 @@ void auto_after_all_integrations(nb::handle context) {
 
   // 5. AI analysis report.
   if (attr_true(context, "ai_analysis_report")) {
-    guarded(integrations::kAnalysisReportError, [&] {
+    printing_failure(&integrations::analysis_report_failed, [&] {
       nb::object path = nb::getattr(context, "ai_analysis_report").attr("generate")();
       if (truthy(path)) print_lines(integrations::analysis_report_block(to_str(path)));
     });

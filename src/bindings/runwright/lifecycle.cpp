@@ -1,7 +1,8 @@
 // The run-lifecycle functions of runwright: the one-call set-up of a run on the
 // runner context, the per-scenario page set-up, the scenario-end bookkeeping and
-// the two feature hooks. Texts and rules come from core/lifecycle; this file only
-// walks the runner's and Playwright's objects.
+// the two feature hooks. Texts and rules come from core/lifecycle (the page
+// choice and tidying in page_policy, called on the ports of browser_ports);
+// this file walks the runner's objects and calls the core.
 //
 // Every Playwright call (page url, close, viewport, bring_to_front, create_page)
 // may switch greenlets, so it runs inside attempt(): the failure comes back as a
@@ -13,11 +14,14 @@
 #include <vector>
 
 #include "bindings/common/pyutil.hpp"
+#include "bindings/runwright/browser_ports.hpp"
 #include "bindings/runwright/runwright.hpp"
 #include "core/config/settings.hpp"
 #include "core/evidence/artefacts.hpp"
+#include "core/lifecycle/page_policy.hpp"
+#include "core/lifecycle/retry_settings.hpp"
 #include "core/lifecycle/run_setup.hpp"
-#include "core/lifecycle/scenario_messages.hpp"
+#include "core/lifecycle/messages.hpp"
 
 namespace tarvo::py::runwright {
 
@@ -36,51 +40,13 @@ constexpr const char* kEvidenceModule = "tarvolab_framework.core.evidence";
 // failure prints one warning and changes nothing else.
 template <typename... Args>
 void evidence_call(const char* function, Args... args) {
-  if (auto failure = attempt([&] { import_attr(kEvidenceModule, function)(args...); }))
-    print_line(std::string(tarvo::evidence::kEvidenceFailed) + failure->text);
+  printing_failure(&tarvo::evidence::evidence_failed, [&] { import_attr(kEvidenceModule, function)(args...); });
 }
 
 // Writes one record through the runner context's own logger (read at each use,
 // as the steps may replace it).
 void log(nb::handle context, const char* level, std::string_view message) {
   nb::getattr(context, "logger").attr(level)(py_str(message));
-}
-
-// Runs f; a missing attribute or key is ignored, anything else is raised again.
-template <typename F>
-void ignoring_missing(F&& f) {
-  if (auto failure = attempt(std::forward<F>(f))) {
-    if (!failure->is_a(PyExc_AttributeError) && !failure->is_a(PyExc_KeyError)) reraise(*failure);
-  }
-}
-
-std::size_t py_len(nb::handle seq) {
-  Py_ssize_t n = PyObject_Length(seq.ptr());
-  if (n < 0) throw nb::python_error();
-  return static_cast<std::size_t>(n);
-}
-
-nb::object item(nb::handle seq, std::size_t index) {
-  PyObject* r = PySequence_GetItem(seq.ptr(), static_cast<Py_ssize_t>(index));
-  if (!r) throw nb::python_error();
-  return nb::steal(r);
-}
-
-// A Python list copy of an iterable (the pages or contexts of the moment).
-std::vector<nb::object> as_vector(nb::handle iterable) {
-  std::vector<nb::object> out;
-  for (nb::handle h : iterable) out.push_back(nb::borrow(h));
-  return out;
-}
-
-// The pages of the browser's first context, or nullopt when context.browser is
-// missing or false or the browser has no context yet.
-std::optional<nb::object> first_context_pages(nb::handle context) {
-  auto browser = get_true_attr(context, "browser");
-  if (!browser) return std::nullopt;
-  nb::object contexts = browser->attr("contexts");
-  if (py_len(contexts) == 0) return std::nullopt;
-  return item(contexts, 0).attr("pages");
 }
 
 nb::object settings_get(nb::handle context, const char* key, nb::handle fallback) {
@@ -109,8 +75,7 @@ template <typename... Args>
 void notify_integration(nb::handle context, const char* enabled, const char* hooks, const char* method,
                         std::string (*failed)(std::string_view), Args... args) {
   if (!attr_true(context, enabled) || !has_attr(context, hooks)) return;
-  auto failure = attempt([&] { nb::getattr(context, hooks).attr(method)(args...); });
-  if (failure) print_line(failed(failure->text));
+  printing_failure(failed, [&] { nb::getattr(context, hooks).attr(method)(args...); });
 }
 
 // ---- run start -----------------------------------------------------------
@@ -175,121 +140,14 @@ void setup_framework_context(nb::object context, nb::object env_file) {
 
 // ---- scenario start ------------------------------------------------------
 
-// The URL of a page that is still open. Playwright answers `url` from its own
-// cache even after the page closed, so a page that says it is closed fails the
-// probe too; otherwise a closed page would be handed to the scenario's steps.
-std::string live_url(nb::handle page) {
-  if (auto is_closed = get_attr(page, "is_closed")) {
-    if (PyCallable_Check(is_closed->ptr()) && truthy((*is_closed)()))
-      throw std::runtime_error("Target page has been closed");
+// The scenario's tag names, as texts.
+std::vector<std::string> tag_names(nb::handle scenario) {
+  std::vector<std::string> names;
+  auto tags = get_attr(scenario, "tags");
+  if (tags && truthy(*tags)) {
+    for (nb::handle tag : *tags) names.push_back(to_str(tag));
   }
-  return to_str(nb::getattr(page, "url"));
-}
-
-// The page is reused by the next scenarios of the feature, so the mobile
-// viewport of a @mobile scenario would stay on it. The viewport the page had
-// before is kept in a run-level attribute (page, size) and put back when a later
-// scenario without the tag runs on that same page. A page without a fixed
-// viewport (maximised window) has no size to put back and is left alone.
-constexpr const char* kMobileRestore = "_mobile_viewport_restore";
-
-void remember_viewport_before_mobile(nb::handle context, nb::handle page) {
-  (void)attempt([&] {
-    auto marker = get_attr(context, kMobileRestore);
-    if (marker && !marker->is_none() && nb::object((*marker)[0]).is(page)) return;  // already mobile
-    nb::object previous = nb::none();
-    if (auto size = get_attr(page, "viewport_size")) previous = *size;
-    nb::setattr(context, kMobileRestore, nb::make_tuple(page, previous));
-  });
-}
-
-void restore_viewport_after_mobile(nb::handle context) {
-  auto marker = get_attr(context, kMobileRestore);
-  if (!marker || marker->is_none()) return;
-  nb::setattr(context, kMobileRestore, nb::none());
-  nb::object saved_page = (*marker)[0];
-  nb::object saved_size = (*marker)[1];
-  auto page = get_attr(context, "page");
-  if (page && saved_page.is(*page) && !saved_size.is_none()) page->attr("set_viewport_size")(saved_size);
-}
-
-// Sets a run-level attribute of the runner context. behave drops what a hook
-// sets inside a scenario when the scenario ends; its root layer is kept for the
-// run (a plain object just gets the attribute).
-void set_run_attribute(nb::handle context, const char* name, nb::handle value) {
-  if (auto set_root = get_attr(context, "_set_root_attribute"); set_root && PyCallable_Check(set_root->ptr()))
-    (*set_root)(name, value);
-  else
-    nb::setattr(context, name, value);
-}
-
-// A browser whose process died (a crash, the OOM killer) would be handed to
-// every later scenario, each failing at once: it is noticed here (Playwright
-// marks it disconnected) and launched again, once per death; the page of the
-// dead browser is dropped. A relaunch that fails reaches the hook.
-void ensure_live_browser(nb::handle context) {
-  auto browser = get_true_attr(context, "browser");
-  if (!browser) return;
-  auto is_connected = get_attr(*browser, "is_connected");
-  if (!is_connected || !PyCallable_Check(is_connected->ptr())) return;
-  bool connected = true;
-  (void)attempt([&] { connected = truthy((*is_connected)()); });
-  if (connected) return;
-  print_line(lc::kBrowserDied);
-  nb::object framework_config = nb::getattr(context, "framework_config");
-  nb::object fresh = reraising([&] { return framework_config.attr("relaunch_browser")(); });
-  set_run_attribute(context, "browser", fresh);
-  if (has_attr(context, "page")) nb::setattr(context, "page", nb::none());
-  log(context, "info", lc::kBrowserRelaunched);
-}
-
-// Finds a live page for the scenario: the context's page, else the first page
-// of the browser's first context, else a new one. Leaves it in context.page.
-void choose_page(nb::handle context) {
-  ensure_live_browser(context);
-  bool ready = false;
-
-  if (auto page = get_true_attr(context, "page")) {
-    auto failure = attempt([&] {
-      std::string url = live_url(*page);
-      log(context, "info", lc::reusing_existing_page(url));
-      ready = true;
-    });
-    if (failure) log(context, "debug", lc::kPreviousPageInvalid);
-  }
-
-  if (!ready) {
-    auto failure = attempt([&] {
-      auto pages = first_context_pages(context);
-      if (!pages || py_len(*pages) == 0) return;
-      nb::object candidate = item(*pages, 0);
-      // A page closed since the last scenario fails its probe: a new page is
-      // made below, so that failure is expected and not reported.
-      (void)attempt([&] {
-        std::string url = live_url(candidate);
-        set_in_scope(context, "page", candidate);
-        log(context, "info", lc::reusing_browser_page(url));
-        ready = true;
-      });
-    });
-    if (failure) log(context, "debug", lc::page_check_failed(failure->text));
-  }
-
-  if (!ready) {
-    nb::object target = nb::none();
-    if (auto browser = get_true_attr(context, "browser")) {
-      nb::object contexts = reraising([&]() -> nb::object { return browser->attr("contexts"); });
-      if (py_len(contexts) > 0) target = item(contexts, 0);
-    }
-    nb::object options = get_attr(context, "browser_context_options").value_or(nb::none());
-    nb::object framework_config = nb::getattr(context, "framework_config");
-    nb::object page = reraising([&] {
-      return framework_config.attr("create_page")(nb::arg("context") = target,
-                                                  nb::arg("custom_context_options") = options);
-    });
-    set_in_scope(context, "page", page);
-    log(context, "info", lc::kNewPageCreated);
-  }
+  return names;
 }
 
 void setup_scenario_context(nb::object context, nb::object scenario) {
@@ -304,7 +162,8 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
     return;
   }
 
-  choose_page(context);
+  ScenarioPorts io(context);
+  run_core(io.slot(), [&] { lc::choose_page(io.session(), io.console(), io.log()); });
 
   if (auto page = get_true_attr(context, "page")) {
     nb::object timeout = settings_get(context, "timeout", nb::int_(lc::kDefaultTimeoutMs));
@@ -320,40 +179,11 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
 
   install_context_helpers(context);
 
-  if (auto failure = attempt([&] {
-        auto tags = get_attr(scenario, "tags");
-        bool mobile = false;
-        if (tags && truthy(*tags)) {
-          std::vector<std::string> names;
-          for (nb::handle tag : *tags) names.push_back(to_str(tag));
-          mobile = lc::has_mobile_tag(names);
-        }
-        if (!mobile) {
-          restore_viewport_after_mobile(context);
-          return;
-        }
-        nb::object page = nb::getattr(context, "page");
-        remember_viewport_before_mobile(context, page);
-        nb::dict size;
-        size["width"] = lc::kMobileViewportWidth;
-        size["height"] = lc::kMobileViewportHeight;
-        page.attr("set_viewport_size")(size);
-      })) {
-    log(context, "warning", lc::tag_setup_failed(failure->text));
-  }
-
-  if (auto failure = attempt([&] {
-        auto pages = first_context_pages(context);
-        if (!pages) return;
-        std::size_t count = py_len(*pages);
-        if (!lc::should_switch_to_first_tab(count)) return;
-        nb::object first = item(*pages, 0);
-        first.attr("bring_to_front")();
-        set_in_scope(context, "page", first);
-        log(context, "info", lc::switched_to_first_tab(count));
-      })) {
-    log(context, "debug", lc::first_tab_failed(failure->text));
-  }
+  run_core(io.slot(), [&] {
+    lc::apply_scenario_viewport(
+        io.session(), [&] { return guarded<PageError>(io.slot(), [&] { return tag_names(scenario); }); }, io.log());
+    lc::bring_first_tab_forward(io.session(), io.log());
+  });
 
   ignoring_missing([&] {
     if (has_attr(context, "api_listening_active")) nb::setattr(context, "api_listening_active", nb::bool_(false));
@@ -380,22 +210,6 @@ void setup_scenario_context(nb::object context, nb::object scenario) {
 
 // ---- scenario end --------------------------------------------------------
 
-void close_extra_windows(nb::handle context) {
-  auto failure = attempt([&] {
-    auto first_pages = first_context_pages(context);
-    if (!first_pages) return;
-    std::vector<nb::object> pages = as_vector(*first_pages);
-    std::size_t extra = lc::extra_window_count(pages.size());
-    if (extra == 0) return;
-    for (std::size_t i = 1; i < pages.size(); ++i) {
-      (void)attempt([&] { pages[i].attr("close")(); });  // one stuck window must not keep the others open
-    }
-    set_in_scope(context, "page", pages[0]);
-    log(context, "info", lc::extra_windows_closed(extra));
-  });
-  if (failure) log(context, "debug", lc::extra_windows_failed(failure->text));
-}
-
 void register_for_retry(nb::handle context, nb::handle scenario) {
   nb::object retry_enabled = settings_get(context, "retry_failed_scenarios", nb::bool_(false));
   bool failed = lc::is_failed_status(status_name(nb::getattr(scenario, "status")));
@@ -419,7 +233,10 @@ void auto_after_scenario(nb::object context, nb::object scenario) {
   // First: the screenshots need every page the scenario opened, which the
   // window clean-up below closes.
   evidence_call("scenario_finished", context, scenario);
-  close_extra_windows(context);
+  {
+    ScenarioPorts io(context);
+    run_core(io.slot(), [&] { lc::close_extra_windows(io.session(), io.log()); });
+  }
   register_for_retry(context, scenario);
 
   notify_integration(context, "jira_xray_enabled", "jira_xray_hooks", "after_scenario",
@@ -427,13 +244,11 @@ void auto_after_scenario(nb::object context, nb::object scenario) {
   notify_integration(context, "meridio_enabled", "meridio_hooks", "after_scenario",
                      &lc::meridio_after_scenario_failed, context, scenario);
 
-  if (auto failure = attempt([&] {
-        auto tarvo = get_true_attr(context, "tarvo_tm_hooks");
-        if (!tarvo || !truthy(nb::getattr(*tarvo, "is_configured"))) return;
-        tarvo->attr("after_scenario")(context, scenario);
-      })) {
-    print_line(lc::tarvo_after_scenario_failed(failure->text));
-  }
+  printing_failure(&lc::tarvo_after_scenario_failed, [&] {
+    auto tarvo = get_true_attr(context, "tarvo_tm_hooks");
+    if (!tarvo || !truthy(nb::getattr(*tarvo, "is_configured"))) return;
+    tarvo->attr("after_scenario")(context, scenario);
+  });
 
   // Not guarded: a scenario the analysis report cannot record fails the
   // after-scenario hook with the report's own failure.
@@ -451,29 +266,18 @@ void auto_after_feature(nb::object context, nb::object feature) {
   // The videos' paths are read from the pages before they close; the files are
   // complete (and can be kept or dropped) only once they have closed.
   evidence_call("feature_pages_closing", context, feature);
-  if (auto failure = attempt([&] {
-        auto browser = get_true_attr(context, "browser");
-        if (!browser) return;
-        for (const nb::object& browser_context : as_vector(browser->attr("contexts"))) {
-          for (const nb::object& page : as_vector(browser_context.attr("pages"))) {
-            (void)attempt([&] { page.attr("close")(); });  // the next page is still closed
-          }
-        }
-        if (has_attr(context, "page")) nb::setattr(context, "page", nb::none());
-        log(context, "info", lc::kPagesClosedAfterFeature);
-      })) {
-    print_line(lc::closing_pages_failed(failure->text));
+  {
+    ScenarioPorts io(context);
+    run_core(io.slot(), [&] { lc::close_all_pages(io.session(), io.console(), io.log()); });
   }
   evidence_call("feature_finished", context, feature);
 
-  if (auto failure = attempt([&] {
-        if (!has_attr(context, "framework_config")) return;
-        if (!truthy(settings_get(context, "record_video", nb::bool_(false)))) return;
-        nb::object video_dir = settings_get(context, "video_dir", py_str(lc::kDefaultVideoDir));
-        import_attr(kVideoManagerModule, "process_videos_with_intro")(video_dir);
-      })) {
-    print_line(lc::video_processing_failed(failure->text));
-  }
+  printing_failure(&lc::video_processing_failed, [&] {
+    if (!has_attr(context, "framework_config")) return;
+    if (!truthy(settings_get(context, "record_video", nb::bool_(false)))) return;
+    nb::object video_dir = settings_get(context, "video_dir", py_str(lc::kDefaultVideoDir));
+    import_attr(kVideoManagerModule, "process_videos_with_intro")(video_dir);
+  });
 
   notify_integration(context, "jira_xray_enabled", "jira_xray_hooks", "after_feature",
                      &lc::jira_after_feature_failed, context, feature);

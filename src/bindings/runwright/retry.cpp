@@ -5,11 +5,12 @@
 
 #include "bindings/common/pyutil.hpp"
 #include "bindings/runwright/runwright.hpp"
+#include "core/lifecycle/messages.hpp"
 #include "core/lifecycle/retry_report.hpp"
 #include "core/lifecycle/retry_settings.hpp"
 #include "core/lifecycle/retry_steps.hpp"
 #include "core/evidence/artefacts.hpp"
-#include "hooks/action_inference.hpp"
+#include "core/lifecycle/action_inference.hpp"
 
 namespace tarvo::py::runwright {
 
@@ -40,7 +41,7 @@ void ensure_browser_for_retry(nb::handle context) {
     }
     if (!get_true_attr(context, "page")) nb::setattr(context, "page", config->attr("create_page")());
   });
-  if (failure) print_line(kBrowserPrepError + failure->text);
+  if (failure) print_line(retry_browser_failed(failure->text));
 }
 
 // A blank page to run on: the current one navigated to about:blank, or a new
@@ -108,7 +109,7 @@ void set_retry_healing_context(nb::handle context, nb::handle scenario_obj, cons
   locator->attr("set_healing_context")(nb::arg("step_text") = py_str(step.name),
                                        nb::arg("scenario_name") = scenario_name,
                                        nb::arg("feature_name") = feature_name,
-                                       nb::arg("action_context") = py_str(tarvo::hooks::infer_action_from_step(step.name)));
+                                       nb::arg("action_context") = py_str(tarvo::lifecycle::infer_action_from_step(step.name)));
 }
 
 // Re-runs one scenario's steps through the runner. True when every step passed.
@@ -116,7 +117,7 @@ void set_retry_healing_context(nb::handle context, nb::handle scenario_obj, cons
 // them (clearing variables, reading the steps or the feature) is raised.
 bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_attempt) {
   if (auto failure = prepare_page(context)) {
-    print_line(kPagePreparationError + failure->text);
+    print_line(page_preparation_failed(failure->text));
     return false;
   }
   if (auto vars = get_attr(context, "variable_manager")) vars->attr("clear_scenario_variables")();
@@ -143,38 +144,30 @@ bool execute_retry(nb::handle context, nb::handle scenario_obj, long long retry_
   // can be told which step is running.
   nb::object original_feature = nb::getattr(context, "feature");
   std::optional<nb::object> original_scenario = get_attr(context, "scenario");
-  nb::object raised;
-  std::string cpp_error;
-  bool failed = false;
-  try {
+  // capture(): Ctrl-C is raised only after the runner's feature and scenario
+  // are back on the context.
+  std::optional<Failure> failure = capture([&] {
     nb::setattr(context, "feature", nb::getattr(scenario_obj, "feature"));
     nb::setattr(context, "scenario", scenario_obj);
     for (const StepLine& step : steps) {
       set_retry_healing_context(context, scenario_obj, step);
       context.attr("execute_steps")(py_str(build_step_text(step)));
     }
-  } catch (nb::python_error& e) {
-    raised = nb::borrow(e.value());
-    failed = true;
-  } catch (const std::exception& e) {
-    cpp_error = e.what();
-    failed = true;
-  }
+  });
+  const bool failed = failure.has_value();
   nb::setattr(context, "feature", original_feature);
   if (original_scenario) {
     nb::setattr(context, "scenario", *original_scenario);
   } else if (PyObject_HasAttrString(context.ptr(), "scenario") && PyObject_DelAttrString(context.ptr(), "scenario") != 0) {
     PyErr_Clear();  // a context that had no scenario gets none back
   }
-  if (failed && raised.is_valid()) {
-    Failure failure;
-    failure.exc = raised;
-    if (failure.is_interrupt()) reraise(failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
+  if (failure && !failure->exc.is_none()) {
+    if (failure->is_interrupt()) reraise(*failure);  // Ctrl-C or SystemExit: not a failing step, goes on unchanged
     // The step's message may hold half an emoji or a typed password.
-    nb::object shown = import_attr("tarvolab_framework.core.secrets", "mask")(py_str(failure_text(raised)));
-    print_line((failure.is_assertion_error() ? kAssertPrefix : kErrorPrefix) + to_str(shown));
-  } else if (failed) {
-    print_line(kErrorPrefix + cpp_error);
+    nb::object shown = import_attr("tarvolab_framework.core.secrets", "mask")(py_str(failure->text));
+    print_line(failure->is_assertion_error() ? step_assertion_line(to_str(shown)) : step_error_line(to_str(shown)));
+  } else if (failure) {
+    print_line(step_error_line(failure->text));
   }
   // Soft-assertion failures of the re-run also keep the scenario failing.
   nb::object passed = import_attr(kEvidenceModule, "retry_attempt_finished")(context, scenario_obj, retry_attempt,
@@ -219,8 +212,7 @@ class ContextRetryTarget : public RetryTarget {
 };
 
 void evidence_guarded(const char* function, nb::handle context) {
-  if (auto failure = attempt([&] { import_attr(kEvidenceModule, function)(context); }))
-    print_line(std::string(tarvo::evidence::kEvidenceFailed) + failure->text);
+  printing_failure(&tarvo::evidence::evidence_failed, [&] { import_attr(kEvidenceModule, function)(context); });
 }
 
 // Run end: the retry pass, then the integrations' run-end dispatch. A bad

@@ -8,16 +8,6 @@
 
 namespace tarvo::py::runwright {
 
-namespace {
-
-std::string text_arg(nb::handle value, const char* fn, const char* name) {
-  if (!PyUnicode_Check(value.ptr()))
-    throw nb::type_error((std::string(fn) + "() argument '" + name + "' must be str, not " + class_name(value)).c_str());
-  return utf8_of(value);
-}
-
-}  // namespace
-
 void register_secrets(nb::module_& m) {
   m.def(
       "_mask_secrets",

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 
 #include "core/common/text.hpp"
-#include "core/config/services.hpp"
+#include "core/config/framework_setup.hpp"
 #include "core/config/settings.hpp"
 
 namespace tarvo::config {
@@ -139,7 +139,7 @@ StringList load_flag_file(const std::string& path, Console& console) {
   }
   // The path may hold bytes that are not UTF-8 (a name taken from the
   // environment); the console line must stay printable on a strict stdout.
-  console.print(std::string(kMsgFlagFileErrorPrefix) + escape_invalid_utf8(path) + ": " + escape_invalid_utf8(reason));
+  console.print(flag_file_failed(escape_invalid_utf8(path), escape_invalid_utf8(reason)));
   return {};
 }
 
@@ -266,28 +266,83 @@ BrowserPlan plan_browser(const SettingMap& s, const LaunchOptions& local, const 
 }
 
 std::string remote_browser_line(const BrowserPlan& plan) {
-  return "🌐 Usando navegador remoto (" + plan.variable + "): " + plan.endpoint;
+  return remote_browser_line(plan.variable, plan.endpoint);
 }
 
 std::string ignored_options_line(const BrowserPlan& plan) {
-  return "ℹ️ Navegador remoto: se ignoran las opciones de lanzamiento local: " + join(plan.ignored, ", ");
+  return ignored_options_line(plan.ignored);
 }
 
 std::string connect_failed_message(const BrowserPlan& plan, const std::string& error_text) {
   std::string first = error_text.substr(0, error_text.find('\n'));
-  return "No se pudo conectar al navegador remoto " + plan.variable + "=" + plan.endpoint + " en " +
-         std::to_string(plan.timeout_ms) + " ms: " + trim(first);
+  return connect_failed_message(plan.variable, plan.endpoint, plan.timeout_ms, trim(first));
 }
 
 std::optional<std::string> headless_security_notice(const SettingMap& s) {
   if (!get_flag(s, "headless") || get_flag(s, "headless_web_security", false)) return std::nullopt;
-  return std::string(kMsgHeadlessSecurityOff);
+  return std::string(kHeadlessSecurityOff);
 }
 
 std::optional<std::string> chromium_executable(const Environment& env) {
   std::string path = read_text(env, "TARVO_CHROMIUM_EXECUTABLE");
   if (path.empty()) return std::nullopt;
   return path;
+}
+
+std::string connect_engine(const BrowserPlan& plan, const std::string& browser) {
+  if (plan.source == BrowserSource::Connect) {
+    Engine engine = engine_for(browser);
+    if (engine == Engine::Firefox) return "firefox";
+    if (engine == Engine::Webkit) return "webkit";
+  }
+  return "chromium";
+}
+
+void start_browser(BrowserDriver& driver, const SettingMap& settings, LaunchOptions options, const Environment& env,
+                   Console& console, bool& ignored_reported) {
+  const std::string browser = get_string(settings, "browser");
+  BrowserPlan plan = plan_browser(settings, options, env);
+  if (plan.source != BrowserSource::Launch) {
+    if (plan.report_ignored && !ignored_reported) {
+      console.print(ignored_options_line(plan));
+      ignored_reported = true;
+    }
+    driver.connect(connect_engine(plan, browser), plan);
+    console.print(remote_browser_line(plan));
+    return;
+  }
+  switch (engine_for(browser)) {
+    case Engine::Firefox:
+      driver.launch("firefox", options);
+      return;
+    case Engine::Webkit:
+      driver.launch("webkit", options);
+      return;
+    case Engine::Chrome: {
+      LaunchOptions with_channel = options;
+      with_channel.channel = "chrome";
+      std::optional<std::string> failure;
+      try {
+        driver.launch("chromium", with_channel);
+      } catch (const PageError& e) {
+        failure = e.what();
+      }
+      if (!failure) {
+        console.print(std::string(kUsingChrome));
+        return;
+      }
+      console.print(chrome_failed(*failure));
+      console.print(std::string(kChromiumFallback));
+      options.executable_path = chromium_executable(env);
+      driver.launch("chromium", options);
+      return;
+    }
+    case Engine::Chromium:
+      options.executable_path = chromium_executable(env);
+      driver.launch("chromium", options);
+      if (browser == "chromium") console.print(std::string(kUsingChromium));
+      return;
+  }
 }
 
 }  // namespace tarvo::config

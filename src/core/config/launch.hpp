@@ -7,6 +7,8 @@
 #include <string>
 
 #include "core/common/settings_value.hpp"
+#include "core/config/messages.hpp"
+#include "services/browser.hpp"
 #include "services/console.hpp"
 #include "services/environment.hpp"
 
@@ -100,22 +102,30 @@ struct BrowserPlan {
 // endpoints set at once, and for CDP with an engine other than Chromium.
 BrowserPlan plan_browser(const SettingMap& settings, const LaunchOptions& local, const Environment& env);
 
-// "🌐 Usando navegador remoto (BROWSER_WS_ENDPOINT): ws://..."
+// The plan's lines of messages.hpp: the endpoint in use, the ignored options.
 std::string remote_browser_line(const BrowserPlan& plan);
-// "ℹ️ Navegador remoto: se ignoran las opciones de lanzamiento local: args (5), headless"
 std::string ignored_options_line(const BrowserPlan& plan);
 // The one message of a failed connection: names the variable and the endpoint,
 // then the first line of the driver's error (its call log is left out).
 std::string connect_failed_message(const BrowserPlan& plan, const std::string& error_text);
 
-// Fixed console texts of the launch.
-inline constexpr const char* kMsgUsingChrome = "🌐 Usando Google Chrome instalado en el sistema";
-inline constexpr const char* kMsgChromeFailedPrefix = "⚠️ No se pudo iniciar Chrome instalado: ";
-inline constexpr const char* kMsgChromiumFallback = "🔄 Usando Chromium como alternativa";
-inline constexpr const char* kMsgUsingChromium = "🌐 Usando Chromium";
-inline constexpr const char* kMsgHeadlessSecurityOff =
-    "ℹ️ HEADLESS=true añade --disable-web-security y --no-sandbox al navegador "
-    "(HEADLESS_WEB_SECURITY=true los deja fuera)";
-inline constexpr const char* kMsgFlagFileErrorPrefix = "⚠️ Error cargando archivo de configuración ";
+// ---- starting the browser ---------------------------------------------------
+
+// The driver engine that connects to a remote browser: Playwright's connect()
+// talks to a server of the configured engine; connect_over_cdp() is Chromium's.
+std::string connect_engine(const BrowserPlan& plan, const std::string& browser);
+
+// Starts the run's browser for the settings, in this order of choice:
+//  * an endpoint (plan_browser) connects instead of launching; the launch
+//    options a connection ignores are printed once, while `ignored_reported`
+//    is false (the caller keeps it for the process), then the endpoint line;
+//  * "firefox" and "webkit" launch those engines;
+//  * "chrome" tries the installed Chrome (channel "chrome"); when that launch
+//    fails, the failure and the fall-back are printed and Chromium is launched
+//    with TARVO_CHROMIUM_EXECUTABLE, as any other name does ("🌐 Usando
+//    Chromium" only for the name "chromium").
+// A failure of the last launch or of the connection leaves this function.
+void start_browser(BrowserDriver& driver, const SettingMap& settings, LaunchOptions options, const Environment& env,
+                   Console& console, bool& ignored_reported);
 
 }  // namespace tarvo::config

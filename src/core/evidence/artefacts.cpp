@@ -141,4 +141,6 @@ bool keep_artefact(ArtefactMode mode, bool failed) {
   return mode == ArtefactMode::On || (mode == ArtefactMode::RetainOnFailure && failed);
 }
 
+std::string evidence_failed(std::string_view error) { return "⚠️ Evidencias no guardadas: " + std::string(error); }
+
 }  // namespace tarvo::evidence

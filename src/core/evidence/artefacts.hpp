@@ -41,8 +41,8 @@ std::string_view mode_name(ArtefactMode mode);
 // with RetainOnFailure, never with Off.
 bool keep_artefact(ArtefactMode mode, bool failed);
 
-// Start of the one warning printed when evidence work fails as a whole; the
-// failure's text follows. The scenario's outcome is never changed by it.
-inline constexpr const char* kEvidenceFailed = "⚠️ Evidencias no guardadas: ";
+// The one warning printed when evidence work fails as a whole (the evidence's
+// only console text). The scenario's outcome is never changed by it.
+std::string evidence_failed(std::string_view error);
 
 }  // namespace tarvo::evidence

@@ -1,29 +1,13 @@
 #include <pcre2.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 
 #include "core/common/text.hpp"
 #include "core/healing/healing_text.hpp"
 
 namespace tarvo::healing {
-
-HealingSettings HealingSettings::from_environment(const Environment& env) {
-  using namespace config;
-  HealingSettings s;
-  s.enabled = read_flag(env, "SELF_HEALING_ENABLED");
-  std::string model = read_text(env, "SELF_HEALING_MODEL");
-  if (!model.empty()) s.model = model;
-  s.auto_update_pom = read_flag(env, "SELF_HEALING_AUTO_UPDATE_POM");
-  s.max_retries = read_int(env, "SELF_HEALING_MAX_RETRIES");
-  s.log_suggestions = read_flag(env, "SELF_HEALING_LOG_SUGGESTIONS");
-  s.max_html_length = read_int(env, "SELF_HEALING_MAX_HTML_LENGTH");
-  s.confidence_threshold = read_real(env, "SELF_HEALING_CONFIDENCE_THRESHOLD");
-  return s;
-}
 
 bool url_is_salesforce(std::string_view url) {
   std::string lowered = to_lower(url);
@@ -204,29 +188,6 @@ std::string build_retry_prompt(const PromptContext& c, const std::vector<FailedA
   if (base.find(heading) == std::string::npos) return base + "\n" + section;
   // Every occurrence gets the section in front, like str.replace.
   return replace_all(base, heading, section + "\n" + heading);
-}
-
-LocalTime local_now() {
-  auto now = std::chrono::system_clock::now();
-  auto secs = std::chrono::time_point_cast<std::chrono::seconds>(now);
-  auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now - secs).count();
-  std::time_t t = std::chrono::system_clock::to_time_t(secs);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-          static_cast<int>(micros)};
-}
-
-std::string iso_timestamp(const LocalTime& t) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                t.second);
-  std::string out = buf;
-  if (t.microsecond != 0) {
-    std::snprintf(buf, sizeof buf, ".%06d", t.microsecond);
-    out += buf;
-  }
-  return out;
 }
 
 std::string success_rate(long long total, long long successful) {

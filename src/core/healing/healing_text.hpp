@@ -1,34 +1,14 @@
-// Pure text rules of the self-healing manager: settings conversion, the
-// selector gate, AI answer cleaning, prompts, healing log texts.
+// Pure text rules of the self-healing manager: the selector gate, AI answer
+// cleaning, HTML capture and truncation, prompts, healing log texts. (Its
+// settings: healing_settings.hpp; the local clock: core/common/local_time.hpp.)
 #pragma once
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "core/config/settings.hpp"
-#include "services/environment.hpp"
 
 namespace tarvo::healing {
-
-// A SELF_HEALING_* variable whose text cannot be converted or is out of range.
-// Reaches Python as ValueError.
-using SettingError = config::ConfigError;
-
-struct HealingSettings {
-  bool enabled = false;
-  std::optional<std::string> model;
-  bool auto_update_pom = false;
-  long long max_retries = 2;
-  bool log_suggestions = true;
-  long long max_html_length = 15000;
-  double confidence_threshold = 0.7;
-
-  // Reads the settings once through the settings table; throws SettingError
-  // naming the variable and value.
-  static HealingSettings from_environment(const Environment& env);
-};
 
 // URL fragments that mark a Salesforce org: the main domain (classic and
 // my-domain hosts) and the Lightning Experience domain.
@@ -72,12 +52,6 @@ std::string build_prompt(const PromptContext& c);
 std::string build_retry_prompt(const PromptContext& c, const std::vector<FailedAttempt>& failed);
 
 // Healing log texts.
-struct LocalTime {
-  int year, month, day, hour, minute, second, microsecond;
-};
-LocalTime local_now();
-// YYYY-MM-DDTHH:MM:SS[.ffffff], the fraction omitted when zero.
-std::string iso_timestamp(const LocalTime& t);
 // successful/total*100 with one decimal and "%", or "N/A" for no entries.
 std::string success_rate(long long total, long long successful);
 std::string report_message(bool success, const std::string& original, const std::string& suggested);

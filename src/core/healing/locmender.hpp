@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/common/local_time.hpp"
+#include "core/healing/healing_settings.hpp"
 #include "core/healing/healing_text.hpp"
 #include "services/ai_provider.hpp"
 #include "services/console.hpp"

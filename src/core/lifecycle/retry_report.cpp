@@ -2,58 +2,13 @@
 
 namespace tarvo::lifecycle {
 
-namespace {
-const std::string kRule(60, '=');
-}
-
-const char* const kPagePreparationError = "      ⚠️ Error preparando página: ";
-const char* const kNoValidSteps = "      ⚠️ Escenario sin steps válidos";
-const char* const kNoStepsToRun = "      ⚠️ No hay steps para ejecutar";
-const char* const kAssertPrefix = "      ASSERT: ";
-const char* const kErrorPrefix = "      ERROR: ";
-const char* const kBrowserRestarted = "   🔄 Browser reinicializado para reintentos";
-const char* const kRetriesSkippedInterrupted =
-    "⏹️ Ejecución interrumpida por el usuario: los escenarios fallidos no se reintentan";
-const char* const kBrowserPrepError = "   ⚠️ Error preparando browser para reintento: ";
-
-std::string retry_opening_rule() { return "\n" + kRule; }
-std::string retry_closing_rule() { return kRule + "\n"; }
-std::string retry_rule() { return kRule; }
-
-std::vector<std::string> retry_header(std::size_t failed_count, long long max_retries) {
-  return {retry_opening_rule(),
-          "🔄 REINTENTOS: " + std::to_string(failed_count) + " escenario(s) fallido(s) detectado(s)",
-          "   Máximo reintentos configurados: " + std::to_string(max_retries), retry_rule()};
-}
-
-std::vector<std::string> attempt_header(long long attempt, long long max_retries, std::size_t remaining) {
-  return {"\n🔄 Reintento " + std::to_string(attempt) + "/" + std::to_string(max_retries) + "...",
-          "   Escenarios a reintentar: " + std::to_string(remaining)};
-}
-
-std::string retrying_line(const std::string& name) { return "\n   ▶ Reintentando: " + name; }
-std::string passed_line(long long attempt) { return "   ✅ Pasó en reintento " + std::to_string(attempt); }
-std::string still_failing_line() { return "   ❌ Sigue fallando"; }
-std::string retry_error_line(const std::string& text) { return "   ⚠️ Error: " + text; }
-std::string all_passed_line(long long attempt) {
-  return "\n✅ ¡Todos los escenarios pasaron en el reintento " + std::to_string(attempt) + "!";
-}
-
-std::vector<std::string> still_failing_summary(const std::vector<std::string>& names, long long max_retries) {
-  std::vector<std::string> lines;
-  lines.push_back("\n❌ " + std::to_string(names.size()) + " escenario(s) siguen fallando después de " +
-                  std::to_string(max_retries) + " reintento(s):");
-  for (const auto& n : names) lines.push_back("   - " + n);
-  return lines;
-}
-
 std::vector<std::size_t> run_retry_pass(const RetrySettings& settings, std::size_t entry_count,
                                         RetryTarget& target, Console& console, bool interrupted) {
   std::vector<std::size_t> failing;
   for (std::size_t i = 0; i < entry_count; ++i) failing.push_back(i);
   if (!settings.enabled || entry_count == 0) return failing;
   if (interrupted) {
-    console.print(kRetriesSkippedInterrupted);
+    console.print(std::string(kRetriesSkippedInterrupted));
     return failing;
   }
 
@@ -79,7 +34,7 @@ std::vector<std::size_t> run_retry_pass(const RetrySettings& settings, std::size
           break;
         case RetryResult::StillFailing:
           still.push_back(entry);
-          console.print(still_failing_line());
+          console.print(std::string(kStillFailing));
           break;
         case RetryResult::Error:
           still.push_back(entry);

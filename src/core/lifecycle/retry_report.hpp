@@ -6,34 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "core/lifecycle/messages.hpp"
 #include "core/lifecycle/retry_settings.hpp"
 #include "services/console.hpp"
 
 namespace tarvo::lifecycle {
-
-// Report lines.
-std::string retry_opening_rule();  // "\n" + 60 '='
-std::string retry_closing_rule();  // 60 '=' + "\n"
-std::string retry_rule();          // 60 '='
-std::vector<std::string> retry_header(std::size_t failed_count, long long max_retries);
-std::vector<std::string> attempt_header(long long attempt, long long max_retries, std::size_t remaining);
-std::string retrying_line(const std::string& name);
-std::string passed_line(long long attempt);
-std::string still_failing_line();
-std::string retry_error_line(const std::string& text);
-std::string all_passed_line(long long attempt);
-std::vector<std::string> still_failing_summary(const std::vector<std::string>& names, long long max_retries);
-
-// Messages of the re-run of one scenario.
-extern const char* const kPagePreparationError;  // "      ⚠️ Error preparando página: "
-extern const char* const kNoValidSteps;          // "      ⚠️ Escenario sin steps válidos"
-extern const char* const kNoStepsToRun;          // "      ⚠️ No hay steps para ejecutar"
-extern const char* const kAssertPrefix;          // "      ASSERT: "
-extern const char* const kErrorPrefix;           // "      ERROR: "
-extern const char* const kBrowserRestarted;      // "   🔄 Browser reinicializado para reintentos"
-extern const char* const kBrowserPrepError;      // "   ⚠️ Error preparando browser para reintento: "
-// Printed instead of the pass when the user stopped the run (Ctrl-C).
-extern const char* const kRetriesSkippedInterrupted;
 
 enum class RetryResult { Passed, StillFailing, Error };
 

@@ -15,4 +15,8 @@ RetrySettings read_retry_settings(const Environment& env) {
   return s;
 }
 
+bool is_failed_status(std::string_view status_name) {
+  return status_name == "failed" || status_name == "error" || status_name == "hook_error";
+}
+
 }  // namespace tarvo::lifecycle

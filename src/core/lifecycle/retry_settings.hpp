@@ -3,6 +3,7 @@
 // (default "1", the number of extra attempts).
 #pragma once
 #include <string>
+#include <string_view>
 
 #include "services/environment.hpp"
 
@@ -20,5 +21,10 @@ RetrySettings read_retry_settings(const Environment& env);
 
 // The number of attempts from its text; throws std::invalid_argument as above.
 long long parse_max_retries(const std::string& text);
+
+// A scenario counts as failed for the retry pass when its status is "failed",
+// or one of the statuses newer runners use for failures that are not
+// assertions ("error", "hook_error").
+bool is_failed_status(std::string_view status_name);
 
 }  // namespace tarvo::lifecycle

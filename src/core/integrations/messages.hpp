@@ -1,7 +1,11 @@
-// Console texts of the run-end dispatch: the framed report blocks and the
-// soft-assertion summary.
+// The console texts of the integrations' run-end dispatch: the framed report
+// blocks, the soft-assertion summary and the report failures. (The set-up
+// texts of each test-management tool are columns of its row in
+// integration_texts.) One style: a fixed text is a constant; a text with
+// values is a function of them.
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvo::integrations {
@@ -20,7 +24,8 @@ std::vector<std::string> soft_assertion_block(const std::string& count_text);
 // Same for a C++ count: empty for zero or a negative count.
 std::vector<std::string> soft_assertion_block(long long count);
 
-extern const char* const kValidationReportError;  // "⚠️ Error generando reporte de IA: "
-extern const char* const kAnalysisReportError;    // "⚠️ Error generando reporte de analisis IA: "
+// A failure of writing the AI healing report or the AI analysis report.
+std::string validation_report_failed(std::string_view error);
+std::string analysis_report_failed(std::string_view error);
 
 }  // namespace tarvo::integrations

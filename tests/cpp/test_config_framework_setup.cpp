@@ -8,7 +8,8 @@
 #include <fstream>
 #include <set>
 
-#include "core/config/services.hpp"
+#include "core/config/framework_setup.hpp"
+#include "core/config/video_retention.hpp"
 #include "core/config/settings.hpp"
 
 using namespace tarvo;
@@ -27,6 +28,9 @@ TEST(ConfigServices, DotenvSearchNearestFirst) {
   EXPECT_FALSE(dotenv_is_own("/a/b", "/a/.env"));
   EXPECT_EQ(dotenv_own_only_variables(), (std::vector<std::string>{"TARVO_CHROMIUM_EXECUTABLE"}));
   EXPECT_EQ(dotenv_loaded_line("/a/.env"), "📄 Variables cargadas desde /a/.env");
+  EXPECT_EQ(dotenv_variable_ignored_line("TARVO_CHROMIUM_EXECUTABLE", "/a/.env"),
+            "⚠️ TARVO_CHROMIUM_EXECUTABLE de /a/.env ignorada: solo se toma del entorno o del .env del directorio "
+            "de trabajo");
 }
 
 TEST(ConfigServices, ValidationReport) {

@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tarvo::hooks {
+#include "core/lifecycle/messages.hpp"
+
+namespace tarvo::lifecycle {
 
 // One row of the keyword table: the words (matched as substrings of the
 // lower-cased step text) and the description returned when one of them occurs.
@@ -30,10 +32,8 @@ std::string infer_action_from_step(std::string_view step_text);
 
 // The tag that marks a scenario as browserless, compared whole after lower-casing.
 inline constexpr std::string_view kNoBrowserTag = "no_browser";
-inline constexpr std::string_view kNoBrowserMessage =
-    "🚫 Tag @no_browser detectado - navegador desactivado";
 
 bool is_no_browser_tag(std::string_view tag);
 bool has_no_browser_tag(const std::vector<std::string>& tags);
 
-}  // namespace tarvo::hooks
+}  // namespace tarvo::lifecycle

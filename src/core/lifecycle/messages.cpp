@@ -1,6 +1,4 @@
-#include "core/lifecycle/scenario_messages.hpp"
-
-#include "core/common/text.hpp"
+#include "core/lifecycle/messages.hpp"
 
 namespace tarvo::lifecycle {
 
@@ -20,22 +18,9 @@ std::string cat(std::string_view a, std::string_view b, std::string_view c) {
   return out;
 }
 
+const std::string kRule(60, '=');
+
 }  // namespace
-
-bool is_failed_status(std::string_view status_name) {
-  return status_name == "failed" || status_name == "error" || status_name == "hook_error";
-}
-
-bool has_mobile_tag(const std::vector<std::string>& tags) {
-  for (const auto& tag : tags) {
-    if (to_lower(tag) == "mobile") return true;
-  }
-  return false;
-}
-
-bool should_switch_to_first_tab(std::size_t page_count) { return page_count > 1; }
-
-std::size_t extra_window_count(std::size_t page_count) { return page_count > 1 ? page_count - 1 : 0; }
 
 std::string reusing_existing_page(std::string_view url) {
   return cat("♻️ Reutilizando página existente (URL: ", url, ")");
@@ -104,5 +89,45 @@ std::string closing_pages_failed(std::string_view error) {
 std::string video_processing_failed(std::string_view error) {
   return cat("⚠️ Error procesando videos con intro: ", error);
 }
+
+// ---- retry pass ---------------------------------------------------------------
+
+std::string retry_opening_rule() { return "\n" + kRule; }
+std::string retry_closing_rule() { return kRule + "\n"; }
+std::string retry_rule() { return kRule; }
+
+std::vector<std::string> retry_header(std::size_t failed_count, long long max_retries) {
+  return {retry_opening_rule(),
+          "🔄 REINTENTOS: " + std::to_string(failed_count) + " escenario(s) fallido(s) detectado(s)",
+          "   Máximo reintentos configurados: " + std::to_string(max_retries), retry_rule()};
+}
+
+std::vector<std::string> attempt_header(long long attempt, long long max_retries, std::size_t remaining) {
+  return {"\n🔄 Reintento " + std::to_string(attempt) + "/" + std::to_string(max_retries) + "...",
+          "   Escenarios a reintentar: " + std::to_string(remaining)};
+}
+
+std::string retrying_line(std::string_view name) { return cat("\n   ▶ Reintentando: ", name); }
+std::string passed_line(long long attempt) { return "   ✅ Pasó en reintento " + std::to_string(attempt); }
+std::string retry_error_line(std::string_view error) { return cat("   ⚠️ Error: ", error); }
+std::string all_passed_line(long long attempt) {
+  return "\n✅ ¡Todos los escenarios pasaron en el reintento " + std::to_string(attempt) + "!";
+}
+
+std::vector<std::string> still_failing_summary(const std::vector<std::string>& names, long long max_retries) {
+  std::vector<std::string> lines;
+  lines.push_back("\n❌ " + std::to_string(names.size()) + " escenario(s) siguen fallando después de " +
+                  std::to_string(max_retries) + " reintento(s):");
+  for (const auto& n : names) lines.push_back("   - " + n);
+  return lines;
+}
+
+std::string retry_browser_failed(std::string_view error) {
+  return cat("   ⚠️ Error preparando browser para reintento: ", error);
+}
+
+std::string page_preparation_failed(std::string_view error) { return cat("      ⚠️ Error preparando página: ", error); }
+std::string step_assertion_line(std::string_view error) { return cat("      ASSERT: ", error); }
+std::string step_error_line(std::string_view error) { return cat("      ERROR: ", error); }
 
 }  // namespace tarvo::lifecycle

@@ -1,13 +1,10 @@
-#include "core/integrations/run_end_texts.hpp"
+#include "core/integrations/messages.hpp"
 
 namespace tarvo::integrations {
 
 namespace {
 const std::string kRule(70, '=');
 }
-
-const char* const kValidationReportError = "⚠️ Error generando reporte de IA: ";
-const char* const kAnalysisReportError = "⚠️ Error generando reporte de analisis IA: ";
 
 std::string block_opening_rule() { return "\n" + kRule; }
 std::string block_closing_rule() { return kRule + "\n"; }
@@ -29,6 +26,14 @@ std::vector<std::string> soft_assertion_block(const std::string& count_text) {
 std::vector<std::string> soft_assertion_block(long long count) {
   if (count <= 0) return {};
   return soft_assertion_block(std::to_string(count));
+}
+
+std::string validation_report_failed(std::string_view error) {
+  return "⚠️ Error generando reporte de IA: " + std::string(error);
+}
+
+std::string analysis_report_failed(std::string_view error) {
+  return "⚠️ Error generando reporte de analisis IA: " + std::string(error);
 }
 
 }  // namespace tarvo::integrations

@@ -1,10 +1,10 @@
-#include "hooks/action_inference.hpp"
+#include "core/lifecycle/action_inference.hpp"
 
 #include <algorithm>
 
 #include "core/common/text.hpp"
 
-namespace tarvo::hooks {
+namespace tarvo::lifecycle {
 
 const std::vector<KeywordGroup>& keyword_table() {
   // Spanish first-person verbs and English verbs side by side: step texts are
@@ -44,4 +44,4 @@ bool has_no_browser_tag(const std::vector<std::string>& tags) {
   return std::any_of(tags.begin(), tags.end(), [](const std::string& t) { return is_no_browser_tag(t); });
 }
 
-}  // namespace tarvo::hooks
+}  // namespace tarvo::lifecycle

@@ -1,43 +1,14 @@
-// Texts and decisions of the per-scenario and per-feature lifecycle work: the
-// page set-up at scenario start, the scenario-end bookkeeping and the feature
-// hooks. Everything here is plain C++ so it can be tested without Python; the
-// bindings only walk the runner's objects and call these.
+// The console lines and log records of the run lifecycle, in one place: the
+// scenario and feature hooks, the retry pass and the hook relay. One style:
+// a fixed text is a constant; a text with values is a function of them.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarvo::lifecycle {
-
-// ---- Fixed values --------------------------------------------------------
-
-// Viewport applied to a scenario tagged "mobile".
-inline constexpr int kMobileViewportWidth = 375;
-inline constexpr int kMobileViewportHeight = 667;
-// Page time-outs (milliseconds) when the settings carry none.
-inline constexpr long long kDefaultTimeoutMs = 30000;
-inline constexpr long long kDefaultNavigationTimeoutMs = 30000;
-// Video directory when the settings carry none.
-inline constexpr std::string_view kDefaultVideoDir = "videos";
-
-// ---- Decisions -----------------------------------------------------------
-
-// A scenario counts as failed for the retry pass when its status is "failed",
-// or one of the statuses newer runners use for failures that are not
-// assertions ("error", "hook_error").
-bool is_failed_status(std::string_view status_name);
-
-// True when one of the tags, lower-cased, is exactly "mobile".
-bool has_mobile_tag(const std::vector<std::string>& tags);
-
-// At scenario start the first tab is brought to the front only when the first
-// browser context holds two or more pages.
-bool should_switch_to_first_tab(std::size_t page_count);
-
-// At scenario end every page after the first one of the first browser context
-// is closed; this is how many.
-std::size_t extra_window_count(std::size_t page_count);
 
 // ---- Log lines (run logger) ----------------------------------------------
 
@@ -73,5 +44,35 @@ std::string jira_before_feature_failed(std::string_view error);
 std::string jira_after_feature_failed(std::string_view error);
 std::string closing_pages_failed(std::string_view error);
 std::string video_processing_failed(std::string_view error);
+
+// ---- Hook relay (run logger) -----------------------------------------------
+
+inline constexpr std::string_view kNoBrowserMessage = "🚫 Tag @no_browser detectado - navegador desactivado";
+
+// ---- Retry pass (console) ---------------------------------------------------
+
+std::string retry_opening_rule();  // "\n" + 60 '='
+std::string retry_closing_rule();  // 60 '=' + "\n"
+std::string retry_rule();          // 60 '='
+std::vector<std::string> retry_header(std::size_t failed_count, long long max_retries);
+std::vector<std::string> attempt_header(long long attempt, long long max_retries, std::size_t remaining);
+std::string retrying_line(std::string_view name);
+std::string passed_line(long long attempt);
+inline constexpr std::string_view kStillFailing = "   ❌ Sigue fallando";
+std::string retry_error_line(std::string_view error);
+std::string all_passed_line(long long attempt);
+std::vector<std::string> still_failing_summary(const std::vector<std::string>& names, long long max_retries);
+// Printed instead of the pass when the user stopped the run (Ctrl-C).
+inline constexpr std::string_view kRetriesSkippedInterrupted =
+    "⏹️ Ejecución interrumpida por el usuario: los escenarios fallidos no se reintentan";
+inline constexpr std::string_view kBrowserRestarted = "   🔄 Browser reinicializado para reintentos";
+std::string retry_browser_failed(std::string_view error);
+
+// The re-run of one scenario.
+std::string page_preparation_failed(std::string_view error);
+inline constexpr std::string_view kNoValidSteps = "      ⚠️ Escenario sin steps válidos";
+inline constexpr std::string_view kNoStepsToRun = "      ⚠️ No hay steps para ejecutar";
+std::string step_assertion_line(std::string_view error);
+std::string step_error_line(std::string_view error);
 
 }  // namespace tarvo::lifecycle
