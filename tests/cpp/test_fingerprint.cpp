@@ -360,3 +360,51 @@ TEST(FingerprintRules, NumbersVerbsQueriesAndStandInTags) {
   ASSERT_TRUE(pick.index) << pick.reason << " " << pick.best << " " << pick.second;
   EXPECT_EQ(*pick.index, 1u);
 }
+
+// Light records (what the page sends for elements that cannot stand for the
+// lost one): never scored, and a light record that would fit asks for the
+// candidates in full.
+TEST(FingerprintLightRecords, NeverScoredAndAFittingOneAsksForAFullRead) {
+  auto parsed = parse_fingerprints(
+      R"([{"tag":"div","text":"Guardar","light":true},{"tag":"button","text":"Guardar","xpath":"/html/body/button"}])");
+  ASSERT_TRUE(parsed);
+  EXPECT_TRUE((*parsed)[0].partial);
+  EXPECT_FALSE((*parsed)[1].partial);
+
+  Fingerprint stored = button("save", "Guardar", "/html/body/button");
+  std::vector<Fingerprint> candidates{button("save", "Guardar", "/html/body/button")};
+  Fingerprint light = button("save-2", "Guardar", "");
+  light.partial = true;
+  light.type = "";
+  light.tag = "div";  // a div cannot stand for a button under a click
+  candidates.push_back(light);
+  EXPECT_FALSE(may_need_full(stored, candidates, ActionKind::Click));
+  auto choice = choose_candidate(stored, candidates, ActionKind::Click, kRules);
+  ASSERT_TRUE(choice.index);
+  EXPECT_EQ(*choice.index, 0u);
+  ASSERT_EQ(choice.top.size(), 1u);  // the light record is not among the scored
+
+  // A light button would fit a click on a button: the prefilter let it through light.
+  Fingerprint light_button = button("save-3", "Guardar", "");
+  light_button.partial = true;
+  candidates.push_back(light_button);
+  EXPECT_TRUE(may_need_full(stored, candidates, ActionKind::Click));
+  // Scored or not, it never wins while light.
+  choice = choose_candidate(stored, candidates, ActionKind::Click, kRules);
+  for (const auto& r : choice.top) EXPECT_FALSE(candidates[r.index].partial);
+
+  // Light records still count for the uniqueness of a built selector.
+  std::vector<Fingerprint> page{button("", "Guardar", "/html/body/button[1]")};
+  Fingerprint twin = button("", "Guardar", "");
+  twin.partial = true;
+  page.push_back(twin);
+  for (const auto& s : build_selectors(page, 0)) EXPECT_EQ(s.find("Guardar"), std::string::npos) << s;
+}
+
+TEST(FingerprintRules, ActionNames) {
+  EXPECT_STREQ(action_name(action_kind("click", "")), "click");
+  EXPECT_STREQ(action_name(action_kind("fill", "")), "fill");
+  EXPECT_STREQ(action_name(action_kind("select_option", "")), "select");
+  EXPECT_STREQ(action_name(action_kind("get_text", "")), "read");
+  EXPECT_STREQ(action_name(action_kind("find", "")), "any");
+}

@@ -73,6 +73,7 @@ Fingerprint from_json(const json& o) {
   f.visible = flag_field(o, "visible", true);
   f.editable = flag_field(o, "editable", false);
   f.clickable_hint = flag_field(o, "clickable", false);
+  f.partial = flag_field(o, "light", false);
   // An input button shows its value as its text; compared as a text it keeps the
   // weight a <button>'s text has.
   if (f.tag == "input" && f.text.empty() && (f.type == "submit" || f.type == "button" || f.type == "reset"))
@@ -379,6 +380,17 @@ const char* kind_name(ElementKind k) {
   return "other";
 }
 
+const char* action_name(ActionKind a) {
+  switch (a) {
+    case ActionKind::Click: return "click";
+    case ActionKind::Fill: return "fill";
+    case ActionKind::Select: return "select";
+    case ActionKind::Read: return "read";
+    case ActionKind::Any: return "any";
+  }
+  return "any";
+}
+
 ActionKind action_kind(std::string_view operation, std::string_view action_context) {
   std::string op = ascii_lower(operation);
   if (op == "click" || op == "check" || op == "uncheck" || op == "tap") return ActionKind::Click;
@@ -569,6 +581,12 @@ std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate,
   return {};
 }
 
+bool may_need_full(const Fingerprint& stored, const std::vector<Fingerprint>& candidates, ActionKind action) {
+  for (const auto& c : candidates)
+    if (c.partial && !c.tag.empty() && fit_problem(stored, c, action).empty()) return true;
+  return false;
+}
+
 // ---------------------------------------------------------------- scoring
 Similarity similarity(const Fingerprint& s, const Fingerprint& c);
 
@@ -689,7 +707,7 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
   std::vector<Scored> scored;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const Fingerprint& c = candidates[i];
-    if (c.tag.empty() || !fit_problem(stored, c, action).empty()) continue;
+    if (c.tag.empty() || c.partial || !fit_problem(stored, c, action).empty()) continue;
     scored.push_back({i, similarity(stored, c)});
   }
   std::stable_sort(scored.begin(), scored.end(),
