@@ -234,6 +234,7 @@ const F = (el, light) => {
       (tabindex !== null && Number(tabindex) >= 0),
   };
   if (light) {
+    if (tag === "iframe" || tag === "frame") o.xpath = xpathOf(el);  // a frame heal names its frame
     delete o.x; delete o.y; delete o.width; delete o.height;
     o.light = true;
     return compact(o);
