@@ -16,36 +16,9 @@ JSON text, which crosses to Python as one string and to the C++ rules unchanged.
 
 from __future__ import annotations
 
-# The shared describer, defined once per call; `F(el)` builds the object.
-_DESCRIBER = r"""
-const CAP = 200;
-const SKIP = new Set(["SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE"]);
-const TEST_ATTRS = ["data-testid", "data-test-id", "data-test", "data-qa", "data-cy", "data-test-subj"];
-const fix = (s) => s.replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, "\uFFFD");
-const clean = (s, n) => {
-  if (s == null) return "";
-  s = String(s);
-  if (s.length > n * 4) s = s.slice(0, n * 4);
-  s = s.replace(/\s+/g, " ").trim();
-  if (s.length > n) s = s.slice(0, n);
-  return fix(s);
-};
-const attr = (el, name, n) => {
-  const v = el.getAttribute(name);
-  return v == null ? "" : clean(v, n || CAP);
-};
-const textOf = (el, n) => {
-  if (el.childElementCount === 0 && !SKIP.has(el.tagName)) return clean(el.textContent, n);  // most elements
-  let out = "", node, seen = 0;
-  const w = (el.ownerDocument || document).createTreeWalker(el, NodeFilter.SHOW_TEXT);
-  while ((node = w.nextNode()) && out.length < n && seen < 60) {
-    seen++;
-    const p = node.parentElement;
-    if (p && SKIP.has(p.tagName)) continue;
-    out += " " + node.data.slice(0, n);
-  }
-  return clean(out, n);
-};
+# Element paths: XPath steps in the element's document, led through open shadow
+# roots and same-origin frames (see ``xpathOf``).
+_PATHS = r"""
 const steps = new Map();
 // The parent whose children a step counts: an element, or the shadow root an
 // element sits in at its top.
@@ -96,6 +69,38 @@ const xpathOf = (el) => {
     paths.set(chain[i], base);
   }
   return base;
+};
+"""
+
+# The shared describer, defined once per call; `F(el)` builds the object.
+_DESCRIBER = _PATHS + r"""
+const CAP = 200;
+const SKIP = new Set(["SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE"]);
+const TEST_ATTRS = ["data-testid", "data-test-id", "data-test", "data-qa", "data-cy", "data-test-subj"];
+const fix = (s) => s.replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, "\uFFFD");
+const clean = (s, n) => {
+  if (s == null) return "";
+  s = String(s);
+  if (s.length > n * 4) s = s.slice(0, n * 4);
+  s = s.replace(/\s+/g, " ").trim();
+  if (s.length > n) s = s.slice(0, n);
+  return fix(s);
+};
+const attr = (el, name, n) => {
+  const v = el.getAttribute(name);
+  return v == null ? "" : clean(v, n || CAP);
+};
+const textOf = (el, n) => {
+  if (el.childElementCount === 0 && !SKIP.has(el.tagName)) return clean(el.textContent, n);  // most elements
+  let out = "", node, seen = 0;
+  const w = (el.ownerDocument || document).createTreeWalker(el, NodeFilter.SHOW_TEXT);
+  while ((node = w.nextNode()) && out.length < n && seen < 60) {
+    seen++;
+    const p = node.parentElement;
+    if (p && SKIP.has(p.tagName)) continue;
+    out += " " + node.data.slice(0, n);
+  }
+  return clean(out, n);
 };
 // The element's tree: its document's body (or document), or its shadow root.
 const treeOf = (el) => {
@@ -394,7 +399,7 @@ CANDIDATES_SCRIPT = (
 #: Whether a locator matches exactly the element at a path (``locator.evaluate_all``
 #: with the path from a fingerprint): 1 when it does, -1 when it matches one other
 #: element, else how many it matches (0 or more than 1).
-SAME_ELEMENT_SCRIPT = ("(els, wanted) => {" + _DESCRIBER
+SAME_ELEMENT_SCRIPT = ("(els, wanted) => {" + _PATHS
                        + "if (els.length !== 1) return els.length; return xpathOf(els[0]) === wanted ? 1 : -1; }")
 
 #: The HTML around given elements (paths of fingerprints), for the model: each element's

@@ -690,7 +690,9 @@ class ElementLocator:
             calls = int(getattr(self.locmender, "_ai_calls", 0)) - calls_before
             if accepted and healed is not None:
                 healed_locator = _locator_for(page, healed)
-                if self._wait_attached(healed_locator, wait):
+                # A fingerprint or store heal was just checked to find exactly its
+                # element on this page; a model's answer is waited for as before.
+                if source in ("fingerprint", "store") or self._wait_attached(healed_locator, wait):
                     self._healed_selectors.add(healed_key)
                     self._note_heal(page, ref, selector, element_name, healed, True,
                                     source=source, score=score, model_calls=calls)

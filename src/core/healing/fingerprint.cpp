@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <unordered_map>
 
 namespace tarvo::healing {
 
@@ -457,12 +458,6 @@ std::set<std::string> action_words(std::string_view text) {
   return out;
 }
 
-bool any_of_words(const std::set<std::string>& words, const std::vector<std::string>& list) {
-  for (const auto& w : list)
-    if (words.count(w)) return true;
-  return false;
-}
-
 // "follow"/"unfollow", "subscribe"/"unsubscribe", "activar"/"desactivar".
 bool negated_prefix(const std::set<std::string>& a, const std::set<std::string>& b) {
   static const std::array<const char*, 4> prefixes{"un", "dis", "des", "de"};
@@ -478,12 +473,45 @@ bool negated_prefix(const std::set<std::string>& a, const std::set<std::string>&
 
 }  // namespace
 
+namespace {
+
+// For each word of the opposite table, the rows it appears in and on which side
+// (1: the action, 2: its opposite); a text's few words are looked up here
+// instead of the table's words in the text (this runs for every candidate).
+const std::unordered_map<std::string, std::vector<std::pair<std::size_t, std::uint8_t>>>& opposite_index() {
+  static const auto index = [] {
+    std::unordered_map<std::string, std::vector<std::pair<std::size_t, std::uint8_t>>> out;
+    const auto& table = opposite_table();
+    for (std::size_t row = 0; row < table.size(); ++row) {
+      for (const auto& w : table[row].a) out[w].push_back({row, 1});
+      for (const auto& w : table[row].b) out[w].push_back({row, 2});
+    }
+    return out;
+  }();
+  return index;
+}
+
+// Per row of the opposite table: 1 when the words name its action, 2 its
+// opposite, 3 both.
+std::vector<std::uint8_t> opposite_sides(const std::set<std::string>& words) {
+  std::vector<std::uint8_t> sides(opposite_table().size(), 0);
+  const auto& index = opposite_index();
+  for (const auto& w : words) {
+    auto it = index.find(w);
+    if (it == index.end()) continue;
+    for (const auto& [row, side] : it->second) sides[row] |= side;
+  }
+  return sides;
+}
+
+}  // namespace
+
 bool opposite_actions(std::string_view a, std::string_view b) {
   auto wa = action_words(a), wb = action_words(b);
   if (wa.empty() || wb.empty()) return false;
-  for (const auto& pair : opposite_table()) {
-    bool a1 = any_of_words(wa, pair.a), a2 = any_of_words(wa, pair.b);
-    bool b1 = any_of_words(wb, pair.a), b2 = any_of_words(wb, pair.b);
+  auto sa = opposite_sides(wa), sb = opposite_sides(wb);
+  for (std::size_t row = 0; row < sa.size(); ++row) {
+    bool a1 = sa[row] & 1, a2 = sa[row] & 2, b1 = sb[row] & 1, b2 = sb[row] & 2;
     if ((a1 && !a2 && b2 && !b1) || (a2 && !a1 && b1 && !b2)) return true;
   }
   return negated_prefix(wa, wb) || negated_prefix(wb, wa);
