@@ -52,7 +52,7 @@ CORPUS = HERE / "healing" / "corpus"
 MISSING = "#heal-speed-missing"
 FIND_TIMEOUT_MS = 300.0
 RECORD_TIMEOUT_MS = 5000.0
-LARGE = 45_000  # characters: pages above are "large", the others the ~30k group
+SMALL, LARGE = 20_000, 45_000  # characters: below SMALL "small", SMALL..LARGE "~30k", above "large"
 ACTION_TEXT = {
     "click": "hacer click en el elemento",
     "fill": "escribir texto en el campo",
@@ -276,7 +276,9 @@ def run(args) -> Dict[str, Any]:
 def summary(result: Dict[str, Any]) -> Dict[str, Dict[str, float]]:
     groups: Dict[str, Dict[str, List[float]]] = {}
     for row in result["rows"]:
-        group = "hostile" if row["page"] == "hostile" else ("large" if row["chars"] > LARGE else "~30k")
+        chars = row["chars"]
+        group = ("hostile" if row["page"] == "hostile" else
+                 "large" if chars > LARGE else "~30k" if chars >= SMALL else "small")
         key = f"{group} {row['variant']}"
         g = groups.setdefault(key, {"times": [], "trips": [], "chars": [], "healed": [0], "heals": [0],
                                     "model": [0]})
