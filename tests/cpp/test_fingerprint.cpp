@@ -2,6 +2,8 @@
 // identity floor, margin), the action/kind rules and selector building.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/healing/fingerprint.hpp"
 
 using namespace tarvo::healing;
@@ -407,4 +409,50 @@ TEST(FingerprintRules, ActionNames) {
   EXPECT_STREQ(action_name(action_kind("select_option", "")), "select");
   EXPECT_STREQ(action_name(action_kind("get_text", "")), "read");
   EXPECT_STREQ(action_name(action_kind("find", "")), "any");
+}
+
+// The page's candidates are read without a JSON tree; each must come out as the
+// single-fingerprint reader (which builds one) reads the same object.
+TEST(FingerprintParse, CandidateListsReadAsSingleFingerprints) {
+  const std::vector<std::string> objects{
+      R"({"tag":"BUTTON","type":"Submit","role":"Button","id":"go","text":"Ir ✅","x":1.5,"y":-2,"width":30,"height":10})",
+      R"({"tag":"input","type":"submit","value":"Entrar","enabled":false,"visible":false,"editable":true,"clickable":true})",
+      R"({"tag":"a","href":"/x?a=1","text":"uno","text":"dos","light":true})",
+      R"({"tag":"div","text":5,"id":null,"name":["n"],"title":{"a":{"b":[1,2]}},"x":"3","enabled":"no","classes":"a b"})",
+      R"({"tag":"span","neighbours":"antes después","context":"form f Pedido 7","xpath":"/html/body/span","id_xpath":"//*[@id=\"m\"]/span"})",
+      R"({"tag":"td","x":1e308,"y":12345678901234567890,"testid":"fila","testid_attr":"data-qa","label":"L","aria_label":"A","placeholder":"P","alt":"Al"})",
+      R"({"tag":"li","x":1,"x":"uno","enabled":false,"enabled":true})",
+  };
+  std::string array = "[";
+  for (const auto& o : objects) array += o + ",";
+  array += R"(7,"texto",null,[1,2],{}])";
+  auto list = parse_fingerprints(array);
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), objects.size() + 5);
+  auto same = [](const Fingerprint& a, const Fingerprint& b) {
+    return std::tie(a.tag, a.id, a.name, a.type, a.role, a.classes, a.text, a.label, a.aria_label, a.placeholder,
+                    a.title, a.alt, a.value, a.href, a.testid, a.testid_attr, a.xpath, a.id_xpath, a.neighbours,
+                    a.context, a.x, a.y, a.width, a.height, a.enabled, a.visible, a.editable, a.clickable_hint,
+                    a.partial) ==
+           std::tie(b.tag, b.id, b.name, b.type, b.role, b.classes, b.text, b.label, b.aria_label, b.placeholder,
+                    b.title, b.alt, b.value, b.href, b.testid, b.testid_attr, b.xpath, b.id_xpath, b.neighbours,
+                    b.context, b.x, b.y, b.width, b.height, b.enabled, b.visible, b.editable, b.clickable_hint,
+                    b.partial);
+  };
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    auto single = parse_fingerprint(objects[i]);
+    ASSERT_TRUE(single) << objects[i];
+    EXPECT_TRUE(same((*list)[i], *single)) << objects[i];
+  }
+  EXPECT_EQ((*list)[0].tag, "button");
+  EXPECT_EQ((*list)[1].text, "Entrar");  // an input button's value is its text
+  EXPECT_EQ((*list)[2].text, "dos");     // the last of repeated keys
+  EXPECT_EQ((*list)[6].x, 0);            // ... even when it has another type
+  for (std::size_t i = objects.size(); i < list->size(); ++i) EXPECT_TRUE((*list)[i].tag.empty());
+
+  EXPECT_FALSE(parse_fingerprints(R"({"tag":"a"})"));
+  EXPECT_FALSE(parse_fingerprints("[{\"tag\":\"a\"}"));
+  EXPECT_FALSE(parse_fingerprints("[\"\xff\"]"));  // not UTF-8
+  EXPECT_FALSE(parse_fingerprints(""));
+  EXPECT_TRUE(parse_fingerprints("[]"));
 }
