@@ -280,3 +280,45 @@ def test_hostile_page_gives_parseable_candidates_and_ends(monkeypatch, tmp_path,
     except el.ElementNotFoundError:
         pass  # no heal is an acceptable answer; a crash or a stall is not
     assert time.monotonic() - started < 30  # bounded: the heal's scripts have their own deadline
+
+
+TRICKY_PAGE = MIXED_PAGE + """<!-- nota --><div><script>var a = "<b>no</b>";</script>
+<style>.x{}</style><svg><g><text>Gráfico</text></g></svg><p>  texto
+ con   espacios <b>negrita</b></p><noscript>sin js</noscript><br>
+<ul><li>uno</li><li></li><li><em>tres</em> final</li></ul></div>
+<section aria-label="Zona"><h3>Más</h3><label>Edad <input name="edad" type="number"></label></section>
+<pay-form data-pay="pay"></pay-form>"""
+
+
+def test_one_element_and_the_whole_page_describe_an_element_alike(monkeypatch, tmp_path, page):
+    """What a find records and what a heal reads of the same element must agree: they are scored
+    against each other."""
+    locator = make_locator(monkeypatch, tmp_path)
+    page.set_content(TRICKY_PAGE + SHADOW_PAGE.split("<pay-form")[1].split("</pay-form>")[1])
+    records = json.loads(locator._candidates(page, "{}", "find", full=True))
+    assert len(records) > 30
+    for record in records:
+        path = record["xpath"]
+        element = page.evaluate_handle(RESOLVE_PATH, path)
+        described = json.loads(element.evaluate(el._scripts.FINGERPRINT_SCRIPT))
+        assert described == record, path
+        element.dispose()
+    assert any("#shadow-root" in r["xpath"] for r in records)
+
+
+# The element at a fingerprint's path (steps through "#shadow-root" and "#document").
+RESOLVE_PATH = r"""(path) => {
+  let root = document, el = null;
+  const parts = path.split(/\/(#shadow-root|#document)(?=\/|$)/);
+  for (let i = 0; i < parts.length; i += 2) {
+    if (i > 0) root = parts[i - 1] === "#shadow-root" ? el.shadowRoot : el.contentDocument;
+    let node = root;
+    for (const step of parts[i].split("/").filter(Boolean)) {
+      const m = /^([^\[]+)(?:\[(\d+)\])?$/.exec(step);
+      let k = 0;
+      node = Array.from(node.children).find((c) => c.tagName.toLowerCase() === m[1] && ++k === Number(m[2] || 1));
+    }
+    el = node;
+  }
+  return el;
+}"""
