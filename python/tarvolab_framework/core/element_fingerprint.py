@@ -90,9 +90,23 @@ const attr = (el, name, n) => {
   const v = el.getAttribute(name);
   return v == null ? "" : clean(v, n || CAP);
 };
+// The page-wide script notes each element's texts as a range of its tree's
+// text nodes (element -> [texts, first, past-the-end]): no walk per element.
+const spans = new Map();
 const textOf = (el, n) => {
   if (el.childElementCount === 0 && !SKIP.has(el.tagName)) return clean(el.textContent, n);  // most elements
   let out = "", node, seen = 0;
+  const span = spans.get(el);
+  if (span) {
+    const [texts, first, end] = span;
+    for (let i = first; i < end && out.length < n && seen < 60; i++) {
+      seen++;
+      const p = texts[i].parentElement;
+      if (p && SKIP.has(p.tagName)) continue;
+      out += " " + texts[i].data.slice(0, n);
+    }
+    return clean(out, n);
+  }
   const w = (el.ownerDocument || document).createTreeWalker(el, NodeFilter.SHOW_TEXT);
   while ((node = w.nextNode()) && out.length < n && seen < 60) {
     seen++;
@@ -158,8 +172,14 @@ const headingOf = (el) => {
 const contexts = new Map();
 const CONTEXT = "form, fieldset, section, article, dialog, [role=dialog], [role=form], nav, header, footer, aside, main";
 const contextOf = (el) => clean(containerOf(el) + " " + headingOf(el), 180);
+const closests = new Map();  // parent -> its nearest form/section (siblings share it)
 const containerOf = (el) => {
-  const c = el.parentElement ? el.parentElement.closest(CONTEXT) : null;
+  const parent = el.parentElement;
+  let c = closests.get(parent);
+  if (c === undefined) {
+    c = parent ? parent.closest(CONTEXT) : null;
+    closests.set(parent, c);
+  }
   if (!c) return "";
   let s = contexts.get(c);
   if (s !== undefined) return s;
@@ -360,6 +380,7 @@ CANDIDATES_SCRIPT = (
       }
     }
     while (open.length) ends.set(open.pop(), texts.length);
+    for (let i = 0; i < order.length; i++) spans.set(order[i], [texts, starts[i], ends.get(order[i])]);
     const good = (i) => {
       let g = goods[i];
       if (g === undefined) {
