@@ -120,19 +120,17 @@ def main() -> int:
                   f"median, {max(heal_times):.2f} ms max over {args.heals}; result {sorted(results)}")
 
             # Where the heal's time goes: the page script, the C++ decision, the check.
-            from tarvolab_framework.core import element_fingerprint as scripts
 
             stored = recording._stored_fingerprint("#save-order", el.page_key(page.url))
             parts = {"read candidates (page script + transfer)": [], "score and decide (C++)": [],
                      "check the built selector on the page": []}
             for _ in range(args.heals):
                 t0 = time.perf_counter()
-                candidates = el.bounded_evaluate(page.locator("html"), scripts.CANDIDATES_SCRIPT,
-                                                 el.CANDIDATE_LIMIT)
+                candidates = recording._candidates(page, stored, "click")
                 t1 = time.perf_counter()
                 choice = recording.matcher.choose(stored, candidates, "click", "")
                 t2 = time.perf_counter()
-                recording._fingerprint_of(page.locator(choice["selectors"][0]))
+                recording._same_element(page, choice["selectors"][0], choice["top_paths"][0])
                 t3 = time.perf_counter()
                 for name, value in zip(parts, (t1 - t0, t2 - t1, t3 - t2)):
                     parts[name].append(value * 1000)

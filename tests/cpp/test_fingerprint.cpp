@@ -2,6 +2,8 @@
 // identity floor, margin), the action/kind rules and selector building.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/healing/fingerprint.hpp"
 
 using namespace tarvo::healing;
@@ -359,4 +361,98 @@ TEST(FingerprintRules, NumbersVerbsQueriesAndStandInTags) {
   auto pick = choose_candidate(box58, {box57, moved58}, ActionKind::Click, kRules);
   ASSERT_TRUE(pick.index) << pick.reason << " " << pick.best << " " << pick.second;
   EXPECT_EQ(*pick.index, 1u);
+}
+
+// Light records (what the page sends for elements that cannot stand for the
+// lost one): never scored, and a light record that would fit asks for the
+// candidates in full.
+TEST(FingerprintLightRecords, NeverScoredAndAFittingOneAsksForAFullRead) {
+  auto parsed = parse_fingerprints(
+      R"([{"tag":"div","text":"Guardar","light":true},{"tag":"button","text":"Guardar","xpath":"/html/body/button"}])");
+  ASSERT_TRUE(parsed);
+  EXPECT_TRUE((*parsed)[0].partial);
+  EXPECT_FALSE((*parsed)[1].partial);
+
+  Fingerprint stored = button("save", "Guardar", "/html/body/button");
+  std::vector<Fingerprint> candidates{button("save", "Guardar", "/html/body/button")};
+  Fingerprint light = button("save-2", "Guardar", "");
+  light.partial = true;
+  light.type = "";
+  light.tag = "div";  // a div cannot stand for a button under a click
+  candidates.push_back(light);
+  EXPECT_FALSE(may_need_full(stored, candidates, ActionKind::Click));
+  auto choice = choose_candidate(stored, candidates, ActionKind::Click, kRules);
+  ASSERT_TRUE(choice.index);
+  EXPECT_EQ(*choice.index, 0u);
+  ASSERT_EQ(choice.top.size(), 1u);  // the light record is not among the scored
+
+  // A light button would fit a click on a button: the prefilter let it through light.
+  Fingerprint light_button = button("save-3", "Guardar", "");
+  light_button.partial = true;
+  candidates.push_back(light_button);
+  EXPECT_TRUE(may_need_full(stored, candidates, ActionKind::Click));
+  // Scored or not, it never wins while light.
+  choice = choose_candidate(stored, candidates, ActionKind::Click, kRules);
+  for (const auto& r : choice.top) EXPECT_FALSE(candidates[r.index].partial);
+
+  // Light records still count for the uniqueness of a built selector.
+  std::vector<Fingerprint> page{button("", "Guardar", "/html/body/button[1]")};
+  Fingerprint twin = button("", "Guardar", "");
+  twin.partial = true;
+  page.push_back(twin);
+  for (const auto& s : build_selectors(page, 0)) EXPECT_EQ(s.find("Guardar"), std::string::npos) << s;
+}
+
+TEST(FingerprintRules, ActionNames) {
+  EXPECT_STREQ(action_name(action_kind("click", "")), "click");
+  EXPECT_STREQ(action_name(action_kind("fill", "")), "fill");
+  EXPECT_STREQ(action_name(action_kind("select_option", "")), "select");
+  EXPECT_STREQ(action_name(action_kind("get_text", "")), "read");
+  EXPECT_STREQ(action_name(action_kind("find", "")), "any");
+}
+
+// The page's candidates are read without a JSON tree; each must come out as the
+// single-fingerprint reader (which builds one) reads the same object.
+TEST(FingerprintParse, CandidateListsReadAsSingleFingerprints) {
+  const std::vector<std::string> objects{
+      R"({"tag":"BUTTON","type":"Submit","role":"Button","id":"go","text":"Ir ✅","x":1.5,"y":-2,"width":30,"height":10})",
+      R"({"tag":"input","type":"submit","value":"Entrar","enabled":false,"visible":false,"editable":true,"clickable":true})",
+      R"({"tag":"a","href":"/x?a=1","text":"uno","text":"dos","light":true})",
+      R"({"tag":"div","text":5,"id":null,"name":["n"],"title":{"a":{"b":[1,2]}},"x":"3","enabled":"no","classes":"a b"})",
+      R"({"tag":"span","neighbours":"antes después","context":"form f Pedido 7","xpath":"/html/body/span","id_xpath":"//*[@id=\"m\"]/span"})",
+      R"({"tag":"td","x":1e308,"y":12345678901234567890,"testid":"fila","testid_attr":"data-qa","label":"L","aria_label":"A","placeholder":"P","alt":"Al"})",
+      R"({"tag":"li","x":1,"x":"uno","enabled":false,"enabled":true})",
+  };
+  std::string array = "[";
+  for (const auto& o : objects) array += o + ",";
+  array += R"(7,"texto",null,[1,2],{}])";
+  auto list = parse_fingerprints(array);
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), objects.size() + 5);
+  auto same = [](const Fingerprint& a, const Fingerprint& b) {
+    return std::tie(a.tag, a.id, a.name, a.type, a.role, a.classes, a.text, a.label, a.aria_label, a.placeholder,
+                    a.title, a.alt, a.value, a.href, a.testid, a.testid_attr, a.xpath, a.id_xpath, a.neighbours,
+                    a.context, a.x, a.y, a.width, a.height, a.enabled, a.visible, a.editable, a.clickable_hint,
+                    a.partial) ==
+           std::tie(b.tag, b.id, b.name, b.type, b.role, b.classes, b.text, b.label, b.aria_label, b.placeholder,
+                    b.title, b.alt, b.value, b.href, b.testid, b.testid_attr, b.xpath, b.id_xpath, b.neighbours,
+                    b.context, b.x, b.y, b.width, b.height, b.enabled, b.visible, b.editable, b.clickable_hint,
+                    b.partial);
+  };
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    auto single = parse_fingerprint(objects[i]);
+    ASSERT_TRUE(single) << objects[i];
+    EXPECT_TRUE(same((*list)[i], *single)) << objects[i];
+  }
+  EXPECT_EQ((*list)[0].tag, "button");
+  EXPECT_EQ((*list)[1].text, "Entrar");  // an input button's value is its text
+  EXPECT_EQ((*list)[2].text, "dos");     // the last of repeated keys
+  EXPECT_EQ((*list)[6].x, 0);            // ... even when it has another type
+  for (std::size_t i = objects.size(); i < list->size(); ++i) EXPECT_TRUE((*list)[i].tag.empty());
+
+  EXPECT_FALSE(parse_fingerprints(R"({"tag":"a"})"));
+  EXPECT_FALSE(parse_fingerprints("[{\"tag\":\"a\"}"));
+  EXPECT_FALSE(parse_fingerprints("[\"\xff\"]"));  // not UTF-8
+  EXPECT_FALSE(parse_fingerprints(""));
+  EXPECT_TRUE(parse_fingerprints("[]"));
 }

@@ -217,12 +217,14 @@ def test_page_closed_mid_heal_is_no_heal(monkeypatch, tmp_path, browser):
     page.set_content("<button id=a>Uno</button>")
     locator.find(page, "#a")
     page.set_content("<p>nada</p>")
-    real = el.bounded_evaluate
+    from tarvolab_framework.core import page_eval
+
+    real = page_eval.bounded_evaluate
 
     def closing(target, script, arg=None, timeout_ms=None):
         page.close()
         return real(target, script, arg, timeout_ms)
 
-    monkeypatch.setattr(el, "bounded_evaluate", closing)
+    monkeypatch.setattr(page_eval, "bounded_evaluate", closing)
     with pytest.raises(el.ElementNotFoundError):
         locator.find(page, "#a")

@@ -16,8 +16,64 @@ JSON text, which crosses to Python as one string and to the C++ rules unchanged.
 
 from __future__ import annotations
 
+# Element paths: XPath steps in the element's document, led through open shadow
+# roots and same-origin frames (see ``xpathOf``).
+_PATHS = r"""
+const steps = new Map();
+// The parent whose children a step counts: an element, or the shadow root an
+// element sits in at its top.
+const parentOf = (el) => el.parentElement || (el.parentNode && el.parentNode.nodeType === 11 ? el.parentNode : null);
+const stepOf = (el) => {
+  let s = steps.get(el);
+  if (s !== undefined) return s;
+  const p = parentOf(el);
+  if (!p) { s = el.tagName.toLowerCase(); steps.set(el, s); return s; }
+  const counts = new Map(), seen = new Map();
+  for (const c of p.children) counts.set(c.tagName, (counts.get(c.tagName) || 0) + 1);
+  for (const c of p.children) {
+    const k = (seen.get(c.tagName) || 0) + 1;
+    seen.set(c.tagName, k);
+    const t = c.tagName.toLowerCase();
+    steps.set(c, counts.get(c.tagName) > 1 ? t + "[" + k + "]" : t);
+  }
+  return steps.get(el);
+};
+// Where a tree hangs: "" for the page's document, the host's path and
+// "/#shadow-root" for an open shadow root, the frame element's path and
+// "/#document" for a same-origin frame's document.
+const treeBase = (top) => {
+  const p = top.parentNode;
+  if (p && p.nodeType === 11 && p.host) return xpathOf(p.host) + "/#shadow-root";
+  if (p && p.nodeType === 9) {
+    let frame = null;
+    try { frame = p.defaultView && p.defaultView.frameElement; } catch (e) {}
+    if (frame) return xpathOf(frame) + "/#document";
+  }
+  return "";
+};
+const paths = new Map();
+// The element's XPath in its document; inside a shadow root or a frame, the
+// path of the host (or frame element) leads, so one text names any element.
+const xpathOf = (el) => {
+  const chain = [];
+  let e = el, base = null;
+  while (e) {
+    const known = paths.get(e);
+    if (known !== undefined) { base = known; break; }
+    chain.push(e);
+    e = e.parentElement;
+  }
+  if (base === null) base = treeBase(chain[chain.length - 1]);
+  for (let i = chain.length - 1; i >= 0; i--) {
+    base = base + "/" + stepOf(chain[i]);
+    paths.set(chain[i], base);
+  }
+  return base;
+};
+"""
+
 # The shared describer, defined once per call; `F(el)` builds the object.
-_DESCRIBER = r"""
+_DESCRIBER = _PATHS + r"""
 const CAP = 200;
 const SKIP = new Set(["SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE"]);
 const TEST_ATTRS = ["data-testid", "data-test-id", "data-test", "data-qa", "data-cy", "data-test-subj"];
@@ -34,10 +90,24 @@ const attr = (el, name, n) => {
   const v = el.getAttribute(name);
   return v == null ? "" : clean(v, n || CAP);
 };
+// The page-wide script notes each element's texts as a range of its tree's
+// text nodes (element -> [texts, first, past-the-end]): no walk per element.
+const spans = new Map();
 const textOf = (el, n) => {
   if (el.childElementCount === 0 && !SKIP.has(el.tagName)) return clean(el.textContent, n);  // most elements
   let out = "", node, seen = 0;
-  const w = document.createTreeWalker(el, NodeFilter.SHOW_TEXT);
+  const span = spans.get(el);
+  if (span) {
+    const [texts, first, end] = span;
+    for (let i = first; i < end && out.length < n && seen < 60; i++) {
+      seen++;
+      const p = texts[i].parentElement;
+      if (p && SKIP.has(p.tagName)) continue;
+      out += " " + texts[i].data.slice(0, n);
+    }
+    return clean(out, n);
+  }
+  const w = (el.ownerDocument || document).createTreeWalker(el, NodeFilter.SHOW_TEXT);
   while ((node = w.nextNode()) && out.length < n && seen < 60) {
     seen++;
     const p = node.parentElement;
@@ -46,37 +116,10 @@ const textOf = (el, n) => {
   }
   return clean(out, n);
 };
-const steps = new Map();
-const stepOf = (el) => {
-  let s = steps.get(el);
-  if (s !== undefined) return s;
-  const p = el.parentElement;
-  if (!p) { s = el.tagName.toLowerCase(); steps.set(el, s); return s; }
-  const counts = new Map(), seen = new Map();
-  for (const c of p.children) counts.set(c.tagName, (counts.get(c.tagName) || 0) + 1);
-  for (const c of p.children) {
-    const k = (seen.get(c.tagName) || 0) + 1;
-    seen.set(c.tagName, k);
-    const t = c.tagName.toLowerCase();
-    steps.set(c, counts.get(c.tagName) > 1 ? t + "[" + k + "]" : t);
-  }
-  return steps.get(el);
-};
-const paths = new Map();
-const xpathOf = (el) => {
-  const chain = [];
-  let e = el, base = "";
-  while (e) {
-    const known = paths.get(e);
-    if (known !== undefined) { base = known; break; }
-    chain.push(e);
-    e = e.parentElement;
-  }
-  for (let i = chain.length - 1; i >= 0; i--) {
-    base = base + "/" + stepOf(chain[i]);
-    paths.set(chain[i], base);
-  }
-  return base;
+// The element's tree: its document's body (or document), or its shadow root.
+const treeOf = (el) => {
+  const r = el.getRootNode ? el.getRootNode() : document;
+  return r.nodeType === 9 ? (r.body || r.documentElement || el) : r;
 };
 const idPaths = new Map();
 const idXpathOf = (el) => {
@@ -105,7 +148,8 @@ const labelOf = (el) => {
   const ids = el.getAttribute("aria-labelledby");
   if (ids) {
     return clean(ids.slice(0, 200).split(/\s+/).slice(0, 5).map((i) => {
-      const t = document.getElementById(i);
+      const root = el.getRootNode ? el.getRootNode() : document;
+      const t = root.getElementById ? root.getElementById(i) : null;
       return t ? textOf(t, 80) : "";
     }).join(" "), 120);
   }
@@ -119,7 +163,7 @@ const headings = new Map();
 const headingOf = (el) => {
   const known = headings.get(el);
   if (known !== undefined) return known;
-  const w = document.createTreeWalker(document.body || el, NodeFilter.SHOW_ELEMENT);
+  const w = (el.ownerDocument || document).createTreeWalker(treeOf(el), NodeFilter.SHOW_ELEMENT);
   w.currentNode = el;
   let n, steps = 0;
   while (steps++ < 400 && (n = w.previousNode())) if (HEADINGS.has(n.tagName)) return textOf(n, 80);
@@ -128,8 +172,14 @@ const headingOf = (el) => {
 const contexts = new Map();
 const CONTEXT = "form, fieldset, section, article, dialog, [role=dialog], [role=form], nav, header, footer, aside, main";
 const contextOf = (el) => clean(containerOf(el) + " " + headingOf(el), 180);
+const closests = new Map();  // parent -> its nearest form/section (siblings share it)
 const containerOf = (el) => {
-  const c = el.parentElement ? el.parentElement.closest(CONTEXT) : null;
+  const parent = el.parentElement;
+  let c = closests.get(parent);
+  if (c === undefined) {
+    c = parent ? parent.closest(CONTEXT) : null;
+    closests.set(parent, c);
+  }
   if (!c) return "";
   let s = contexts.get(c);
   if (s !== undefined) return s;
@@ -141,7 +191,7 @@ const containerOf = (el) => {
 // The nearest texts before and after the element in reading order (a label,
 // the previous field's caption, the next button), outside the element itself.
 const nearText = (el, forward) => {
-  const w = document.createTreeWalker(document.body || el, NodeFilter.SHOW_TEXT);
+  const w = (el.ownerDocument || document).createTreeWalker(treeOf(el), NodeFilter.SHOW_TEXT);
   let last = el;
   if (forward) while (last.lastChild) last = last.lastChild;  // past the element's own texts
   w.currentNode = last;
@@ -155,7 +205,12 @@ const nearText = (el, forward) => {
   }
   return "";
 };
-const neighboursOf = (el) => clean(nearText(el, false) + " " + nearText(el, true), 160);
+const neighbours = new Map();
+const neighboursOf = (el) => {
+  const known = neighbours.get(el);
+  if (known !== undefined) return known;
+  return clean(nearText(el, false) + " " + nearText(el, true), 160);
+};
 // Empty texts and the usual flag values are left out: a page's description
 // crosses to Python and C++ as one JSON text, half as long without them.
 const DEFAULTS = { enabled: true, visible: true, editable: false, clickable: false };
@@ -175,7 +230,10 @@ const submitTarget = (el, tag, type) => {
   if (!submits || !el.form) return "";
   return attr(el, "formaction", 300) || attr(el.form, "action", 300);
 };
-const F = (el) => {
+// `light` leaves out what is slow to read (position, neighbours, section,
+// paths, classes): enough to tell what kind of element it is and whether a
+// selector naming it would be unique, marked `light: true`.
+const F = (el, light) => {
   const tag = el.tagName.toLowerCase();
   const type = (el.getAttribute("type") || "").slice(0, 40).toLowerCase();
   let testid = "", testidAttr = "";
@@ -183,28 +241,44 @@ const F = (el) => {
     const v = el.getAttribute(a);
     if (v) { testid = clean(v, CAP); testidAttr = a; break; }
   }
-  const r = el.getBoundingClientRect();
-  let visible = r.width > 0 && r.height > 0;
-  if (visible && el.checkVisibility) visible = el.checkVisibility({ visibilityProperty: true });
   let enabled = true;
   try { enabled = !el.matches(":disabled"); } catch (e) {}
   if (el.getAttribute("aria-disabled") === "true") enabled = false;
   const tabindex = el.getAttribute("tabindex");
-  return compact({
+  const o = {
     tag, id: attr(el, "id"), name: attr(el, "name"), type, role: attr(el, "role", 40),
-    classes: typeof el.className === "string" ? clean(el.className, CAP) : attr(el, "class"),
+    classes: "",
     text: (tag === "input" || tag === "textarea") ? "" : textOf(el, CAP),
     label: labelOf(el), aria_label: attr(el, "aria-label"), placeholder: attr(el, "placeholder"),
     title: attr(el, "title"), alt: attr(el, "alt"),
     value: (tag === "input" && VALUE_TYPES.has(type)) ? attr(el, "value") : "",
     href: attr(el, "href", 300) || submitTarget(el, tag, type), testid, testid_attr: testidAttr,
-    xpath: xpathOf(el), id_xpath: idXpathOf(el), neighbours: neighboursOf(el), context: contextOf(el),
-    x: Math.round(r.left + window.scrollX), y: Math.round(r.top + window.scrollY),
-    width: Math.round(r.width), height: Math.round(r.height),
-    enabled, visible, editable: !!el.isContentEditable,
+    xpath: "", id_xpath: "", neighbours: "", context: "", x: 0, y: 0, width: 0, height: 0,
+    enabled, visible: true, editable: !!el.isContentEditable,
     clickable: el.hasAttribute("onclick") || typeof el.onclick === "function" ||
       (tabindex !== null && Number(tabindex) >= 0),
-  });
+  };
+  if (light) {
+    if (tag === "iframe" || tag === "frame") o.xpath = xpathOf(el);  // a frame heal names its frame
+    delete o.x; delete o.y; delete o.width; delete o.height;
+    o.light = true;
+    return compact(o);
+  }
+  const r = el.getBoundingClientRect();
+  const view = el.ownerDocument.defaultView || window;
+  let visible = r.width > 0 && r.height > 0;
+  if (visible && el.checkVisibility) visible = el.checkVisibility({ visibilityProperty: true });
+  o.classes = typeof el.className === "string" ? clean(el.className, CAP) : attr(el, "class");
+  o.xpath = xpathOf(el);
+  o.id_xpath = idXpathOf(el);
+  o.neighbours = neighboursOf(el);
+  o.context = contextOf(el);
+  o.x = Math.round(r.left + view.scrollX);
+  o.y = Math.round(r.top + view.scrollY);
+  o.width = Math.round(r.width);
+  o.height = Math.round(r.height);
+  o.visible = visible;
+  return compact(o);
 };
 """
 
@@ -216,43 +290,183 @@ FINGERPRINT_SCRIPT = "(el) => {" + _DESCRIBER + "return JSON.stringify(F(el)); }
 UNIQUE_FINGERPRINT_SCRIPT = ("(els) => { if (els.length !== 1) return null; const el = els[0];" + _DESCRIBER
                              + "return JSON.stringify(F(el)); }")
 
-#: Fingerprints of the page's elements, as a JSON array; the argument is the
-#: most elements to describe. Scripts, styles and the insides of SVG drawings
-#: are skipped. Run on the ``html`` element (``locator("html").evaluate``).
+#: Fingerprints of the page's elements, as a JSON array, read in one pass. The
+#: argument is ``[limit, kind, action, tag]``: the most elements to describe and,
+#: when ``kind`` is not empty, what the lost element was (``clickable``,
+#: ``fillable``, ``selectable``, ``container``, ``other``; its ``tag``) and what
+#: the step does (``click``, ``fill``, ``select``, ``read``, ``any``). Elements
+#: that cannot stand for it then come as light records (see ``F``). Scripts,
+#: styles and the insides of SVG drawings are skipped; open shadow roots and
+#: same-origin frames are searched after the page. Run on the page
+#: (``page_eval.bounded_evaluate(page, ...)``).
 CANDIDATES_SCRIPT = (
-    "(root, limit) => {" + _DESCRIBER + r"""
+    "(arg) => {" + _DESCRIBER + r"""
+  const [limit, want, action, wantTag] = Array.isArray(arg) ? arg : [arg, "", "", ""];
   const out = [];
   if (!document.body) return "[]";
   const REJECT = new Set(["SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE", "HEAD", "META", "LINK", "BR", "WBR"]);
-  const w = document.createTreeWalker(document.body, NodeFilter.SHOW_ELEMENT, {
-    acceptNode: (n) => REJECT.has(n.tagName) ? NodeFilter.FILTER_REJECT
-      : (n.parentElement && n.parentElement.namespaceURI === "http://www.w3.org/2000/svg") ? NodeFilter.FILTER_REJECT
-      : NodeFilter.FILTER_ACCEPT,
-  });
-  let el, lastHeading = "";
-  while ((el = w.nextNode()) && out.length < limit) {
-    headings.set(el, lastHeading);
-    try { out.push(F(el)); } catch (e) { out.push({}); }
-    if (HEADINGS.has(el.tagName)) lastHeading = textOf(el, 80);
+  const SVG = "http://www.w3.org/2000/svg";
+  // The element kinds of the C++ matcher (kind_of), for the light records.
+  const ROOTS = new Set(["html", "body", "head"]);
+  const CONTAINERS = new Set(["form", "main", "nav", "header", "footer", "aside", "section", "article", "fieldset",
+    "table", "tbody", "thead", "tfoot", "ul", "ol", "dl", "iframe", "dialog"]);
+  const CLICK_ROLES = new Set(["button", "link", "checkbox", "radio", "switch", "tab", "menuitem",
+    "menuitemcheckbox", "menuitemradio", "option", "treeitem"]);
+  const FILL_ROLES = new Set(["textbox", "searchbox", "spinbutton"]);
+  const SELECT_ROLES = new Set(["listbox", "combobox"]);
+  const BUTTON_INPUTS = new Set(["button", "submit", "reset", "image", "checkbox", "radio", "file", "color"]);
+  const kindOf = (o) => {
+    const tag = o.tag, type = (o.type || "").toLowerCase(), role = (o.role || "").toLowerCase();
+    if (ROOTS.has(tag)) return "root";
+    if (tag === "select") return "selectable";
+    if (tag === "textarea") return "fillable";
+    if (tag === "input") return BUTTON_INPUTS.has(type) ? "clickable" : type === "hidden" ? "other" : "fillable";
+    if (tag === "button" || tag === "summary" || tag === "option" || (tag === "a" && o.href)) return "clickable";
+    if (role) {
+      if (CLICK_ROLES.has(role)) return "clickable";
+      if (FILL_ROLES.has(role)) return "fillable";
+      if (SELECT_ROLES.has(role)) return "selectable";
+    }
+    if (o.editable) return "fillable";
+    if (CONTAINERS.has(tag)) return "container";
+    if (o.clickable || tag === "a") return "clickable";
+    return "other";
+  };
+  const control = want === "clickable" || want === "fillable" || want === "selectable";
+  // Whether the element may stand for the lost one by its kind alone; the
+  // matcher decides, and asks again without light records if it disagrees.
+  const mayFit = (o) => {
+    if (!want) return true;
+    const k = kindOf(o);
+    if (k === "root") return false;
+    if (action === "click" && k === "container") return false;
+    if (action === "fill" && k !== "fillable") return false;
+    if (action === "select" && k !== "selectable") return false;
+    if (control && k !== want) return false;
+    if (want === "container" && o.tag !== wantTag) return false;
+    if (want === "other" && k === "container") return false;
+    return true;
+  };
+  const MAX_NODES = 200000;  // nodes walked in all: a huge page costs a bounded time
+  let walked = 0;
+  const trees = [document.body];
+  for (let ti = 0; ti < trees.length && out.length < limit && walked < MAX_NODES; ti++) {
+    const tree = trees[ti];
+    const doc = tree.ownerDocument || document;
+    // One walk over the tree's elements and texts: each element's first and
+    // past-the-end text, so its neighbour texts need no walk of their own.
+    const texts = [], goods = [], order = [], starts = [], ends = new Map(), open = [];
+    let rejected = null;
+    const w = doc.createTreeWalker(tree, NodeFilter.SHOW_ELEMENT | NodeFilter.SHOW_TEXT);
+    let n;
+    while ((n = w.nextNode()) && walked++ < MAX_NODES) {
+      while (open.length && open[open.length - 1] !== n.parentNode) {
+        const done = open.pop();
+        ends.set(done, texts.length);
+        if (done === rejected) rejected = null;
+      }
+      if (n.nodeType === 3) { texts.push(n); continue; }
+      open.push(n);
+      if (rejected) continue;
+      const parent = n.parentElement;
+      if (REJECT.has(n.tagName) || (parent && parent.namespaceURI === SVG)) { rejected = n; continue; }
+      if (order.length + out.length < limit) { order.push(n); starts.push(texts.length); }
+      if (n.shadowRoot) trees.push(n.shadowRoot);
+      if (n.tagName === "IFRAME" || n.tagName === "FRAME") {
+        try {
+          const d = n.contentDocument;
+          if (d && d.body) trees.push(d.body);
+        } catch (e) {}
+      }
+    }
+    while (open.length) ends.set(open.pop(), texts.length);
+    for (let i = 0; i < order.length; i++) spans.set(order[i], [texts, starts[i], ends.get(order[i])]);
+    const good = (i) => {
+      let g = goods[i];
+      if (g === undefined) {
+        const p = texts[i].parentElement;
+        g = (p && SKIP.has(p.tagName)) ? "" : clean(texts[i].data, 60);
+        goods[i] = g;
+      }
+      return g;
+    };
+    const before = (s) => {
+      for (let i = s - 1, k = 0; i >= 0 && k < 200; i--, k++) { const g = good(i); if (g) return g; }
+      return "";
+    };
+    const after = (e) => {
+      for (let i = e, k = 0; i < texts.length && k < 200; i++, k++) { const g = good(i); if (g) return g; }
+      return "";
+    };
+    let lastHeading = "";
+    for (let i = 0; i < order.length; i++) {
+      const el = order[i];
+      headings.set(el, lastHeading);
+      try {
+        let o = F(el, true);
+        if (mayFit(o)) {
+          neighbours.set(el, clean(before(starts[i]) + " " + after(ends.get(el)), 160));
+          o = F(el, false);
+        }
+        out.push(o);
+      } catch (e) { out.push({}); }
+      if (HEADINGS.has(el.tagName)) lastHeading = textOf(el, 80);
+    }
   }
   return JSON.stringify(out);
 }"""
 )
 
-#: The HTML around given elements (XPaths), for the model: each element's
+#: Whether a locator matches exactly the element at a path (``locator.evaluate_all``
+#: with the path from a fingerprint): 1 when it does, -1 when it matches one other
+#: element, else how many it matches (0 or more than 1).
+SAME_ELEMENT_SCRIPT = ("(els, wanted) => {" + _PATHS
+                       + "if (els.length !== 1) return els.length; return xpathOf(els[0]) === wanted ? 1 : -1; }")
+
+#: The HTML around given elements (paths of fingerprints), for the model: each element's
 #: nearest form/section (or its grandparent), cleaned of scripts and styles,
-#: within the given length in total.
-EXCERPT_SCRIPT = r"""(root, args) => {
+#: within the given length in total. The argument is ``[paths, budget]``; run on
+#: the page.
+EXCERPT_SCRIPT = r"""(args) => {
   const [xpaths, budget] = args;
+  // A path of a fingerprint: XPath steps, through "#shadow-root" and "#document".
+  const walkSteps = (root, p) => {
+    let node = root;
+    for (const step of p.split("/")) {
+      if (!step) continue;
+      const m = /^([^\[\]]+)(?:\[(\d+)\])?$/.exec(step);
+      if (!m) return null;
+      const k = m[2] ? Number(m[2]) : 1;
+      let seen = 0, found = null;
+      for (const c of node.children) if (c.tagName.toLowerCase() === m[1] && ++seen === k) { found = c; break; }
+      if (!found) return null;
+      node = found;
+    }
+    return node === root ? null : node;
+  };
+  const nodeAt = (path) => {
+    const parts = path.split(/\/(#shadow-root|#document)(?=\/|$)/);
+    let root = document, el = null;
+    for (let i = 0; i < parts.length; i += 2) {
+      if (i > 0) {
+        try { root = parts[i - 1] === "#shadow-root" ? el.shadowRoot : el.contentDocument; } catch (e) { root = null; }
+        if (!root) return null;
+      }
+      el = walkSteps(root, parts[i]);
+      if (!el) return null;
+    }
+    return el;
+  };
   const parts = [], seen = new Set();
   const per = Math.max(400, Math.floor(budget / Math.max(1, xpaths.length)));
   for (const xp of xpaths) {
     let el = null;
-    try { el = document.evaluate(xp, document, null, XPathResult.FIRST_ORDERED_NODE_TYPE, null).singleNodeValue; } catch (e) {}
+    try { el = nodeAt(xp); } catch (e) {}
     if (!el) continue;
     let block = el.closest("form, fieldset, section, article, dialog, li, tr") ||
       (el.parentElement && el.parentElement.parentElement) || el.parentElement || el;
-    if (block === document.body || block === document.documentElement) block = el.parentElement || el;
+    const doc = el.ownerDocument;
+    if (block === doc.body || block === doc.documentElement) block = el.parentElement || el;
     if (seen.has(block)) continue;
     seen.add(block);
     const clone = block.cloneNode(true);

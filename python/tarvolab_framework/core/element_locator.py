@@ -66,6 +66,13 @@ HEAL_EVAL_TIMEOUT_MS = 3000
 CANDIDATE_LIMIT = 4000
 # Least lead of the best fingerprint candidate over the runner-up.
 HEAL_MARGIN = 0.1
+# Most built selectors checked on the page for one heal (one round trip each).
+MAX_CHECKED_SELECTORS = 6
+# Between a frame's selector and a selector inside that frame (what
+# ``page.frame_locator(frame).locator(inner)`` stands for).
+FRAME_STEP = " >> internal:control=enter-frame >> "
+_SHADOW_STEP = "/#shadow-root"
+_FRAME_DOCUMENT = "/#document"
 
 
 class ElementNotFoundError(AssertionError):
@@ -104,14 +111,25 @@ class _PageUnreadable(Exception):
     """The page did not answer a healing script in time (busy, closed or navigating)."""
 
 
-def bounded_evaluate(target: Any, script: str, arg: Any = None, timeout_ms: Optional[float] = None) -> Any:
-    """Run ``script`` on the element ``target`` (a Playwright locator) within a time bound.
+def _page_script(page: Any, script: str, arg: Any = None, timeout_ms: Optional[float] = None) -> Any:
+    """Run a page-wide healing script (a function of ``arg``) on ``page`` within the heal's bound.
 
-    Every page script of the healing path goes through here. ``Locator.evaluate``
-    takes a timeout that covers the evaluation itself, so a page stuck in a loop
-    raises a timeout instead of hanging; page-wide scripts run on ``html``.
+    One round trip through :func:`page_eval.bounded_evaluate`: a page stuck in a
+    loop raises a time-out instead of holding the heal.
     """
-    return target.evaluate(script, arg, timeout=HEAL_EVAL_TIMEOUT_MS if timeout_ms is None else timeout_ms)
+    return page_eval.bounded_evaluate(page, script, arg,
+                                      timeout_ms=HEAL_EVAL_TIMEOUT_MS if timeout_ms is None else timeout_ms)
+
+
+def _locator_for(page: Any, selector: str) -> Any:
+    """The locator of a selector; one that enters frames becomes a ``frame_locator`` chain."""
+    parts = selector.split(FRAME_STEP)
+    if len(parts) == 1:
+        return page.locator(selector)
+    frames = page.frame_locator(parts[0])
+    for part in parts[1:-1]:
+        frames = frames.frame_locator(part)
+    return frames.locator(parts[-1])
 
 
 class PageObjectError(LookupError):
@@ -315,11 +333,15 @@ class ElementLocator:
         return True
 
     # ---------------------------------------------------------- fingerprints
-    def _fingerprint_of(self, locator: Any, timeout_ms: Optional[float] = None) -> Optional[str]:
-        """The fingerprint (JSON text) of the one element ``locator`` matches, else ``None``."""
+    def _fingerprint_of(self, locator: Any) -> Optional[str]:
+        """The fingerprint (JSON text) of the one element ``locator`` matches, else ``None``.
+
+        One round trip with no wait (``evaluate_all``); the healing calls it only
+        right after the page answered a bounded script.
+        """
         try:
-            text = bounded_evaluate(locator, _scripts.FINGERPRINT_SCRIPT, None, timeout_ms)
-        except Exception as exc:  # several matches, none, a page gone or busy: nothing to record
+            text = locator.evaluate_all(_scripts.UNIQUE_FINGERPRINT_SCRIPT)
+        except Exception as exc:  # an unusable selector, a page gone: nothing to describe
             logger.debug("Sin huella del elemento: %s", exc)
             return None
         return text if isinstance(text, str) and text else None
@@ -386,7 +408,7 @@ class ElementLocator:
                       element_name: str) -> Tuple[bool, Optional[float], Optional[str]]:
         """Whether ``selector`` finds exactly one element that may stand for the lost one."""
         try:
-            candidate = self._fingerprint_of(page.locator(selector))
+            candidate = self._fingerprint_of(_locator_for(page, selector))
         except Exception as exc:
             logger.debug("Selector '%s' no utilizable: %s", selector, exc)
             return False, None, "selector no utilizable"
@@ -396,16 +418,34 @@ class ElementLocator:
                                             self.healing_context.get("action_context", ""), element_name)
         return (not problem), score, problem or None
 
-    def _fingerprint_heal(self, page: Any, stored: str, action: str) -> Tuple[Optional[str], Optional[float], List[str]]:
-        """Heal from the stored fingerprint: (selector, score, XPaths of the best candidates)."""
+    def _candidates(self, page: Any, stored: str, action: str, full: bool = False) -> str:
+        """The page's candidates (JSON text), read in one bounded script.
+
+        Unless ``full``, elements that cannot stand for ``stored`` under the action
+        come as light records, which cost a fraction to read and to send.
+        """
+        kinds = None if full else self.matcher.prefilter(stored, action,
+                                                         self.healing_context.get("action_context", ""))
+        arg = [CANDIDATE_LIMIT] + (list(kinds) if kinds else ["", "", ""])
         try:
-            candidates = bounded_evaluate(page.locator("html"), _scripts.CANDIDATES_SCRIPT, CANDIDATE_LIMIT)
+            text = _page_script(page, _scripts.CANDIDATES_SCRIPT, arg)
         except Exception as exc:  # page busy, gone or navigating
+            if isinstance(exc, page_eval.PageUnresponsiveError):
+                print(f"   ⏱️ SELF_HEALING: {exc}")
             logger.warning("SELF_HEALING: no se pudieron leer los elementos de la página: %s", exc)
             raise _PageUnreadable(str(exc)) from None
-        if not isinstance(candidates, str):
-            return None, None, []
-        choice = self.matcher.choose(stored, candidates, action, self.healing_context.get("action_context", ""))
+        if not isinstance(text, str):
+            raise _PageUnreadable("la página no devolvió sus elementos")
+        return text
+
+    def _fingerprint_heal(self, page: Any, stored: str, action: str) -> Tuple[Optional[str], Optional[float], List[str]]:
+        """Heal from the stored fingerprint: (selector, score, paths of the best candidates)."""
+        context = self.healing_context.get("action_context", "")
+        candidates = self._candidates(page, stored, action)
+        choice = self.matcher.choose(stored, candidates, action, context)
+        if choice.get("incomplete"):
+            candidates = self._candidates(page, stored, action, full=True)
+            choice = self.matcher.choose(stored, candidates, action, context)
         top_paths = [path for path in choice.get("top_paths") or [] if path]
         wanted = (choice.get("top_paths") or [None])[0]
         index = choice.get("index")
@@ -413,25 +453,71 @@ class ElementLocator:
             logger.info("SELF_HEALING: la huella no decide (%s; mejor %.2f, segundo %.2f)",
                         choice.get("reason"), choice.get("best", 0), choice.get("second", 0))
             return None, None, top_paths
-        for selector in choice.get("selectors") or []:
-            found = self._fingerprint_of(page.locator(selector), min(HEAL_EVAL_TIMEOUT_MS, 1500))
-            if found is None:
-                continue
-            try:
-                path = json.loads(found).get("xpath")
-            except ValueError:
-                continue
-            if wanted is None or path == wanted:
+        selectors = self._selectors_in_place(choice.get("selectors") or [], wanted or "", candidates)
+        for selector in selectors[:MAX_CHECKED_SELECTORS]:
+            if wanted is None or self._same_element(page, selector, wanted):
                 return selector, float(choice.get("best", 0)), top_paths
         logger.info("SELF_HEALING: ningún selector construido identifica al candidato")
         return None, None, top_paths
+
+    @staticmethod
+    def _same_element(page: Any, selector: str, path: str) -> bool:
+        """Whether ``selector`` finds exactly the element at ``path`` (one round trip, no wait)."""
+        try:
+            return _locator_for(page, selector).evaluate_all(_scripts.SAME_ELEMENT_SCRIPT, path) == 1
+        except Exception as exc:  # an unusable selector, a page gone
+            logger.debug("Selector '%s' no comprobado: %s", selector, exc)
+            return False
+
+    @staticmethod
+    def _selectors_in_place(selectors: List[str], path: str, candidates: str) -> List[str]:
+        """The built selectors as Playwright reaches the element at ``path``.
+
+        In the page's document they are used as built. Inside a frame, each is
+        prefixed with the frames to enter (by id or name when they have one) and
+        an XPath starts at the frame's document. XPath does not enter shadow roots
+        (CSS and role selectors do), so inside one only the others remain.
+        """
+        pieces = path.split(_FRAME_DOCUMENT)
+        inner_path = pieces[-1]
+        in_shadow = _SHADOW_STEP in inner_path
+        frames: List[str] = []
+        if len(pieces) > 1:
+            try:
+                records = json.loads(candidates)
+            except ValueError:
+                return []
+            by_path = {r.get("xpath"): r for r in records if isinstance(r, dict) and r.get("xpath")}
+            prefix = ""
+            for piece in pieces[:-1]:
+                if _SHADOW_STEP in piece:
+                    return []  # a frame inside a shadow root: no selector reaches it
+                frame_path = prefix + piece
+                record = by_path.get(frame_path) or {}
+                frame_id, frame_name = record.get("id"), record.get("name")
+                if frame_id and '"' not in frame_id and "\\" not in frame_id:
+                    frames.append(f'[id="{frame_id}"]')
+                elif frame_name and '"' not in frame_name and "\\" not in frame_name:
+                    frames.append(f'iframe[name="{frame_name}"], frame[name="{frame_name}"]')
+                else:
+                    frames.append("xpath=" + piece)
+                prefix = frame_path + _FRAME_DOCUMENT
+        out = []
+        for selector in selectors:
+            if selector.startswith("xpath="):
+                if in_shadow:
+                    continue
+                if frames and selector == "xpath=" + path:
+                    selector = "xpath=" + inner_path
+            out.append(FRAME_STEP.join(frames + [selector]))
+        return out
 
     def _model_excerpt(self, page: Any, paths: List[str]) -> Optional[str]:
         if not paths:
             return None
         try:
             budget = int(getattr(self.locmender, "max_html_length", 15000))
-            text = bounded_evaluate(page.locator("html"), _scripts.EXCERPT_SCRIPT, [paths, budget])
+            text = _page_script(page, _scripts.EXCERPT_SCRIPT, [paths, budget])
         except Exception as exc:
             logger.debug("Sin extracto HTML para el modelo: %s", exc)
             return None
@@ -470,15 +556,6 @@ class ElementLocator:
         The selector is ``None`` when nothing was proposed; a model answer that
         fails the checks comes back with ``accepted`` false, so the error names it.
         """
-        # A page whose script is stuck would hold every later page call of the
-        # healing for ever: probe it within the page-evaluation deadline first.
-        probe_ms = min(page_eval.page_evaluation_timeout(), HEAL_EVAL_TIMEOUT_MS)
-        if _is_playwright(page) and not page_eval.page_responds(page, probe_ms):
-            message = (f"SELF_HEALING: la página no responde en {probe_ms:g} ms "
-                       f"(JavaScript ocupado); no se intenta reparar '{selector}'")
-            print("   ⏱️ " + message)
-            logger.warning("%s", message)
-            return None, "", None, False
         url = page_key(_page_url(page))
         stored = self._stored_fingerprint(key, url)
 
@@ -489,6 +566,16 @@ class ElementLocator:
             earlier = self.store.heal(key, url)
             if earlier and earlier.get("old_selector") == selector:
                 remembered = earlier.get("new_selector")
+        # A page whose script is stuck would hold every later page call of the
+        # healing for ever. The fingerprint heal's first script is bounded itself;
+        # any other first call is preceded by a probe within the deadline.
+        probe_ms = min(page_eval.page_evaluation_timeout(), HEAL_EVAL_TIMEOUT_MS)
+        if (remembered or stored is None) and _is_playwright(page) and not page_eval.page_responds(page, probe_ms):
+            message = (f"SELF_HEALING: la página no responde en {probe_ms:g} ms "
+                       f"(JavaScript ocupado); no se intenta reparar '{selector}'")
+            print("   ⏱️ " + message)
+            logger.warning("%s", message)
+            return None, "", None, False
         if remembered:
             ok, score, problem = self._check_answer(page, remembered, stored, action, element_name)
             if ok:
@@ -505,13 +592,6 @@ class ElementLocator:
                     return healed, "fingerprint", score, True
             if not getattr(self.locmender, "enabled", True):
                 return None, "", None, False
-            if stored is None:
-                # The model's conversation reads the page without a time bound: only a
-                # page that answers now gets one.
-                try:
-                    bounded_evaluate(page.locator("html"), "() => 1")
-                except Exception as exc:
-                    raise _PageUnreadable(str(exc)) from None
         except _PageUnreadable:
             return None, "", None, False
         healed = self._model_heal(page, selector, element_name, action, self._model_excerpt(page, paths), stored)
@@ -609,8 +689,10 @@ class ElementLocator:
             healed, source, score, accepted = self._heal(page, key, selector, element_name, action)
             calls = int(getattr(self.locmender, "_ai_calls", 0)) - calls_before
             if accepted and healed is not None:
-                healed_locator = page.locator(healed)
-                if self._wait_attached(healed_locator, wait):
+                healed_locator = _locator_for(page, healed)
+                # A fingerprint or store heal was just checked to find exactly its
+                # element on this page; a model's answer is waited for as before.
+                if source in ("fingerprint", "store") or self._wait_attached(healed_locator, wait):
                     self._healed_selectors.add(healed_key)
                     self._note_heal(page, ref, selector, element_name, healed, True,
                                     source=source, score=score, model_calls=calls)

@@ -10,8 +10,13 @@ to the page. A page that does not answer in time raises
 :class:`PageUnresponsiveError`, a clear failure of that one evaluation.
 
 The deadline is ``PAGE_EVALUATION_TIMEOUT`` (milliseconds, default 10000), or the
-``timeout_ms`` argument. Every page evaluation of the healing path goes through
-here; :func:`page_responds` is the cheap probe done before healing starts.
+``timeout_ms`` argument (the element locator's heal passes its own, shorter one).
+This is the one bounded evaluation of the package: the element locator's page-wide
+healing scripts and the healing manager's page reads go through here, and
+:func:`page_responds` is the cheap probe done before a heal whose first call is not
+bounded itself. The only page calls of a heal made without it are the selector
+checks (``locator.evaluate_all``: one round trip, no wait), made right after the
+page answered one of these.
 """
 
 from __future__ import annotations

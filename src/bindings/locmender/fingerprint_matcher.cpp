@@ -84,8 +84,14 @@ void bind_fingerprint_matcher(nb::module_& m) {
             out["top"] = nb::list();
             out["top_paths"] = nb::list();
             out["selectors"] = nb::list();
+            out["incomplete"] = false;
             if (!s || !list) {
               out["reason"] = !s ? "huella guardada ilegible" : "lista de candidatos ilegible";
+              return out;
+            }
+            if (healing::may_need_full(*s, *list, action)) {
+              out["incomplete"] = true;
+              out["reason"] = "candidatos incompletos";
               return out;
             }
             auto choice = healing::choose_candidate(*s, *list, action, rules);
@@ -108,7 +114,21 @@ void bind_fingerprint_matcher(nb::module_& m) {
           },
           nb::arg("stored"), nb::arg("candidates"), nb::arg("operation"), nb::arg("action_context") = "",
           "Decides a fingerprint heal: a dict with index (None when abstaining), best, second, reason, "
-          "top ((index, score) pairs, best first), top_paths (their XPaths) and selectors (most robust first).")
+          "top ((index, score) pairs, best first), top_paths (their XPaths), selectors (most robust first) and "
+          "incomplete (True when a light record might fit: read the candidates again in full).")
+      .def(
+          "prefilter",
+          [](const MatchRules&, nb::handle stored, nb::handle operation, nb::handle action_context) -> nb::object {
+            auto s = healing::parse_fingerprint(text_of(stored, "stored"));
+            if (!s) return nb::none();
+            auto action =
+                healing::action_kind(text_of(operation, "operation"), text_of(action_context, "action_context"));
+            return nb::make_tuple(healing::kind_name(healing::kind_of(*s)), healing::action_name(action),
+                                  nb::str(s->tag.c_str(), s->tag.size()));
+          },
+          nb::arg("stored"), nb::arg("operation"), nb::arg("action_context") = "",
+          "What the page's candidate script needs to send light records for the elements that cannot stand "
+          "for the stored one: (kind, action, tag), or None when the stored fingerprint is unreadable.")
       .def(
           "check",
           [](const MatchRules& rules, nb::handle stored, nb::handle candidate, nb::handle operation,

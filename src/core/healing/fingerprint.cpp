@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <unordered_map>
 
 namespace tarvo::healing {
 
@@ -42,6 +43,14 @@ std::string ascii_lower(std::string_view s) {
   return out;
 }
 
+// What every parsed fingerprint gets after its fields are read.
+void finish(Fingerprint& f) {
+  // An input button shows its value as its text; compared as a text it keeps the
+  // weight a <button>'s text has.
+  if (f.tag == "input" && f.text.empty() && (f.type == "submit" || f.type == "button" || f.type == "reset"))
+    f.text = f.value;
+}
+
 Fingerprint from_json(const json& o) {
   Fingerprint f;
   if (!o.is_object()) return f;
@@ -73,12 +82,148 @@ Fingerprint from_json(const json& o) {
   f.visible = flag_field(o, "visible", true);
   f.editable = flag_field(o, "editable", false);
   f.clickable_hint = flag_field(o, "clickable", false);
-  // An input button shows its value as its text; compared as a text it keeps the
-  // weight a <button>'s text has.
-  if (f.tag == "input" && f.text.empty() && (f.type == "submit" || f.type == "button" || f.type == "reset"))
-    f.text = f.value;
+  f.partial = flag_field(o, "light", false);
+  finish(f);
   return f;
 }
+
+// Reads an array of fingerprints straight into the structs, without building
+// the JSON tree first (a page's candidates are hundreds of objects, read on
+// every heal). Gives what from_json gives for each element of the array.
+class FingerprintListReader : public nlohmann::json_sax<json> {
+ public:
+  std::vector<Fingerprint> out;
+  bool array_seen = false;
+
+  bool null() override { return scalar(Value::Other); }
+  bool boolean(bool v) override {
+    flag_ = v;
+    return scalar(Value::Flag);
+  }
+  bool number_integer(number_integer_t v) override {
+    number_ = static_cast<double>(v);
+    return scalar(Value::Number);
+  }
+  bool number_unsigned(number_unsigned_t v) override {
+    number_ = static_cast<double>(v);
+    return scalar(Value::Number);
+  }
+  bool number_float(number_float_t v, const string_t&) override {
+    number_ = v;
+    return scalar(Value::Number);
+  }
+  bool string(string_t& v) override {
+    text_ = &v;
+    return scalar(Value::Text);
+  }
+  bool binary(binary_t&) override { return scalar(Value::Other); }
+  bool start_object(std::size_t) override {
+    if (depth_ == 1) out.emplace_back();  // an element of the array
+    if (depth_ == 2) set_field(Value::Other);  // an object as a value: the field's default
+    ++depth_;
+    return true;
+  }
+  bool key(string_t& k) override {
+    if (depth_ == 2) field_ = field_of(k);
+    return true;
+  }
+  bool end_object() override {
+    if (--depth_ == 1) finish(out.back());
+    return true;
+  }
+  bool start_array(std::size_t) override {
+    if (depth_ == 0) array_seen = true;
+    if (depth_ == 1) out.emplace_back();  // not an object: an empty fingerprint
+    if (depth_ == 2) set_field(Value::Other);
+    ++depth_;
+    return true;
+  }
+  bool end_array() override {
+    --depth_;
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+ private:
+  enum class Value { Text, Number, Flag, Other };
+  enum Field {
+    kNone, kTag, kId, kName, kType, kRole, kClasses, kText, kLabel, kAriaLabel, kPlaceholder, kTitle, kAlt,
+    kValue, kHref, kTestid, kTestidAttr, kXpath, kIdXpath, kNeighbours, kContext, kX, kY, kWidth, kHeight,
+    kEnabled, kVisible, kEditable, kClickable, kLight
+  };
+
+  static Field field_of(const std::string& k) {
+    static const std::unordered_map<std::string, Field> fields{
+        {"tag", kTag}, {"id", kId}, {"name", kName}, {"type", kType}, {"role", kRole}, {"classes", kClasses},
+        {"text", kText}, {"label", kLabel}, {"aria_label", kAriaLabel}, {"placeholder", kPlaceholder},
+        {"title", kTitle}, {"alt", kAlt}, {"value", kValue}, {"href", kHref}, {"testid", kTestid},
+        {"testid_attr", kTestidAttr}, {"xpath", kXpath}, {"id_xpath", kIdXpath}, {"neighbours", kNeighbours},
+        {"context", kContext}, {"x", kX}, {"y", kY}, {"width", kWidth}, {"height", kHeight},
+        {"enabled", kEnabled}, {"visible", kVisible}, {"editable", kEditable}, {"clickable", kClickable},
+        {"light", kLight}};
+    auto it = fields.find(k);
+    return it == fields.end() ? kNone : it->second;
+  }
+
+  bool scalar(Value kind) {
+    if (depth_ == 1) out.emplace_back();  // a bare value in the array: an empty fingerprint
+    if (depth_ == 2) set_field(kind);
+    return true;
+  }
+
+  // The value of the current key; a value of another type gives the field's
+  // default, as a missing one does (the last of repeated keys counts).
+  void set_field(Value kind) {
+    if (out.empty()) return;
+    Fingerprint& f = out.back();
+    auto text = [&](std::string& target, bool lower) {
+      target = kind == Value::Text ? (lower ? ascii_lower(*text_) : std::move(*text_)) : std::string();
+    };
+    auto number = [&](double& target) {
+      target = kind == Value::Number && std::isfinite(number_) ? number_ : 0;
+    };
+    auto flag = [&](bool& target, bool fallback) { target = kind == Value::Flag ? flag_ : fallback; };
+    switch (field_) {
+      case kNone: break;
+      case kTag: text(f.tag, true); break;
+      case kId: text(f.id, false); break;
+      case kName: text(f.name, false); break;
+      case kType: text(f.type, true); break;
+      case kRole: text(f.role, true); break;
+      case kClasses: text(f.classes, false); break;
+      case kText: text(f.text, false); break;
+      case kLabel: text(f.label, false); break;
+      case kAriaLabel: text(f.aria_label, false); break;
+      case kPlaceholder: text(f.placeholder, false); break;
+      case kTitle: text(f.title, false); break;
+      case kAlt: text(f.alt, false); break;
+      case kValue: text(f.value, false); break;
+      case kHref: text(f.href, false); break;
+      case kTestid: text(f.testid, false); break;
+      case kTestidAttr: text(f.testid_attr, false); break;
+      case kXpath: text(f.xpath, false); break;
+      case kIdXpath: text(f.id_xpath, false); break;
+      case kNeighbours: text(f.neighbours, false); break;
+      case kContext: text(f.context, false); break;
+      case kX: number(f.x); break;
+      case kY: number(f.y); break;
+      case kWidth: number(f.width); break;
+      case kHeight: number(f.height); break;
+      case kEnabled: flag(f.enabled, true); break;
+      case kVisible: flag(f.visible, true); break;
+      case kEditable: flag(f.editable, false); break;
+      case kClickable: flag(f.clickable_hint, false); break;
+      case kLight: flag(f.partial, false); break;
+    }
+    field_ = kNone;
+  }
+
+  int depth_ = 0;
+  Field field_ = kNone;
+  std::string* text_ = nullptr;
+  double number_ = 0;
+  bool flag_ = false;
+};
 
 // ------------------------------------------------------------ text measures
 
@@ -324,12 +469,9 @@ std::optional<Fingerprint> parse_fingerprint(std::string_view text) {
 }
 
 std::optional<std::vector<Fingerprint>> parse_fingerprints(std::string_view text) {
-  json a = json::parse(text.begin(), text.end(), nullptr, false);
-  if (a.is_discarded() || !a.is_array()) return std::nullopt;
-  std::vector<Fingerprint> out;
-  out.reserve(a.size());
-  for (const auto& o : a) out.push_back(from_json(o));
-  return out;
+  FingerprintListReader reader;
+  if (!json::sax_parse(text.begin(), text.end(), &reader) || !reader.array_seen) return std::nullopt;
+  return std::move(reader.out);
 }
 
 // ------------------------------------------------------------------- kinds
@@ -377,6 +519,17 @@ const char* kind_name(ElementKind k) {
     case ElementKind::Other: return "other";
   }
   return "other";
+}
+
+const char* action_name(ActionKind a) {
+  switch (a) {
+    case ActionKind::Click: return "click";
+    case ActionKind::Fill: return "fill";
+    case ActionKind::Select: return "select";
+    case ActionKind::Read: return "read";
+    case ActionKind::Any: return "any";
+  }
+  return "any";
 }
 
 ActionKind action_kind(std::string_view operation, std::string_view action_context) {
@@ -445,12 +598,6 @@ std::set<std::string> action_words(std::string_view text) {
   return out;
 }
 
-bool any_of_words(const std::set<std::string>& words, const std::vector<std::string>& list) {
-  for (const auto& w : list)
-    if (words.count(w)) return true;
-  return false;
-}
-
 // "follow"/"unfollow", "subscribe"/"unsubscribe", "activar"/"desactivar".
 bool negated_prefix(const std::set<std::string>& a, const std::set<std::string>& b) {
   static const std::array<const char*, 4> prefixes{"un", "dis", "des", "de"};
@@ -466,12 +613,45 @@ bool negated_prefix(const std::set<std::string>& a, const std::set<std::string>&
 
 }  // namespace
 
+namespace {
+
+// For each word of the opposite table, the rows it appears in and on which side
+// (1: the action, 2: its opposite); a text's few words are looked up here
+// instead of the table's words in the text (this runs for every candidate).
+const std::unordered_map<std::string, std::vector<std::pair<std::size_t, std::uint8_t>>>& opposite_index() {
+  static const auto index = [] {
+    std::unordered_map<std::string, std::vector<std::pair<std::size_t, std::uint8_t>>> out;
+    const auto& table = opposite_table();
+    for (std::size_t row = 0; row < table.size(); ++row) {
+      for (const auto& w : table[row].a) out[w].push_back({row, 1});
+      for (const auto& w : table[row].b) out[w].push_back({row, 2});
+    }
+    return out;
+  }();
+  return index;
+}
+
+// Per row of the opposite table: 1 when the words name its action, 2 its
+// opposite, 3 both.
+std::vector<std::uint8_t> opposite_sides(const std::set<std::string>& words) {
+  std::vector<std::uint8_t> sides(opposite_table().size(), 0);
+  const auto& index = opposite_index();
+  for (const auto& w : words) {
+    auto it = index.find(w);
+    if (it == index.end()) continue;
+    for (const auto& [row, side] : it->second) sides[row] |= side;
+  }
+  return sides;
+}
+
+}  // namespace
+
 bool opposite_actions(std::string_view a, std::string_view b) {
   auto wa = action_words(a), wb = action_words(b);
   if (wa.empty() || wb.empty()) return false;
-  for (const auto& pair : opposite_table()) {
-    bool a1 = any_of_words(wa, pair.a), a2 = any_of_words(wa, pair.b);
-    bool b1 = any_of_words(wb, pair.a), b2 = any_of_words(wb, pair.b);
+  auto sa = opposite_sides(wa), sb = opposite_sides(wb);
+  for (std::size_t row = 0; row < sa.size(); ++row) {
+    bool a1 = sa[row] & 1, a2 = sa[row] & 2, b1 = sb[row] & 1, b2 = sb[row] & 2;
     if ((a1 && !a2 && b2 && !b1) || (a2 && !a1 && b1 && !b2)) return true;
   }
   return negated_prefix(wa, wb) || negated_prefix(wb, wa);
@@ -567,6 +747,12 @@ std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate,
   if (opposite_actions(naming_text(stored), naming_text(candidate))) return "acción opuesta";
   if (different_verbs(stored, candidate)) return "acción distinta";
   return {};
+}
+
+bool may_need_full(const Fingerprint& stored, const std::vector<Fingerprint>& candidates, ActionKind action) {
+  for (const auto& c : candidates)
+    if (c.partial && !c.tag.empty() && fit_problem(stored, c, action).empty()) return true;
+  return false;
 }
 
 // ---------------------------------------------------------------- scoring
@@ -689,7 +875,7 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
   std::vector<Scored> scored;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const Fingerprint& c = candidates[i];
-    if (c.tag.empty() || !fit_problem(stored, c, action).empty()) continue;
+    if (c.tag.empty() || c.partial || !fit_problem(stored, c, action).empty()) continue;
     scored.push_back({i, similarity(stored, c)});
   }
   std::stable_sort(scored.begin(), scored.end(),

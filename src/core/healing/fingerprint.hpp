@@ -17,6 +17,9 @@ struct Fingerprint {
       testid, testid_attr, xpath, id_xpath, neighbours, context;
   double x = 0, y = 0, width = 0, height = 0;
   bool enabled = true, visible = true, editable = false, clickable_hint = false;
+  // A light record: only what tells the element's kind and names it (no place,
+  // neighbours, section, paths or classes). Never scored; see may_need_full.
+  bool partial = false;
 };
 
 // nullopt when the text is not a JSON object with at least a "tag".
@@ -36,6 +39,14 @@ enum class ActionKind { Click, Fill, Select, Read, Any };
 // "hover", "find") and, for a plain find, the step's action description
 // ("hacer click en el elemento", "escribir texto en el campo", ...).
 ActionKind action_kind(std::string_view operation, std::string_view action_context);
+
+// Short name of an action kind: "click", "fill", "select", "read", "any".
+const char* action_name(ActionKind a);
+
+// True when a light record among `candidates` may stand for `stored` under
+// `action`: the page's prefilter let through less than the matcher needs, and
+// the candidates must be read again in full.
+bool may_need_full(const Fingerprint& stored, const std::vector<Fingerprint>& candidates, ActionKind action);
 
 // Similarity of two fingerprints in [0, 1]: a weighted mean over the
 // attributes the stored fingerprint has (see fingerprint.cpp for the weights).
