@@ -360,3 +360,119 @@ TEST(FingerprintRules, NumbersVerbsQueriesAndStandInTags) {
   ASSERT_TRUE(pick.index) << pick.reason << " " << pick.best << " " << pick.second;
   EXPECT_EQ(*pick.index, 1u);
 }
+
+TEST(FingerprintRules, FieldsOfOneFamilyAreNotEachOther) {
+  // The ISBN of the sixth inline row was removed; the same row's title is not it.
+  Fingerprint isbn = element("input", "", "/html/body/form/table/tbody/tr[6]/td[3]/input");
+  isbn.type = "text";
+  isbn.id = "id_books-5-isbn";
+  isbn.name = "books-5-isbn";
+  isbn.neighbours = "El nombre del viento";
+  Fingerprint title = isbn;
+  title.id = "id_books-5-title";
+  title.name = "books-5-title";
+  title.xpath = "/html/body/form/table/tbody/tr[6]/td[2]/input";
+  EXPECT_FALSE(choose_candidate(isbn, {title}, ActionKind::Fill, kRules).index);
+  // The row's delete box is not its "in stock" box.
+  Fingerprint del = element("input", "", "/t/tr[8]/td[7]/input");
+  del.type = "checkbox";
+  del.id = "id_books-7-DELETE";
+  del.name = "books-7-DELETE";
+  Fingerprint stock = del;
+  stock.id = "id_books-7-in_stock";
+  stock.name = "books-7-in_stock";
+  stock.xpath = "/t/tr[8]/td[6]/input";
+  EXPECT_FALSE(choose_candidate(del, {stock}, ActionKind::Click, kRules).index);
+  Fingerprint first = element("input", "", "/f/input[1]");
+  first.id = "id_first_name";
+  Fingerprint last = first;
+  last.id = "id_last_name";
+  EXPECT_LT(similarity(first, last).score, kRules.threshold);
+  // An identifier that only grew a word is the same name.
+  Fingerprint grown = first;
+  grown.id = "id_first_name_input";
+  EXPECT_GT(similarity(first, grown).score, 0.8);
+}
+
+TEST(FingerprintRules, AReadTextDoesNotBecomeAControl) {
+  // A header cell is not the sort link inside it; a label is not its input.
+  Fingerprint th = element("th", "id", "/html/body/table/thead/tr/th[1]");
+  th.classes = "col-id";
+  Fingerprint sort = element("a", "id", "/html/body/table/thead/tr/th[1]/a");
+  sort.href = "?_sort_desc=id";
+  EXPECT_NE(fit_problem(th, sort, ActionKind::Read), "");
+  EXPECT_NE(fit_problem(th, sort, ActionKind::Any), "");
+  Fingerprint label = element("label", "Title:", "/f/div/label");
+  Fingerprint input = element("input", "", "/f/div/input");
+  input.type = "text";
+  input.label = "Title:";
+  EXPECT_NE(fit_problem(label, input, ActionKind::Read), "");
+  // A heading that became a summary, a cell that became a header: the same text.
+  Fingerprint h3 = element("h3", "By staff status", "/d/h3[1]");
+  Fingerprint summary = element("summary", "By staff status", "/d/details[1]/summary");
+  EXPECT_EQ(fit_problem(h3, summary, ActionKind::Read), "");
+  Fingerprint td = element("td", "7", "/t/tr/td[1]");
+  Fingerprint th7 = element("th", "7", "/t/tr/th[1]");
+  EXPECT_EQ(fit_problem(td, th7, ActionKind::Read), "");
+}
+
+TEST(FingerprintRules, TheSameFieldOfAnotherRowIsStale) {
+  // //tbody/tr[12]/td[5]/input after a reorder finds row 10's date: same look, other row.
+  Fingerprint row11 = element("input", "", "/html/body/form/table/tbody/tr[12]/td[5]/input");
+  row11.type = "text";
+  row11.id = "id_books-11-published";
+  row11.name = "books-11-published";
+  row11.classes = "vDateField";
+  Fingerprint row10 = row11;
+  row10.id = "id_books-10-published";
+  row10.name = "books-10-published";
+  EXPECT_TRUE(sibling_row(row11, row10));
+  EXPECT_TRUE(stale_score(row11, row10, kRules));
+  EXPECT_FALSE(stale_score(row11, row11, kRules));
+  Fingerprint other_field = row11;
+  other_field.id = "id_books-11-isbn";
+  other_field.name = "books-11-isbn";
+  EXPECT_FALSE(sibling_row(row11, other_field));
+  Fingerprint unnumbered = element("input", "", "/x");
+  unnumbered.id = "search";
+  EXPECT_FALSE(sibling_row(unnumbered, unnumbered));
+}
+
+TEST(FingerprintDecision, OnlyCloseCallsBetweenPlausibleCandidatesAreAmbiguous) {
+  auto stored = button("save-settings", "Guardar ajustes", "/html/body/form/button[1]");
+  auto healed = stored;
+  healed.id = "save-settings-btn";
+  auto twin = healed;
+  twin.id = "save-settings-bottom";
+  twin.xpath = "/html/body/form/button[3]";
+  auto c = choose_candidate(stored, {healed, twin}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_TRUE(c.ambiguous);
+  // Nothing plausible (the element was removed): an abstention, not a question for a model.
+  auto cancel = button("cancel", "Cancelar", "/html/body/form/button[2]", 240);
+  c = choose_candidate(stored, {cancel}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_FALSE(c.ambiguous);
+  c = choose_candidate(stored, {healed}, ActionKind::Click, kRules);
+  EXPECT_TRUE(c.index);
+  EXPECT_FALSE(c.ambiguous);
+}
+
+TEST(FingerprintRules, AModelAnswerNeedsTheIdentityFloorToo) {
+  // Same place and look, but the element's own naming does not match.
+  Fingerprint stored = element("input", "", "/f/div[3]/input");
+  stored.type = "password";
+  stored.id = "id_new_password2";
+  stored.name = "new_password2";
+  stored.label = "New password confirmation:";
+  stored.classes = "vTextField";
+  stored.neighbours = "Enter the same password as before, for verification.";
+  stored.context = "Password change";
+  Fingerprint other = stored;
+  other.id = "id_new_password1";
+  other.name = "new_password1";
+  other.label = "New password:";
+  other.xpath = "/f/div[2]/input";
+  double score = 0;
+  EXPECT_NE(answer_problem(stored, other, ActionKind::Fill, "new_password2", kRules, &score), "");
+}

@@ -93,6 +93,7 @@ void bind_fingerprint_matcher(nb::module_& m) {
             out["top"] = nb::list();
             out["top_paths"] = nb::list();
             out["selectors"] = nb::list();
+            out["ambiguous"] = false;
             if (!s || !list) {
               out["reason"] = !s ? "huella guardada ilegible" : "lista de candidatos ilegible";
               return out;
@@ -101,6 +102,7 @@ void bind_fingerprint_matcher(nb::module_& m) {
             out["best"] = choice.best;
             out["second"] = choice.second;
             out["reason"] = choice.reason;
+            out["ambiguous"] = choice.ambiguous;
             nb::list top, paths;
             for (const auto& r : choice.top) {
               top.append(nb::make_tuple(r.index, r.score));
@@ -117,6 +119,7 @@ void bind_fingerprint_matcher(nb::module_& m) {
           },
           nb::arg("stored"), nb::arg("candidates"), nb::arg("operation"), nb::arg("action_context") = "",
           "Decides a fingerprint heal: a dict with index (None when abstaining), best, second, reason, "
+          "ambiguous (abstained only because plausible candidates scored too close), "
           "top ((index, score) pairs, best first), top_paths (their XPaths) and selectors (most robust first).")
       .def(
           "check",

@@ -167,8 +167,29 @@ std::vector<std::string> digit_runs(std::string_view s) {
   return out;
 }
 
+// Two identifiers of one family that name different members: they share a word
+// and each has a word (not a number) the other lacks. "books-5-isbn" /
+// "books-5-title", "id_first_name" / "id_last_name", "new-email" / "old-email"
+// name two fields of the same form, not one field renamed; a renamed element is
+// found by its other attributes instead.
+bool different_members(std::string_view a, std::string_view b) {
+  auto words = [](std::string_view s) {
+    std::set<std::string> out;
+    for (auto& w : identifier_words(s))
+      if (!std::all_of(w.begin(), w.end(), [](char c) { return c >= '0' && c <= '9'; })) out.insert(w);
+    return out;
+  };
+  auto wa = words(a), wb = words(b);
+  bool shared = false, only_a = false, only_b = false;
+  for (const auto& w : wa) (wb.count(w) ? shared : only_a) = true;
+  for (const auto& w : wb)
+    if (!wa.count(w)) only_b = true;
+  return shared && only_a && only_b;
+}
+
 double string_similarity(std::string_view a, std::string_view b) {
   if (same_text(a, b)) return 1;
+  if (different_members(a, b)) return 0;
   double sim = std::max(dice_sorted(bigrams(a), bigrams(b)), dice_sorted(identifier_words(a), identifier_words(b)));
   // "password1" / "password2", "row-7" / "row-8": other numbers, another thing.
   auto na = digit_runs(a), nb = digit_runs(b);
@@ -535,6 +556,16 @@ bool different_verbs(const Fingerprint& a, const Fingerprint& b) {
 
 }  // namespace
 
+namespace {
+
+// The page's own controls, whatever their styling.
+bool native_control(const Fingerprint& f) {
+  return f.tag == "input" || f.tag == "select" || f.tag == "textarea" || f.tag == "button" ||
+         (f.tag == "a" && !f.href.empty());
+}
+
+}  // namespace
+
 std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate, ActionKind action) {
   ElementKind want = kind_of(stored);
   ElementKind got = kind_of(candidate);
@@ -560,6 +591,11 @@ std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate,
   // The element keeps its kind across releases: a button stays something to click.
   if (control && got != want)
     return std::string("tipo distinto (") + kind_name(got) + " en lugar de " + kind_name(want) + ")";
+  // Nor does a text become a control: a label is not the input it labels, a
+  // header cell not the sort link inside it (a heading that became a summary
+  // is the same heading).
+  if (!control && native_control(candidate) && tag_similarity(stored.tag, candidate.tag) == 0)
+    return "control <" + candidate.tag + "> en lugar de <" + stored.tag + ">";
   if (want == ElementKind::Container && candidate.tag != stored.tag)
     return "contenedor <" + candidate.tag + "> en lugar de <" + stored.tag + ">";
   if (want == ElementKind::Other && got == ElementKind::Container)
@@ -589,6 +625,9 @@ std::string answer_problem(const std::optional<Fingerprint>& stored, const Finge
   Similarity sim = similarity(*stored, candidate);
   if (score) *score = sim.score;
   if (sim.score < rules.threshold) return "puntuación insuficiente";
+  // The same floor as a fingerprint heal: an element named otherwise is another element.
+  if (sim.has_identity && sim.identity < rules.identity_floor)
+    return "ni el texto ni los atributos que nombran el elemento coinciden";
   return {};
 }
 //
@@ -658,11 +697,34 @@ Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
   return out;
 }
 
+namespace {
+
+// The same words with other numbers: "books-11-published" / "books-10-published",
+// "row-3" / "row-4". Repeated rows number their fields by the row's index.
+bool only_numbers_differ(std::string_view a, std::string_view b) {
+  if (a.empty() || b.empty() || a == b) return false;
+  auto strip = [](std::string_view s) {
+    std::string out;
+    for (char c : s) out.push_back(c >= '0' && c <= '9' ? '#' : c);
+    return out;
+  };
+  return strip(a) == strip(b) && !digit_runs(a).empty();
+}
+
+}  // namespace
+
+bool sibling_row(const Fingerprint& stored, const Fingerprint& current) {
+  if (stored.tag != current.tag) return false;
+  return only_numbers_differ(stored.id, current.id) || only_numbers_differ(stored.name, current.name) ||
+         only_numbers_differ(stored.testid, current.testid);
+}
+
 std::optional<double> stale_score(const Fingerprint& stored, const Fingerprint& current, const MatchRules& rules) {
   if (!stored.id.empty() && stored.id == current.id && !looks_generated(stored.id)) return std::nullopt;
   if (!stored.testid.empty() && stored.testid == current.testid) return std::nullopt;
   double score = similarity(stored, current).score;
-  if (score < rules.threshold) return score;
+  // A positional selector that now lands on the same field of another row.
+  if (score < rules.threshold || sibling_row(stored, current)) return score;
   return std::nullopt;
 }
 
@@ -717,6 +779,7 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
     choice.reason = "ni el texto ni los atributos que nombran el elemento coinciden";
   } else if (choice.best - choice.second < rules.margin) {
     choice.reason = "ambiguo: otro elemento puntúa casi igual";
+    choice.ambiguous = true;
   } else {
     choice.index = best.index;
   }

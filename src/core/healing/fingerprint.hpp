@@ -69,6 +69,9 @@ struct HealChoice {
   std::optional<std::size_t> index;  // the accepted candidate, if any
   double best = 0, second = 0;
   std::string reason;                  // why nothing was accepted ("" when accepted)
+  // Nothing accepted only because two or more plausible candidates scored too
+  // close to tell apart: the one case where asking a model can help.
+  bool ambiguous = false;
   std::vector<RankedCandidate> top;    // the best fitting candidates, best first (at most 5)
 };
 
@@ -81,14 +84,20 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
 // A selector that still finds one element is stale when that element no
 // longer looks like the recorded one: the same (not generated) id or test id
 // means the same element whatever else changed; otherwise a score below the
-// threshold. Returns the score when stale, nullopt when not.
+// threshold, or the same field of another row (sibling_row). Returns the score
+// when stale, nullopt when not.
+// The same field of another repeated row: same tag, and an id, name or test id
+// that differs from the stored one only in its numbers.
+bool sibling_row(const Fingerprint& stored, const Fingerprint& current);
+
 std::optional<double> stale_score(const Fingerprint& stored, const Fingerprint& current, const MatchRules& rules);
 
 // The gate for a replacement that did not come from choose_candidate (a heal
 // remembered from an earlier run, a model's answer): empty when `candidate`
 // may be used, otherwise why not. Without a stored fingerprint only the action
 // rules and the element's name (no opposite action) are checked; with one,
-// also its kind and a score of at least the threshold. `score` receives the
+// also its kind, a score of at least the threshold and an identity score of
+// at least the floor. `score` receives the
 // score (or -1 without a stored fingerprint).
 std::string answer_problem(const std::optional<Fingerprint>& stored, const Fingerprint& candidate, ActionKind action,
                            std::string_view element_name, const MatchRules& rules, double* score);
