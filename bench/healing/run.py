@@ -179,12 +179,20 @@ class WarningCatcher(logging.Handler):
     """Collects the framework's warnings (a stale locator is reported as one)."""
 
     def __init__(self) -> None:
-        super().__init__(logging.WARNING)
+        super().__init__(logging.INFO)
         self.records: List[logging.LogRecord] = []
+        self.healing_lines: List[str] = []  # what the healing said it decided, for --details
 
     def emit(self, record: logging.LogRecord) -> None:
         if record.levelno == logging.WARNING:
             self.records.append(record)
+        if record.levelno in (logging.INFO, logging.WARNING):
+            try:
+                message = record.getMessage()
+            except Exception:  # noqa: BLE001 - a record that cannot be formatted is skipped
+                return
+            if "SELF_HEALING" in message:
+                self.healing_lines.append(message[:300])
 
 
 # ------------------------------------------------------------------ results
@@ -207,6 +215,7 @@ class Case:
     heal: Optional[Dict[str, Any]] = None
     case_id: str = ""
     set: str = "main"  # "main" (upgrade and mutations) or "heldout"
+    trace: List[str] = field(default_factory=list)  # the healing's own log lines for this case
 
     wait_ms: float = FIND_TIMEOUT_MS  # what the wait for a missing selector took on this page
     roundtrip_ms: float = 0.0  # one page.evaluate round trip on this page, same moment
@@ -253,6 +262,7 @@ class Bench:
                                     action_context=ACTION_TEXT[action])
         calls, seconds = provider.calls, provider.seconds
         catcher.records.clear()
+        catcher.healing_lines.clear()
         start = time.perf_counter()
         result, error = None, None
         try:
@@ -427,6 +437,7 @@ class Bench:
     def run_case(self, case, locator, page, ref, provider, catcher, truth_handle):
         result, error, seconds, calls, model_seconds, warnings = self.find(
             locator, page, ref, provider, catcher, FIND_TIMEOUT_MS)
+        case.trace = list(catcher.healing_lines)
         case.seconds, case.model_calls, case.model_seconds = seconds, calls, model_seconds
         heal = getattr(locator, "last_heal", None)
         case.heal = dict(heal) if isinstance(heal, dict) else None
@@ -509,6 +520,8 @@ def run(args) -> Bench:
     logging.getLogger("tarvolab_framework").addHandler(catcher)
     # The framework logs every failed find as an error; the benchmark counts them instead.
     logging.getLogger("tarvolab_framework").propagate = False
+    # The healing's decisions (logged at INFO) are kept per case for --details.
+    logging.getLogger("tarvolab_framework").setLevel(logging.INFO)
 
     launch = {"headless": True}
     if os.environ.get("TARVO_CHROMIUM_EXECUTABLE"):
@@ -678,6 +691,8 @@ def summarize(bench: Bench) -> str:
                 add(f"      expected: {c.expected or '-'}")
                 if c.note:
                     add(f"      note: {c.note}")
+                for line in c.trace:
+                    add(f"      log: {line}")
     return "\n".join(lines)
 
 
