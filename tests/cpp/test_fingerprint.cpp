@@ -2,6 +2,8 @@
 // identity floor, margin), the action/kind rules and selector building.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/healing/fingerprint.hpp"
 
 using namespace tarvo::healing;
@@ -475,4 +477,90 @@ TEST(FingerprintRules, AModelAnswerNeedsTheIdentityFloorToo) {
   other.xpath = "/f/div[2]/input";
   double score = 0;
   EXPECT_NE(answer_problem(stored, other, ActionKind::Fill, "new_password2", kRules, &score), "");
+}
+
+TEST(FingerprintDecision, ThePagesOneMainHeadingStaysItWhateverItsText) {
+  Fingerprint h1 = element("h1", "Are you sure?", "/html/body/div/div[3]/h1");
+  h1.only = true;
+  Fingerprint now = element("h1", "Delete", "/html/body/div/main/div/h1");
+  now.only = true;
+  Fingerprint h2 = element("h2", "Summary", "/html/body/div/main/div/h2");
+  auto c = choose_candidate(h1, {h2, now}, ActionKind::Read, kRules);
+  ASSERT_TRUE(c.index) << c.reason;
+  EXPECT_EQ(*c.index, 1u);
+  double score = 0;
+  EXPECT_EQ(answer_problem(h1, now, ActionKind::Read, "heading", kRules, &score), "");  // reused from the store
+  EXPECT_FALSE(stale_score(h1, now, kRules));
+  // Not when either page had more than one h1: then its text must still name it.
+  Fingerprint one_of_two = now;
+  one_of_two.only = false;
+  EXPECT_FALSE(choose_candidate(h1, {h2, one_of_two}, ActionKind::Read, kRules).index);
+  Fingerprint was_one_of_two = h1;
+  was_one_of_two.only = false;
+  EXPECT_FALSE(choose_candidate(was_one_of_two, {h2, now}, ActionKind::Read, kRules).index);
+  // Found by its tag.
+  auto sel = build_selectors({h2, now}, 1);
+  ASSERT_FALSE(sel.empty());
+  EXPECT_EQ(sel.back(), "h1");
+}
+
+TEST(FingerprintDecision, AnElementNamedAsBeforeMayMoveAndChangeItsTag) {
+  // A logout link became the submit button of a form in another part of the page:
+  // its text and target are unchanged, little else is.
+  Fingerprint link = element("a", "Log out", "/html/body/div/div[1]/div[2]/a[3]");
+  link.href = "/admin/logout/";
+  link.neighbours = "Welcome, admin. View site / Change password /";
+  link.context = "Django administration";
+  link.x = 900;
+  link.y = 20;
+  link.width = 60;
+  link.height = 16;
+  Fingerprint button = element("button", "Log out", "/html/body/div/header/div[2]/form/button");
+  button.type = "submit";
+  button.href = "/admin/logout/";
+  button.classes = "";
+  button.neighbours = "Toggle theme";
+  button.x = 1100;
+  button.y = 40;
+  button.width = 70;
+  button.height = 30;
+  auto sim = similarity(link, button);
+  EXPECT_LT(sim.score, kRules.threshold);
+  EXPECT_TRUE(similar_enough(sim, kRules)) << sim.score;
+  auto c = choose_candidate(link, {button}, ActionKind::Click, kRules);
+  EXPECT_TRUE(c.index) << c.reason << " " << c.best;
+  // The same text alone is not enough: the "Add" of another model is another link.
+  Fingerprint add_user = element("a", "Add", "/t/tr[2]/td[1]/a");
+  add_user.href = "/admin/auth/user/add/";
+  add_user.classes = "addlink";
+  Fingerprint add_group = add_user;
+  add_group.href = "/admin/auth/group/add/";
+  add_group.xpath = "/t/tr[1]/td[1]/a";
+  EXPECT_EQ(fit_problem(add_user, add_group, ActionKind::Click), "otro destino");
+  EXPECT_FALSE(choose_candidate(add_user, {add_group}, ActionKind::Click, kRules).index);
+  // Another query on the same page is not another destination.
+  Fingerprint year = element("a", "1992", "/n/ul/li[3]/a");
+  year.href = "?published__year=1992";
+  Fingerprint year2 = year;
+  year2.href = "/books/?published__year=1992";
+  EXPECT_EQ(fit_problem(year, year2, ActionKind::Click), "");
+  // A field of another name is another field.
+  Fingerprint isbn = element("input", "", "/f/input[1]");
+  isbn.name = "books-5-isbn";
+  Fingerprint title = isbn;
+  title.name = "books-5-title";
+  EXPECT_EQ(fit_problem(isbn, title, ActionKind::Fill), "otro campo");
+}
+
+TEST(FingerprintSelectors, AClassOnlyTheElementHasBeforeAnyPath) {
+  Fingerprint th = element("th", "id", "/t/thead/tr/th[1]");
+  th.classes = "col-id type-pk css-1x9zq";
+  Fingerprint other = element("th", "title", "/t/thead/tr/th[2]");
+  other.classes = "col-title type-pk";
+  auto sel = build_selectors({th, other}, 0);
+  ASSERT_FALSE(sel.empty());
+  EXPECT_EQ(sel[0], "th:text-is(\"id\")");
+  EXPECT_NE(std::find(sel.begin(), sel.end(), "th.col-id"), sel.end());
+  EXPECT_EQ(std::find(sel.begin(), sel.end(), "th.type-pk"), sel.end());  // shared
+  for (const auto& s : sel) EXPECT_EQ(s.find("xpath="), std::string::npos) << s;
 }

@@ -73,6 +73,7 @@ Fingerprint from_json(const json& o) {
   f.visible = flag_field(o, "visible", true);
   f.editable = flag_field(o, "editable", false);
   f.clickable_hint = flag_field(o, "clickable", false);
+  f.only = flag_field(o, "only", false);
   // An input button shows its value as its text; compared as a text it keeps the
   // weight a <button>'s text has.
   if (f.tag == "input" && f.text.empty() && (f.type == "submit" || f.type == "button" || f.type == "reset"))
@@ -186,6 +187,9 @@ bool different_members(std::string_view a, std::string_view b) {
     if (!wa.count(w)) only_b = true;
   return shared && only_a && only_b;
 }
+
+// A link's path: what comes before its query and fragment.
+std::string_view link_path(std::string_view href) { return href.substr(0, href.find_first_of("?#")); }
 
 double string_similarity(std::string_view a, std::string_view b) {
   if (same_text(a, b)) return 1;
@@ -602,6 +606,14 @@ std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate,
     return "contenedor <" + candidate.tag + "> en lugar de <" + stored.tag + ">";
   if (opposite_actions(naming_text(stored), naming_text(candidate))) return "acción opuesta";
   if (different_verbs(stored, candidate)) return "acción distinta";
+  // The same kind of control next to it is not it when its own naming says
+  // otherwise: a link to another page of the same family ("/auth/user/add/" and
+  // "/auth/group/add/"), a form field of another name ("books-5-isbn" and
+  // "books-5-title"; the name is what the form sends).
+  if (!stored.href.empty() && !candidate.href.empty() && different_members(link_path(stored.href), link_path(candidate.href)))
+    return "otro destino";
+  if (!stored.name.empty() && !candidate.name.empty() && different_members(stored.name, candidate.name))
+    return "otro campo";
   return {};
 }
 
@@ -624,10 +636,12 @@ std::string answer_problem(const std::optional<Fingerprint>& stored, const Finge
   if (!stored) return {};
   Similarity sim = similarity(*stored, candidate);
   if (score) *score = sim.score;
-  if (sim.score < rules.threshold) return "puntuación insuficiente";
-  // The same floor as a fingerprint heal: an element named otherwise is another element.
-  if (sim.has_identity && sim.identity < rules.identity_floor)
-    return "ni el texto ni los atributos que nombran el elemento coinciden";
+  if (same_landmark(*stored, candidate)) return {};
+  // The same gate as a fingerprint heal, identity floor included: an element
+  // named otherwise is another element.
+  if (!similar_enough(sim, rules))
+    return sim.score < rules.threshold ? "puntuación insuficiente"
+                                       : "ni el texto ni los atributos que nombran el elemento coinciden";
   return {};
 }
 //
@@ -693,6 +707,7 @@ Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
   Similarity out;
   out.score = weight > 0 ? total / weight : 0;
   out.has_identity = id_weight > 0;
+  out.identity_weight = id_weight;
   out.identity = id_weight > 0 ? id_total / id_weight : 0;
   return out;
 }
@@ -719,7 +734,19 @@ bool sibling_row(const Fingerprint& stored, const Fingerprint& current) {
          only_numbers_differ(stored.testid, current.testid);
 }
 
+bool similar_enough(const Similarity& sim, const MatchRules& rules) {
+  if (sim.has_identity && sim.identity < rules.identity_floor) return false;
+  if (sim.score >= rules.threshold) return true;
+  // Text 3.0 plus at least a link target (1.5) or an id or name (2.0), all unchanged.
+  return sim.identity >= 0.999 && sim.identity_weight >= 4.5 && sim.score >= rules.named_threshold;
+}
+
+bool same_landmark(const Fingerprint& stored, const Fingerprint& candidate) {
+  return stored.only && candidate.only && stored.tag == candidate.tag;
+}
+
 std::optional<double> stale_score(const Fingerprint& stored, const Fingerprint& current, const MatchRules& rules) {
+  if (same_landmark(stored, current)) return std::nullopt;
   if (!stored.id.empty() && stored.id == current.id && !looks_generated(stored.id)) return std::nullopt;
   if (!stored.testid.empty() && stored.testid == current.testid) return std::nullopt;
   double score = similarity(stored, current).score;
@@ -773,10 +800,21 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
     choice.second = scored[k].sim.score;
     break;
   }
-  if (choice.best < rules.threshold) {
+  // The page's one h1 (footer...) is the one h1 of before: only one candidate can be.
+  for (const auto& s : scored) {
+    if (same_landmark(stored, candidates[s.index])) {
+      choice.index = s.index;
+      choice.best = s.sim.score;
+      choice.second = 0;
+      choice.top.insert(choice.top.begin(), {s.index, s.sim.score});
+      return choice;
+    }
+  }
+  if (!similar_enough(best.sim, rules) && !(best.sim.has_identity && best.sim.identity < rules.identity_floor)) {
     choice.reason = "puntuación insuficiente";
   } else if (best.sim.has_identity && best.sim.identity < rules.identity_floor) {
-    choice.reason = "ni el texto ni los atributos que nombran el elemento coinciden";
+    choice.reason = best.sim.score < rules.threshold ? "puntuación insuficiente"
+                                                     : "ni el texto ni los atributos que nombran el elemento coinciden";
   } else if (choice.best - choice.second < rules.margin) {
     choice.reason = "ambiguo: otro elemento puntúa casi igual";
     choice.ambiguous = true;
@@ -922,6 +960,18 @@ std::vector<std::string> build_selectors(const std::vector<Fingerprint>& all, st
   if (quotable(f.text))
     push(f.tag + ":text-is(" + css_quoted(f.text) + ")",
          count_if([&](const Fingerprint& c) { return c.tag == f.tag && c.text == f.text; }) == 1);
+  // The page's one h1 (footer...) by its tag; else a class only it has with its tag
+  // (classes that look generated are no names).
+  if (f.only) push(f.tag, count_if([&](const Fingerprint& c) { return c.tag == f.tag; }) == 1);
+  for (const auto& cls : split_ws(f.classes)) {
+    if (!plain_ident(cls) || looks_generated(cls)) continue;
+    push(f.tag + "." + cls, count_if([&](const Fingerprint& c) {
+           if (c.tag != f.tag) return false;
+           for (const auto& other : split_ws(c.classes))
+             if (other == cls) return true;
+           return false;
+         }) == 1);
+  }
   // Paths only when nothing names the element uniquely: they break on the next
   // layout change.
   if (!unique_attribute) {

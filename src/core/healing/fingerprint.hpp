@@ -17,6 +17,7 @@ struct Fingerprint {
       testid, testid_attr, xpath, id_xpath, neighbours, context;
   double x = 0, y = 0, width = 0, height = 0;
   bool enabled = true, visible = true, editable = false, clickable_hint = false;
+  bool only = false;  // the page's one h1, header, footer or main
 };
 
 // nullopt when the text is not a JSON object with at least a "tag".
@@ -42,6 +43,7 @@ ActionKind action_kind(std::string_view operation, std::string_view action_conte
 struct Similarity {
   double score = 0;     // all attributes
   double identity = 0;  // only the attributes that name the element (id, text, labels...)
+  double identity_weight = 0;  // how much naming the stored element had (sum of those weights)
   bool has_identity = false;
 };
 Similarity similarity(const Fingerprint& stored, const Fingerprint& candidate);
@@ -49,6 +51,10 @@ Similarity similarity(const Fingerprint& stored, const Fingerprint& candidate);
 // Empty when `candidate` may stand for `stored` under `action`, otherwise the
 // reason it may not (wrong kind, disabled, root element, opposite action).
 std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate, ActionKind action);
+
+// The page's one main heading (header, footer, main) stands for the page's one
+// main heading of before, whatever its text now says.
+bool same_landmark(const Fingerprint& stored, const Fingerprint& candidate);
 
 // True when one text names an action and the other its opposite
 // ("Add e-mail" / "Remove e-mail", "Mostrar" / "Ocultar").
@@ -58,7 +64,16 @@ struct MatchRules {
   double threshold = 0.7;       // least score a heal needs
   double margin = 0.1;          // least lead of the best over the second best
   double identity_floor = 0.5;  // least identity score, when the element had a name at all
+  // Least score of an element whose naming (its text and at least one more naming
+  // attribute: a link's target, an id, a name) is all unchanged: a link that became
+  // a button in a form, moved to another part of the page, keeps its name.
+  double named_threshold = 0.6;
 };
+
+// Whether a similarity is enough to take a candidate for the stored element:
+// the threshold, or the lower named_threshold when all its naming agrees; and
+// the identity floor in both cases.
+bool similar_enough(const Similarity& sim, const MatchRules& rules);
 
 struct RankedCandidate {
   std::size_t index = 0;
