@@ -564,3 +564,46 @@ TEST(FingerprintSelectors, AClassOnlyTheElementHasBeforeAnyPath) {
   EXPECT_EQ(std::find(sel.begin(), sel.end(), "th.type-pk"), sel.end());  // shared
   for (const auto& s : sel) EXPECT_EQ(s.find("xpath="), std::string::npos) << s;
 }
+
+TEST(FingerprintDecision, RepeatedLookAlikesAreToldApartByTheirOwnSection) {
+  // Every filter has an "All" link to "?"; the one under "By active" is the element.
+  auto all_link = [](std::string heading, std::string xpath) {
+    Fingerprint f = element("a", "All", std::move(xpath));
+    f.href = "?";
+    f.context = "Filter " + heading;
+    f.neighbours = heading + " Yes No";
+    return f;
+  };
+  Fingerprint stored = all_link("By active", "/d/div/ul[3]/li[1]/a");
+  Fingerprint staff = all_link("By staff status", "/d/nav/details[1]/ul/li[1]/a");
+  Fingerprint superuser = all_link("By superuser status", "/d/nav/details[2]/ul/li[1]/a");
+  Fingerprint active = all_link("By active", "/d/nav/details[3]/ul/li[1]/a");
+  auto c = choose_candidate(stored, {staff, superuser, active}, ActionKind::Click, kRules);
+  ASSERT_TRUE(c.index) << c.reason;
+  EXPECT_EQ(*c.index, 2u);
+  // With its section gone, the others stay look-alikes: no heal.
+  c = choose_candidate(stored, {staff, superuser}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+}
+
+TEST(FingerprintDecision, OtherRowsAreNoRivalsOfTheRowThatKeptItsName) {
+  // The id of the fourth row's title was renamed; its name is unchanged, and the
+  // titles of the other rows differ from it only in the row number.
+  auto title = [](int row) {
+    Fingerprint f = element("input", "", "/f/table/tbody/tr[" + std::to_string(row + 1) + "]/td[2]/input");
+    f.type = "text";
+    f.id = "id_books-" + std::to_string(row) + "-title";
+    f.name = "books-" + std::to_string(row) + "-title";
+    f.classes = "vTextField";
+    f.context = "Books";
+    return f;
+  };
+  Fingerprint stored = title(3);
+  Fingerprint renamed = stored;
+  renamed.id = "id_books-3-name";
+  auto c = choose_candidate(stored, {title(2), renamed, title(4)}, ActionKind::Fill, kRules);
+  ASSERT_TRUE(c.index) << c.reason << " " << c.best << " " << c.second;
+  EXPECT_EQ(*c.index, 1u);
+  // The row removed: another row's title is not it.
+  EXPECT_FALSE(choose_candidate(stored, {title(2), title(4)}, ActionKind::Fill, kRules).index);
+}

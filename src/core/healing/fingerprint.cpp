@@ -793,10 +793,18 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
   const Fingerprint& b = candidates[best.index];
   choice.best = best.sim.score;
   // The runner-up is the best other candidate, leaving out an element wrapped
-  // around (or inside) the best one when only the best has the stored tag.
-  for (std::size_t k = 1; k < scored.size(); ++k) {
+  // around (or inside) the best one when only the best has the stored tag, and
+  // the same field of other rows when the best still has the stored id or name
+  // ("books-3-title" is there: "books-2-title" is another row's).
+  bool exact = (!stored.id.empty() && b.id == stored.id) || (!stored.name.empty() && b.name == stored.name);
+  auto contender = [&](std::size_t k) {
     const Fingerprint& c = candidates[scored[k].index];
-    if (nested(b, c) && b.tag == stored.tag && c.tag != stored.tag) continue;
+    if (nested(b, c) && b.tag == stored.tag && c.tag != stored.tag) return false;
+    if (exact && sibling_row(stored, c)) return false;
+    return true;
+  };
+  for (std::size_t k = 1; k < scored.size(); ++k) {
+    if (!contender(k)) continue;
     choice.second = scored[k].sim.score;
     break;
   }
@@ -816,8 +824,33 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
     choice.reason = best.sim.score < rules.threshold ? "puntuación insuficiente"
                                                      : "ni el texto ni los atributos que nombran el elemento coinciden";
   } else if (choice.best - choice.second < rules.margin) {
-    choice.reason = "ambiguo: otro elemento puntúa casi igual";
-    choice.ambiguous = true;
+    // Look-alikes of a repeated structure (the "All" link of every filter) are
+    // told apart by their own section's texts: the one contender still in the
+    // stored section, or between the stored neighbours, is the element.
+    std::vector<std::size_t> close;
+    for (std::size_t k = 0; k < scored.size(); ++k)
+      if (scored[k].sim.score > choice.best - rules.margin && (k == 0 || contender(k)) &&
+          similar_enough(scored[k].sim, rules))
+        close.push_back(k);
+    auto only_one = [&](std::string Fingerprint::*field) -> std::optional<std::size_t> {
+      if ((stored.*field).empty()) return std::nullopt;
+      std::optional<std::size_t> found;
+      for (std::size_t k : close) {
+        if (!same_text(stored.*field, candidates[scored[k].index].*field)) continue;
+        if (found) return std::nullopt;
+        found = k;
+      }
+      return found;
+    };
+    auto pick = only_one(&Fingerprint::context);
+    if (!pick) pick = only_one(&Fingerprint::neighbours);
+    if (pick && close.size() > 1) {
+      choice.index = scored[*pick].index;
+      choice.best = scored[*pick].sim.score;
+    } else {
+      choice.reason = "ambiguo: otro elemento puntúa casi igual";
+      choice.ambiguous = true;
+    }
   } else {
     choice.index = best.index;
   }
