@@ -429,6 +429,10 @@ TEST(FingerprintRules, TheSameFieldOfAnotherRowIsStale) {
   row10.id = "id_books-10-published";
   row10.name = "books-10-published";
   EXPECT_TRUE(sibling_row(row11, row10));
+  Fingerprint row9 = row11;
+  row9.id = "id_books-9-published";
+  row9.name = "books-9-published";
+  EXPECT_TRUE(sibling_row(row11, row9));  // numbers of other lengths too
   EXPECT_TRUE(stale_score(row11, row10, kRules));
   EXPECT_FALSE(stale_score(row11, row11, kRules));
   Fingerprint other_field = row11;
@@ -606,4 +610,28 @@ TEST(FingerprintDecision, OtherRowsAreNoRivalsOfTheRowThatKeptItsName) {
   EXPECT_EQ(*c.index, 1u);
   // The row removed: another row's title is not it.
   EXPECT_FALSE(choose_candidate(stored, {title(2), title(4)}, ActionKind::Fill, kRules).index);
+}
+
+TEST(FingerprintDecision, TheOnlyHeadingUnderANamedContainerStaysIt) {
+  Fingerprint h1 = element("h1", "Are you sure?", "/html/body/div/div[3]/h1");
+  h1.id_xpath = "//*[@id=\"content\"]/h1";
+  Fingerprint now = element("h1", "Confirm deletion", "/html/body/div/div[3]/h1");
+  now.id_xpath = "//*[@id=\"content\"]/h1";
+  Fingerprint site = element("h1", "Administration", "/html/body/div/div[1]/h1");
+  site.id_xpath = "//*[@id=\"header\"]/h1";
+  auto c = choose_candidate(h1, {site, now}, ActionKind::Read, kRules);
+  ASSERT_TRUE(c.index) << c.reason;
+  EXPECT_EQ(*c.index, 1u);
+  // Not one of several headings there, not under a generated id, not when it is gone.
+  Fingerprint second = now;
+  second.id_xpath = "//*[@id=\"content\"]/h1[2]";
+  Fingerprint first = h1;
+  first.id_xpath = "//*[@id=\"content\"]/h1[2]";
+  EXPECT_FALSE(choose_candidate(first, {site, second}, ActionKind::Read, kRules).index);
+  Fingerprint generated = h1;
+  generated.id_xpath = "//*[@id=\":r12:\"]/h1";
+  Fingerprint generated_now = now;
+  generated_now.id_xpath = generated.id_xpath;
+  EXPECT_FALSE(same_landmark(generated, generated_now));
+  EXPECT_FALSE(choose_candidate(h1, {site}, ActionKind::Read, kRules).index);
 }

@@ -719,8 +719,12 @@ namespace {
 bool only_numbers_differ(std::string_view a, std::string_view b) {
   if (a.empty() || b.empty() || a == b) return false;
   auto strip = [](std::string_view s) {
-    std::string out;
-    for (char c : s) out.push_back(c >= '0' && c <= '9' ? '#' : c);
+    std::string out;  // each run of digits becomes one '#': "row-9" and "row-10" alike
+    for (char c : s) {
+      bool digit = c >= '0' && c <= '9';
+      if (!digit) out.push_back(c);
+      else if (out.empty() || out.back() != '#') out.push_back('#');
+    }
     return out;
   };
   return strip(a) == strip(b) && !digit_runs(a).empty();
@@ -741,8 +745,30 @@ bool similar_enough(const Similarity& sim, const MatchRules& rules) {
   return sim.identity >= 0.999 && sim.identity_weight >= 4.5 && sim.score >= rules.named_threshold;
 }
 
+namespace {
+
+// The heading's place under the nearest element with an id, when every step
+// down from there is the only one of its tag ("//*[@id="content"]/h1"), and
+// that id does not look generated.
+bool unique_slot(const std::string& id_xpath) {
+  static const std::string anchor = "//*[@id=\"";
+  if (id_xpath.rfind(anchor, 0) != 0) return false;
+  auto close = id_xpath.find("\"]", anchor.size());
+  if (close == std::string::npos) return false;
+  if (looks_generated(std::string_view(id_xpath).substr(anchor.size(), close - anchor.size()))) return false;
+  return id_xpath.find('[', close) == std::string::npos;
+}
+
+}  // namespace
+
 bool same_landmark(const Fingerprint& stored, const Fingerprint& candidate) {
-  return stored.only && candidate.only && stored.tag == candidate.tag;
+  if (stored.tag != candidate.tag) return false;
+  if (stored.only && candidate.only) return true;
+  // A heading alone at its level right under the same named container, before
+  // and after, is that container's heading, whatever it says now.
+  static const std::set<std::string> headings{"h1", "h2", "h3", "h4", "h5", "h6"};
+  return headings.count(stored.tag) && !stored.id_xpath.empty() && stored.id_xpath == candidate.id_xpath &&
+         unique_slot(stored.id_xpath);
 }
 
 std::optional<double> stale_score(const Fingerprint& stored, const Fingerprint& current, const MatchRules& rules) {

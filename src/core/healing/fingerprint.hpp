@@ -53,7 +53,8 @@ Similarity similarity(const Fingerprint& stored, const Fingerprint& candidate);
 std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate, ActionKind action);
 
 // The page's one main heading (header, footer, main) stands for the page's one
-// main heading of before, whatever its text now says.
+// main heading of before, whatever its text now says; so does a heading that is
+// the only one of its level right under the same element with an id.
 bool same_landmark(const Fingerprint& stored, const Fingerprint& candidate);
 
 // True when one text names an action and the other its opposite
