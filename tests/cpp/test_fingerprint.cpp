@@ -567,6 +567,11 @@ TEST(FingerprintSelectors, AClassOnlyTheElementHasBeforeAnyPath) {
   EXPECT_NE(std::find(sel.begin(), sel.end(), "th.col-id"), sel.end());
   EXPECT_EQ(std::find(sel.begin(), sel.end(), "th.type-pk"), sel.end());  // shared
   for (const auto& s : sel) EXPECT_EQ(s.find("xpath="), std::string::npos) << s;
+  // With a path from the nearest id, that path comes last; the absolute one never.
+  th.id_xpath = "//*[@id=\"rows\"]/thead/tr/th[1]";
+  sel = build_selectors({th, other}, 0);
+  EXPECT_EQ(sel.back(), "xpath=//*[@id=\"rows\"]/thead/tr/th[1]");
+  EXPECT_EQ(std::find(sel.begin(), sel.end(), "xpath=/t/thead/tr/th[1]"), sel.end());
 }
 
 TEST(FingerprintDecision, RepeatedLookAlikesAreToldApartByTheirOwnSection) {

@@ -412,9 +412,10 @@ class ElementLocator:
         """Heal from the stored fingerprint: (selector, score, XPaths of the plausible candidates).
 
         The XPaths are those of the candidates that reached the threshold when the
-        fingerprint could not tell them apart (the only case a model may settle);
-        empty when it healed, or when nothing on the page is plausible (a removed
-        element: no model is asked then).
+        fingerprint could not tell them apart, or the chosen one's when no selector
+        built for it finds it (the only cases a model may settle); empty when it
+        healed, or when nothing on the page is plausible (a removed element: no
+        model is asked then).
         """
         try:
             candidates = bounded_evaluate(page.locator("html"), _scripts.CANDIDATES_SCRIPT, CANDIDATE_LIMIT)
@@ -444,7 +445,9 @@ class ElementLocator:
             if wanted is None or path == wanted:
                 return selector, float(choice.get("best", 0)), top_paths
         logger.info("SELF_HEALING: ningún selector construido identifica al candidato")
-        return None, None, top_paths
+        # The element is known, only a selector for it is missing: the model may
+        # write one, and it must find that element.
+        return None, None, [wanted] if wanted else []
 
     def _model_excerpt(self, page: Any, paths: List[str]) -> Optional[str]:
         if not paths:

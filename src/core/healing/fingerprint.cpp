@@ -1036,6 +1036,10 @@ std::vector<std::string> build_selectors(const std::vector<Fingerprint>& all, st
   if (!unique_attribute) {
     if (!f.id_xpath.empty() && f.id_xpath != f.xpath) out.push_back("xpath=" + f.id_xpath);
     if (!f.xpath.empty()) out.push_back("xpath=" + f.xpath);
+  } else if (!f.id_xpath.empty() && f.id_xpath != f.xpath) {
+    // Last, should none of the above find it on the live page (a text split by a
+    // child element): the path from the nearest id, never the absolute one.
+    out.push_back("xpath=" + f.id_xpath);
   }
   return out;
 }
