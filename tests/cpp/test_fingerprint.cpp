@@ -2,6 +2,7 @@
 // identity floor, margin), the action/kind rules and selector building.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "core/healing/fingerprint.hpp"
@@ -422,6 +423,7 @@ TEST(FingerprintParse, CandidateListsReadAsSingleFingerprints) {
       R"({"tag":"span","neighbours":"antes después","context":"form f Pedido 7","xpath":"/html/body/span","id_xpath":"//*[@id=\"m\"]/span"})",
       R"({"tag":"td","x":1e308,"y":12345678901234567890,"testid":"fila","testid_attr":"data-qa","label":"L","aria_label":"A","placeholder":"P","alt":"Al"})",
       R"({"tag":"li","x":1,"x":"uno","enabled":false,"enabled":true})",
+      R"({"tag":"h1","only":true,"text":"Libros"})",
   };
   std::string array = "[";
   for (const auto& o : objects) array += o + ",";
@@ -433,11 +435,11 @@ TEST(FingerprintParse, CandidateListsReadAsSingleFingerprints) {
     return std::tie(a.tag, a.id, a.name, a.type, a.role, a.classes, a.text, a.label, a.aria_label, a.placeholder,
                     a.title, a.alt, a.value, a.href, a.testid, a.testid_attr, a.xpath, a.id_xpath, a.neighbours,
                     a.context, a.x, a.y, a.width, a.height, a.enabled, a.visible, a.editable, a.clickable_hint,
-                    a.partial) ==
+                    a.partial, a.only) ==
            std::tie(b.tag, b.id, b.name, b.type, b.role, b.classes, b.text, b.label, b.aria_label, b.placeholder,
                     b.title, b.alt, b.value, b.href, b.testid, b.testid_attr, b.xpath, b.id_xpath, b.neighbours,
                     b.context, b.x, b.y, b.width, b.height, b.enabled, b.visible, b.editable, b.clickable_hint,
-                    b.partial);
+                    b.partial, b.only);
   };
   for (std::size_t i = 0; i < objects.size(); ++i) {
     auto single = parse_fingerprint(objects[i]);
@@ -455,4 +457,282 @@ TEST(FingerprintParse, CandidateListsReadAsSingleFingerprints) {
   EXPECT_FALSE(parse_fingerprints("[\"\xff\"]"));  // not UTF-8
   EXPECT_FALSE(parse_fingerprints(""));
   EXPECT_TRUE(parse_fingerprints("[]"));
+}
+
+TEST(FingerprintRules, FieldsOfOneFamilyAreNotEachOther) {
+  // The ISBN of the sixth inline row was removed; the same row's title is not it.
+  Fingerprint isbn = element("input", "", "/html/body/form/table/tbody/tr[6]/td[3]/input");
+  isbn.type = "text";
+  isbn.id = "id_books-5-isbn";
+  isbn.name = "books-5-isbn";
+  isbn.neighbours = "El nombre del viento";
+  Fingerprint title = isbn;
+  title.id = "id_books-5-title";
+  title.name = "books-5-title";
+  title.xpath = "/html/body/form/table/tbody/tr[6]/td[2]/input";
+  EXPECT_FALSE(choose_candidate(isbn, {title}, ActionKind::Fill, kRules).index);
+  // The row's delete box is not its "in stock" box.
+  Fingerprint del = element("input", "", "/t/tr[8]/td[7]/input");
+  del.type = "checkbox";
+  del.id = "id_books-7-DELETE";
+  del.name = "books-7-DELETE";
+  Fingerprint stock = del;
+  stock.id = "id_books-7-in_stock";
+  stock.name = "books-7-in_stock";
+  stock.xpath = "/t/tr[8]/td[6]/input";
+  EXPECT_FALSE(choose_candidate(del, {stock}, ActionKind::Click, kRules).index);
+  Fingerprint first = element("input", "", "/f/input[1]");
+  first.id = "id_first_name";
+  Fingerprint last = first;
+  last.id = "id_last_name";
+  EXPECT_LT(similarity(first, last).score, kRules.threshold);
+  // An identifier that only grew a word is the same name.
+  Fingerprint grown = first;
+  grown.id = "id_first_name_input";
+  EXPECT_GT(similarity(first, grown).score, 0.8);
+}
+
+TEST(FingerprintRules, AReadTextDoesNotBecomeAControl) {
+  // A header cell is not the sort link inside it; a label is not its input.
+  Fingerprint th = element("th", "id", "/html/body/table/thead/tr/th[1]");
+  th.classes = "col-id";
+  Fingerprint sort = element("a", "id", "/html/body/table/thead/tr/th[1]/a");
+  sort.href = "?_sort_desc=id";
+  EXPECT_NE(fit_problem(th, sort, ActionKind::Read), "");
+  EXPECT_NE(fit_problem(th, sort, ActionKind::Any), "");
+  Fingerprint label = element("label", "Title:", "/f/div/label");
+  Fingerprint input = element("input", "", "/f/div/input");
+  input.type = "text";
+  input.label = "Title:";
+  EXPECT_NE(fit_problem(label, input, ActionKind::Read), "");
+  // A heading that became a summary, a cell that became a header: the same text.
+  Fingerprint h3 = element("h3", "By staff status", "/d/h3[1]");
+  Fingerprint summary = element("summary", "By staff status", "/d/details[1]/summary");
+  EXPECT_EQ(fit_problem(h3, summary, ActionKind::Read), "");
+  Fingerprint td = element("td", "7", "/t/tr/td[1]");
+  Fingerprint th7 = element("th", "7", "/t/tr/th[1]");
+  EXPECT_EQ(fit_problem(td, th7, ActionKind::Read), "");
+}
+
+TEST(FingerprintRules, TheSameFieldOfAnotherRowIsStale) {
+  // //tbody/tr[12]/td[5]/input after a reorder finds row 10's date: same look, other row.
+  Fingerprint row11 = element("input", "", "/html/body/form/table/tbody/tr[12]/td[5]/input");
+  row11.type = "text";
+  row11.id = "id_books-11-published";
+  row11.name = "books-11-published";
+  row11.classes = "vDateField";
+  Fingerprint row10 = row11;
+  row10.id = "id_books-10-published";
+  row10.name = "books-10-published";
+  EXPECT_TRUE(sibling_row(row11, row10));
+  Fingerprint row9 = row11;
+  row9.id = "id_books-9-published";
+  row9.name = "books-9-published";
+  EXPECT_TRUE(sibling_row(row11, row9));  // numbers of other lengths too
+  EXPECT_TRUE(stale_score(row11, row10, kRules));
+  EXPECT_FALSE(stale_score(row11, row11, kRules));
+  Fingerprint other_field = row11;
+  other_field.id = "id_books-11-isbn";
+  other_field.name = "books-11-isbn";
+  EXPECT_FALSE(sibling_row(row11, other_field));
+  Fingerprint unnumbered = element("input", "", "/x");
+  unnumbered.id = "search";
+  EXPECT_FALSE(sibling_row(unnumbered, unnumbered));
+}
+
+TEST(FingerprintDecision, OnlyCloseCallsBetweenPlausibleCandidatesAreAmbiguous) {
+  auto stored = button("save-settings", "Guardar ajustes", "/html/body/form/button[1]");
+  auto healed = stored;
+  healed.id = "save-settings-btn";
+  auto twin = healed;
+  twin.id = "save-settings-bottom";
+  twin.xpath = "/html/body/form/button[3]";
+  auto c = choose_candidate(stored, {healed, twin}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_TRUE(c.ambiguous);
+  // Nothing plausible (the element was removed): an abstention, not a question for a model.
+  auto cancel = button("cancel", "Cancelar", "/html/body/form/button[2]", 240);
+  c = choose_candidate(stored, {cancel}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_FALSE(c.ambiguous);
+  c = choose_candidate(stored, {healed}, ActionKind::Click, kRules);
+  EXPECT_TRUE(c.index);
+  EXPECT_FALSE(c.ambiguous);
+}
+
+TEST(FingerprintRules, AModelAnswerNeedsTheIdentityFloorToo) {
+  // Same place and look, but the element's own naming does not match.
+  Fingerprint stored = element("input", "", "/f/div[3]/input");
+  stored.type = "password";
+  stored.id = "id_new_password2";
+  stored.name = "new_password2";
+  stored.label = "New password confirmation:";
+  stored.classes = "vTextField";
+  stored.neighbours = "Enter the same password as before, for verification.";
+  stored.context = "Password change";
+  Fingerprint other = stored;
+  other.id = "id_new_password1";
+  other.name = "new_password1";
+  other.label = "New password:";
+  other.xpath = "/f/div[2]/input";
+  double score = 0;
+  EXPECT_NE(answer_problem(stored, other, ActionKind::Fill, "new_password2", kRules, &score), "");
+}
+
+TEST(FingerprintDecision, ThePagesOneMainHeadingStaysItWhateverItsText) {
+  Fingerprint h1 = element("h1", "Are you sure?", "/html/body/div/div[3]/h1");
+  h1.only = true;
+  Fingerprint now = element("h1", "Delete", "/html/body/div/main/div/h1");
+  now.only = true;
+  Fingerprint h2 = element("h2", "Summary", "/html/body/div/main/div/h2");
+  auto c = choose_candidate(h1, {h2, now}, ActionKind::Read, kRules);
+  ASSERT_TRUE(c.index) << c.reason;
+  EXPECT_EQ(*c.index, 1u);
+  double score = 0;
+  EXPECT_EQ(answer_problem(h1, now, ActionKind::Read, "heading", kRules, &score), "");  // reused from the store
+  EXPECT_FALSE(stale_score(h1, now, kRules));
+  // Not when either page had more than one h1: then its text must still name it.
+  Fingerprint one_of_two = now;
+  one_of_two.only = false;
+  EXPECT_FALSE(choose_candidate(h1, {h2, one_of_two}, ActionKind::Read, kRules).index);
+  Fingerprint was_one_of_two = h1;
+  was_one_of_two.only = false;
+  EXPECT_FALSE(choose_candidate(was_one_of_two, {h2, now}, ActionKind::Read, kRules).index);
+  // Found by its tag.
+  auto sel = build_selectors({h2, now}, 1);
+  ASSERT_FALSE(sel.empty());
+  EXPECT_EQ(sel.back(), "h1");
+}
+
+TEST(FingerprintDecision, AnElementNamedAsBeforeMayMoveAndChangeItsTag) {
+  // A logout link became the submit button of a form in another part of the page:
+  // its text and target are unchanged, little else is.
+  Fingerprint link = element("a", "Log out", "/html/body/div/div[1]/div[2]/a[3]");
+  link.href = "/admin/logout/";
+  link.neighbours = "Welcome, admin. View site / Change password /";
+  link.context = "Django administration";
+  link.x = 900;
+  link.y = 20;
+  link.width = 60;
+  link.height = 16;
+  Fingerprint button = element("button", "Log out", "/html/body/div/header/div[2]/form/button");
+  button.type = "submit";
+  button.href = "/admin/logout/";
+  button.classes = "";
+  button.neighbours = "Toggle theme";
+  button.x = 1100;
+  button.y = 40;
+  button.width = 70;
+  button.height = 30;
+  auto sim = similarity(link, button);
+  EXPECT_LT(sim.score, kRules.threshold);
+  EXPECT_TRUE(similar_enough(sim, kRules)) << sim.score;
+  auto c = choose_candidate(link, {button}, ActionKind::Click, kRules);
+  EXPECT_TRUE(c.index) << c.reason << " " << c.best;
+  // The same text alone is not enough: the "Add" of another model is another link.
+  Fingerprint add_user = element("a", "Add", "/t/tr[2]/td[1]/a");
+  add_user.href = "/admin/auth/user/add/";
+  add_user.classes = "addlink";
+  Fingerprint add_group = add_user;
+  add_group.href = "/admin/auth/group/add/";
+  add_group.xpath = "/t/tr[1]/td[1]/a";
+  EXPECT_EQ(fit_problem(add_user, add_group, ActionKind::Click), "otro destino");
+  EXPECT_FALSE(choose_candidate(add_user, {add_group}, ActionKind::Click, kRules).index);
+  // Another query on the same page is not another destination.
+  Fingerprint year = element("a", "1992", "/n/ul/li[3]/a");
+  year.href = "?published__year=1992";
+  Fingerprint year2 = year;
+  year2.href = "/books/?published__year=1992";
+  EXPECT_EQ(fit_problem(year, year2, ActionKind::Click), "");
+  // A field of another name is another field.
+  Fingerprint isbn = element("input", "", "/f/input[1]");
+  isbn.name = "books-5-isbn";
+  Fingerprint title = isbn;
+  title.name = "books-5-title";
+  EXPECT_EQ(fit_problem(isbn, title, ActionKind::Fill), "otro campo");
+}
+
+TEST(FingerprintSelectors, AClassOnlyTheElementHasBeforeAnyPath) {
+  Fingerprint th = element("th", "id", "/t/thead/tr/th[1]");
+  th.classes = "col-id type-pk css-1x9zq";
+  Fingerprint other = element("th", "title", "/t/thead/tr/th[2]");
+  other.classes = "col-title type-pk";
+  auto sel = build_selectors({th, other}, 0);
+  ASSERT_FALSE(sel.empty());
+  EXPECT_EQ(sel[0], "th:text-is(\"id\")");
+  EXPECT_NE(std::find(sel.begin(), sel.end(), "th.col-id"), sel.end());
+  EXPECT_EQ(std::find(sel.begin(), sel.end(), "th.type-pk"), sel.end());  // shared
+  for (const auto& s : sel) EXPECT_EQ(s.find("xpath="), std::string::npos) << s;
+  // With a path from the nearest id, that path comes last; the absolute one never.
+  th.id_xpath = "//*[@id=\"rows\"]/thead/tr/th[1]";
+  sel = build_selectors({th, other}, 0);
+  EXPECT_EQ(sel.back(), "xpath=//*[@id=\"rows\"]/thead/tr/th[1]");
+  EXPECT_EQ(std::find(sel.begin(), sel.end(), "xpath=/t/thead/tr/th[1]"), sel.end());
+}
+
+TEST(FingerprintDecision, RepeatedLookAlikesAreToldApartByTheirOwnSection) {
+  // Every filter has an "All" link to "?"; the one under "By active" is the element.
+  auto all_link = [](std::string heading, std::string xpath) {
+    Fingerprint f = element("a", "All", std::move(xpath));
+    f.href = "?";
+    f.context = "Filter " + heading;
+    f.neighbours = heading + " Yes No";
+    return f;
+  };
+  Fingerprint stored = all_link("By active", "/d/div/ul[3]/li[1]/a");
+  Fingerprint staff = all_link("By staff status", "/d/nav/details[1]/ul/li[1]/a");
+  Fingerprint superuser = all_link("By superuser status", "/d/nav/details[2]/ul/li[1]/a");
+  Fingerprint active = all_link("By active", "/d/nav/details[3]/ul/li[1]/a");
+  auto c = choose_candidate(stored, {staff, superuser, active}, ActionKind::Click, kRules);
+  ASSERT_TRUE(c.index) << c.reason;
+  EXPECT_EQ(*c.index, 2u);
+  // With its section gone, the others stay look-alikes: no heal.
+  c = choose_candidate(stored, {staff, superuser}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+}
+
+TEST(FingerprintDecision, OtherRowsAreNoRivalsOfTheRowThatKeptItsName) {
+  // The id of the fourth row's title was renamed; its name is unchanged, and the
+  // titles of the other rows differ from it only in the row number.
+  auto title = [](int row) {
+    Fingerprint f = element("input", "", "/f/table/tbody/tr[" + std::to_string(row + 1) + "]/td[2]/input");
+    f.type = "text";
+    f.id = "id_books-" + std::to_string(row) + "-title";
+    f.name = "books-" + std::to_string(row) + "-title";
+    f.classes = "vTextField";
+    f.context = "Books";
+    return f;
+  };
+  Fingerprint stored = title(3);
+  Fingerprint renamed = stored;
+  renamed.id = "id_books-3-name";
+  auto c = choose_candidate(stored, {title(2), renamed, title(4)}, ActionKind::Fill, kRules);
+  ASSERT_TRUE(c.index) << c.reason << " " << c.best << " " << c.second;
+  EXPECT_EQ(*c.index, 1u);
+  // The row removed: another row's title is not it.
+  EXPECT_FALSE(choose_candidate(stored, {title(2), title(4)}, ActionKind::Fill, kRules).index);
+}
+
+TEST(FingerprintDecision, TheOnlyHeadingUnderANamedContainerStaysIt) {
+  Fingerprint h1 = element("h1", "Are you sure?", "/html/body/div/div[3]/h1");
+  h1.id_xpath = "//*[@id=\"content\"]/h1";
+  Fingerprint now = element("h1", "Confirm deletion", "/html/body/div/div[3]/h1");
+  now.id_xpath = "//*[@id=\"content\"]/h1";
+  Fingerprint site = element("h1", "Administration", "/html/body/div/div[1]/h1");
+  site.id_xpath = "//*[@id=\"header\"]/h1";
+  auto c = choose_candidate(h1, {site, now}, ActionKind::Read, kRules);
+  ASSERT_TRUE(c.index) << c.reason;
+  EXPECT_EQ(*c.index, 1u);
+  // Not one of several headings there, not under a generated id, not when it is gone.
+  Fingerprint second = now;
+  second.id_xpath = "//*[@id=\"content\"]/h1[2]";
+  Fingerprint first = h1;
+  first.id_xpath = "//*[@id=\"content\"]/h1[2]";
+  EXPECT_FALSE(choose_candidate(first, {site, second}, ActionKind::Read, kRules).index);
+  Fingerprint generated = h1;
+  generated.id_xpath = "//*[@id=\":r12:\"]/h1";
+  Fingerprint generated_now = now;
+  generated_now.id_xpath = generated.id_xpath;
+  EXPECT_FALSE(same_landmark(generated, generated_now));
+  EXPECT_FALSE(choose_candidate(h1, {site}, ActionKind::Read, kRules).index);
 }

@@ -98,9 +98,28 @@ def test_heal_without_model_and_reuse_in_a_later_run(monkeypatch, tmp_path, page
     page.set_content("<p><a id=go-search href=/x>Otra cosa</a></p>")
     with pytest.raises(el.ElementNotFoundError):
         later.find(page, "#go")
-    assert len(MODEL_CALLS) == 1  # the fingerprint abstained; the model found nothing either
-    assert "Otra cosa" in MODEL_CALLS[0]  # it was shown the page around the nearest candidates
+    # Nothing on the page looks like the button any more: no heal, and no model is asked.
+    assert MODEL_CALLS == []
     assert later.store.heal("#go", el.page_key(page.url)) is None
+
+
+def test_model_is_asked_only_to_choose_between_look_alikes(monkeypatch, tmp_path, page):
+    locator = make_locator(monkeypatch, tmp_path, SELF_HEALING_MAX_RETRIES="1")
+    page.set_content("<form><p>Envío</p><button id=send class=primary>Enviar pedido</button>"
+                     "<a id=help href=/help>Ayuda</a></form>")
+    locator.find(page, "#send")
+    # Two buttons now look just like the old one: the fingerprint cannot tell them apart.
+    page.set_content("<form><p>Envío</p><button id=send-top class=primary>Enviar pedido</button>"
+                     "<button id=send-bottom class=primary>Enviar pedido</button>"
+                     "<a id=help href=/help>Ayuda</a></form>")
+    # An answer that is not one of the look-alikes is refused, even if it fits the action.
+    MODEL_ANSWERS[:] = ["#help", "#send-bottom"]
+    found = locator.find(page, "#send")
+    assert len(MODEL_CALLS) == 2
+    assert "Enviar pedido" in MODEL_CALLS[0]  # shown the page around the look-alikes
+    assert "no es ninguno de los candidatos" in MODEL_CALLS[1]  # and told why #help was refused
+    assert found.evaluate("el => el.id") == "send-bottom"
+    assert locator.last_heal["source"] == "model" and locator.last_heal["model_calls"] == 2
 
 
 def test_positional_selector_that_now_finds_another_element_is_a_stale_locator(

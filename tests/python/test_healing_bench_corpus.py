@@ -89,6 +89,20 @@ def test_mutation_cases_are_well_formed(corpus):
     assert per_kind["removed"] >= 15
 
 
+def test_held_out_cases_are_well_formed_and_apart_from_the_main_ones(corpus):
+    cases, truth = corpus["heldout"], corpus["truth"]
+    assert len({case["id"] for case in cases}) == len(cases)
+    assert not {case["id"] for case in cases} & {case["id"] for case in corpus["mutations"]}
+    for case in cases:
+        assert case["kind"] in KINDS, case
+        assert case["ref"] in truth, case
+        assert case["id"] == f"heldout:{case['kind']}:{case['ref']}", case
+        if case["kind"] in NEEDS_PARAM:
+            assert isinstance(case.get("param"), str) and case["param"], case
+    assert len(cases) >= 30
+    assert sum(case["kind"] == "removed" for case in cases) >= 15
+
+
 def test_the_mutation_script_knows_every_kind():
     for kind in KINDS:
         assert f"'{kind}'" in run.MUTATE_JS, kind

@@ -7,7 +7,8 @@ A fingerprint is a JSON object with what identifies an element across releases:
 written), ``testid`` and ``testid_attr``, ``xpath`` and ``id_xpath`` (from the
 nearest ancestor with an id), ``neighbours`` (the nearest texts before and after it), ``context``
 (its form or section), ``x``/``y``/``width``/``height`` on the page, ``enabled``,
-``visible``, ``editable`` and ``clickable`` (an ``onclick`` or a tab stop).
+``visible``, ``editable``, ``clickable`` (an ``onclick`` or a tab stop) and ``only``
+(the page's one ``h1``, ``header``, ``footer`` or ``main``).
 
 Every text is cut in the page (a 1 MB attribute costs no more than a short one)
 and lone surrogates are replaced, so the JSON always parses. The scripts return
@@ -213,7 +214,9 @@ const neighboursOf = (el) => {
 };
 // Empty texts and the usual flag values are left out: a page's description
 // crosses to Python and C++ as one JSON text, half as long without them.
-const DEFAULTS = { enabled: true, visible: true, editable: false, clickable: false };
+const DEFAULTS = { enabled: true, visible: true, editable: false, clickable: false, only: false };
+// Landmarks a page has once: its main heading, header, footer, main part.
+const LANDMARKS = new Set(["h1", "header", "footer", "main"]);
 const compact = (o) => {
   for (const k of Object.keys(o)) if (o[k] === "" || DEFAULTS[k] === o[k]) delete o[k];
   return o;
@@ -257,6 +260,7 @@ const F = (el, light) => {
     enabled, visible: true, editable: !!el.isContentEditable,
     clickable: el.hasAttribute("onclick") || typeof el.onclick === "function" ||
       (tabindex !== null && Number(tabindex) >= 0),
+    only: LANDMARKS.has(tag) && el.ownerDocument.getElementsByTagName(tag).length === 1,
   };
   if (light) {
     if (tag === "iframe" || tag === "frame") o.xpath = xpathOf(el);  // a frame heal names its frame

@@ -405,8 +405,13 @@ class ElementLocator:
         return bool(self._healing_requested or getattr(self.locmender, "enabled", True))
 
     def _check_answer(self, page: Any, selector: str, stored: Optional[str], action: str,
-                      element_name: str) -> Tuple[bool, Optional[float], Optional[str]]:
-        """Whether ``selector`` finds exactly one element that may stand for the lost one."""
+                      element_name: str, allowed_paths: Optional[List[str]] = None
+                      ) -> Tuple[bool, Optional[float], Optional[str]]:
+        """Whether ``selector`` finds exactly one element that may stand for the lost one.
+
+        ``allowed_paths``: when the model was asked to choose among the candidates the
+        fingerprint could not separate, its answer must be one of them.
+        """
         try:
             candidate = self._fingerprint_of(_locator_for(page, selector))
         except Exception as exc:
@@ -414,6 +419,13 @@ class ElementLocator:
             return False, None, "selector no utilizable"
         if candidate is None:
             return False, None, "no encuentra exactamente un elemento"
+        if allowed_paths:
+            try:
+                path = json.loads(candidate).get("xpath")
+            except (ValueError, AttributeError):
+                path = None
+            if path not in allowed_paths:
+                return False, None, "no es ninguno de los candidatos que se parecen al elemento"
         problem, score = self.matcher.check(stored, candidate, action,
                                             self.healing_context.get("action_context", ""), element_name)
         return (not problem), score, problem or None
@@ -439,26 +451,37 @@ class ElementLocator:
         return text
 
     def _fingerprint_heal(self, page: Any, stored: str, action: str) -> Tuple[Optional[str], Optional[float], List[str]]:
-        """Heal from the stored fingerprint: (selector, score, paths of the best candidates)."""
+        """Heal from the stored fingerprint: (selector, score, XPaths of the plausible candidates).
+
+        The XPaths are those of the candidates that reached the threshold when the
+        fingerprint could not tell them apart, or the chosen one's when no selector
+        built for it finds it (the only cases a model may settle); empty when it
+        healed, or when nothing on the page is plausible (a removed element: no
+        model is asked then).
+        """
         context = self.healing_context.get("action_context", "")
         candidates = self._candidates(page, stored, action)
         choice = self.matcher.choose(stored, candidates, action, context)
         if choice.get("incomplete"):
             candidates = self._candidates(page, stored, action, full=True)
             choice = self.matcher.choose(stored, candidates, action, context)
-        top_paths = [path for path in choice.get("top_paths") or [] if path]
+        threshold = float(self.matcher.threshold)
+        top_paths = [path for path, (_, score) in zip(choice.get("top_paths") or [], choice.get("top") or [])
+                     if path and score >= threshold] if choice.get("ambiguous") else []
         wanted = (choice.get("top_paths") or [None])[0]
         index = choice.get("index")
         if index is None:
-            logger.info("SELF_HEALING: la huella no decide (%s; mejor %.2f, segundo %.2f)",
-                        choice.get("reason"), choice.get("best", 0), choice.get("second", 0))
+            logger.info("SELF_HEALING: la huella no decide (%s; mejor %.2f %s, segundo %.2f)",
+                        choice.get("reason"), choice.get("best", 0), wanted or "-", choice.get("second", 0))
             return None, None, top_paths
         selectors = self._selectors_in_place(choice.get("selectors") or [], wanted or "", candidates)
         for selector in selectors[:MAX_CHECKED_SELECTORS]:
             if wanted is None or self._same_element(page, selector, wanted):
                 return selector, float(choice.get("best", 0)), top_paths
         logger.info("SELF_HEALING: ningún selector construido identifica al candidato")
-        return None, None, top_paths
+        # The element is known, only a selector for it is missing: the model may
+        # write one, and it must find that element.
+        return None, None, [wanted] if wanted else []
 
     @staticmethod
     def _same_element(page: Any, selector: str, path: str) -> bool:
@@ -524,7 +547,8 @@ class ElementLocator:
         return text if isinstance(text, str) and text.strip() else None
 
     def _model_heal(self, page: Any, selector: str, element_name: str, action: str,
-                    excerpt: Optional[str], stored: Optional[str]) -> Optional[str]:
+                    excerpt: Optional[str], stored: Optional[str],
+                    paths: Optional[List[str]] = None) -> Optional[str]:
         context = self.healing_context
         action_context = context.get("action_context") or action
         args = (page, selector, element_name, action_context, context.get("step_text", ""),
@@ -533,7 +557,7 @@ class ElementLocator:
         def veto(answer: str) -> Optional[str]:
             # Each suggestion the page accepts must also fit the action and the
             # element's last known look; the reason goes back to the model.
-            return self._check_answer(page, answer, stored, action, element_name)[2]
+            return self._check_answer(page, answer, stored, action, element_name, allowed_paths=paths or None)[2]
 
         try:
             healed = self.locmender.attempt_heal(*args, html_excerpt=excerpt, veto=veto)
@@ -590,14 +614,20 @@ class ElementLocator:
                 healed, score, paths = self._fingerprint_heal(page, stored, action)
                 if healed is not None:
                     return healed, "fingerprint", score, True
+                if not paths:
+                    # Nothing on the page looks enough like the element (it was removed,
+                    # or changed beyond recognition): a model would only guess.
+                    return None, "", None, False
             if not getattr(self.locmender, "enabled", True):
                 return None, "", None, False
         except _PageUnreadable:
             return None, "", None, False
-        healed = self._model_heal(page, selector, element_name, action, self._model_excerpt(page, paths), stored)
+        healed = self._model_heal(page, selector, element_name, action, self._model_excerpt(page, paths), stored,
+                                  paths)
         if healed is None:
             return None, "", None, False
-        ok, score, problem = self._check_answer(page, healed, stored, action, element_name)
+        ok, score, problem = self._check_answer(page, healed, stored, action, element_name,
+                                                allowed_paths=paths or None)
         if not ok:
             message = (f"SELF_HEALING: se descarta la respuesta del modelo '{healed}' para "
                        f"'{element_name}': {problem}")

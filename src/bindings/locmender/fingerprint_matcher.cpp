@@ -85,6 +85,7 @@ void bind_fingerprint_matcher(nb::module_& m) {
             out["top_paths"] = nb::list();
             out["selectors"] = nb::list();
             out["incomplete"] = false;
+            out["ambiguous"] = false;
             if (!s || !list) {
               out["reason"] = !s ? "huella guardada ilegible" : "lista de candidatos ilegible";
               return out;
@@ -98,6 +99,7 @@ void bind_fingerprint_matcher(nb::module_& m) {
             out["best"] = choice.best;
             out["second"] = choice.second;
             out["reason"] = choice.reason;
+            out["ambiguous"] = choice.ambiguous;
             nb::list top, paths;
             for (const auto& r : choice.top) {
               top.append(nb::make_tuple(r.index, r.score));
@@ -114,6 +116,7 @@ void bind_fingerprint_matcher(nb::module_& m) {
           },
           nb::arg("stored"), nb::arg("candidates"), nb::arg("operation"), nb::arg("action_context") = "",
           "Decides a fingerprint heal: a dict with index (None when abstaining), best, second, reason, "
+          "ambiguous (abstained only because plausible candidates scored too close), "
           "top ((index, score) pairs, best first), top_paths (their XPaths), selectors (most robust first) and "
           "incomplete (True when a light record might fit: read the candidates again in full).")
       .def(

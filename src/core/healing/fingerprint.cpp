@@ -83,6 +83,7 @@ Fingerprint from_json(const json& o) {
   f.editable = flag_field(o, "editable", false);
   f.clickable_hint = flag_field(o, "clickable", false);
   f.partial = flag_field(o, "light", false);
+  f.only = flag_field(o, "only", false);
   finish(f);
   return f;
 }
@@ -149,7 +150,7 @@ class FingerprintListReader : public nlohmann::json_sax<json> {
   enum Field {
     kNone, kTag, kId, kName, kType, kRole, kClasses, kText, kLabel, kAriaLabel, kPlaceholder, kTitle, kAlt,
     kValue, kHref, kTestid, kTestidAttr, kXpath, kIdXpath, kNeighbours, kContext, kX, kY, kWidth, kHeight,
-    kEnabled, kVisible, kEditable, kClickable, kLight
+    kEnabled, kVisible, kEditable, kClickable, kLight, kOnly
   };
 
   static Field field_of(const std::string& k) {
@@ -160,7 +161,7 @@ class FingerprintListReader : public nlohmann::json_sax<json> {
         {"testid_attr", kTestidAttr}, {"xpath", kXpath}, {"id_xpath", kIdXpath}, {"neighbours", kNeighbours},
         {"context", kContext}, {"x", kX}, {"y", kY}, {"width", kWidth}, {"height", kHeight},
         {"enabled", kEnabled}, {"visible", kVisible}, {"editable", kEditable}, {"clickable", kClickable},
-        {"light", kLight}};
+        {"light", kLight}, {"only", kOnly}};
     auto it = fields.find(k);
     return it == fields.end() ? kNone : it->second;
   }
@@ -214,6 +215,7 @@ class FingerprintListReader : public nlohmann::json_sax<json> {
       case kEditable: flag(f.editable, false); break;
       case kClickable: flag(f.clickable_hint, false); break;
       case kLight: flag(f.partial, false); break;
+      case kOnly: flag(f.only, false); break;
     }
     field_ = kNone;
   }
@@ -312,8 +314,32 @@ std::vector<std::string> digit_runs(std::string_view s) {
   return out;
 }
 
+// Two identifiers of one family that name different members: they share a word
+// and each has a word (not a number) the other lacks. "books-5-isbn" /
+// "books-5-title", "id_first_name" / "id_last_name", "new-email" / "old-email"
+// name two fields of the same form, not one field renamed; a renamed element is
+// found by its other attributes instead.
+bool different_members(std::string_view a, std::string_view b) {
+  auto words = [](std::string_view s) {
+    std::set<std::string> out;
+    for (auto& w : identifier_words(s))
+      if (!std::all_of(w.begin(), w.end(), [](char c) { return c >= '0' && c <= '9'; })) out.insert(w);
+    return out;
+  };
+  auto wa = words(a), wb = words(b);
+  bool shared = false, only_a = false, only_b = false;
+  for (const auto& w : wa) (wb.count(w) ? shared : only_a) = true;
+  for (const auto& w : wb)
+    if (!wa.count(w)) only_b = true;
+  return shared && only_a && only_b;
+}
+
+// A link's path: what comes before its query and fragment.
+std::string_view link_path(std::string_view href) { return href.substr(0, href.find_first_of("?#")); }
+
 double string_similarity(std::string_view a, std::string_view b) {
   if (same_text(a, b)) return 1;
+  if (different_members(a, b)) return 0;
   double sim = std::max(dice_sorted(bigrams(a), bigrams(b)), dice_sorted(identifier_words(a), identifier_words(b)));
   // "password1" / "password2", "row-7" / "row-8": other numbers, another thing.
   auto na = digit_runs(a), nb = digit_runs(b);
@@ -715,6 +741,16 @@ bool different_verbs(const Fingerprint& a, const Fingerprint& b) {
 
 }  // namespace
 
+namespace {
+
+// The page's own controls, whatever their styling.
+bool native_control(const Fingerprint& f) {
+  return f.tag == "input" || f.tag == "select" || f.tag == "textarea" || f.tag == "button" ||
+         (f.tag == "a" && !f.href.empty());
+}
+
+}  // namespace
+
 std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate, ActionKind action) {
   ElementKind want = kind_of(stored);
   ElementKind got = kind_of(candidate);
@@ -740,12 +776,25 @@ std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate,
   // The element keeps its kind across releases: a button stays something to click.
   if (control && got != want)
     return std::string("tipo distinto (") + kind_name(got) + " en lugar de " + kind_name(want) + ")";
+  // Nor does a text become a control: a label is not the input it labels, a
+  // header cell not the sort link inside it (a heading that became a summary
+  // is the same heading).
+  if (!control && native_control(candidate) && tag_similarity(stored.tag, candidate.tag) == 0)
+    return "control <" + candidate.tag + "> en lugar de <" + stored.tag + ">";
   if (want == ElementKind::Container && candidate.tag != stored.tag)
     return "contenedor <" + candidate.tag + "> en lugar de <" + stored.tag + ">";
   if (want == ElementKind::Other && got == ElementKind::Container)
     return "contenedor <" + candidate.tag + "> en lugar de <" + stored.tag + ">";
   if (opposite_actions(naming_text(stored), naming_text(candidate))) return "acción opuesta";
   if (different_verbs(stored, candidate)) return "acción distinta";
+  // The same kind of control next to it is not it when its own naming says
+  // otherwise: a link to another page of the same family ("/auth/user/add/" and
+  // "/auth/group/add/"), a form field of another name ("books-5-isbn" and
+  // "books-5-title"; the name is what the form sends).
+  if (!stored.href.empty() && !candidate.href.empty() && different_members(link_path(stored.href), link_path(candidate.href)))
+    return "otro destino";
+  if (!stored.name.empty() && !candidate.name.empty() && different_members(stored.name, candidate.name))
+    return "otro campo";
   return {};
 }
 
@@ -774,7 +823,12 @@ std::string answer_problem(const std::optional<Fingerprint>& stored, const Finge
   if (!stored) return {};
   Similarity sim = similarity(*stored, candidate);
   if (score) *score = sim.score;
-  if (sim.score < rules.threshold) return "puntuación insuficiente";
+  if (same_landmark(*stored, candidate)) return {};
+  // The same gate as a fingerprint heal, identity floor included: an element
+  // named otherwise is another element.
+  if (!similar_enough(sim, rules))
+    return sim.score < rules.threshold ? "puntuación insuficiente"
+                                       : "ni el texto ni los atributos que nombran el elemento coinciden";
   return {};
 }
 //
@@ -840,15 +894,77 @@ Similarity similarity(const Fingerprint& s, const Fingerprint& c) {
   Similarity out;
   out.score = weight > 0 ? total / weight : 0;
   out.has_identity = id_weight > 0;
+  out.identity_weight = id_weight;
   out.identity = id_weight > 0 ? id_total / id_weight : 0;
   return out;
 }
 
+namespace {
+
+// The same words with other numbers: "books-11-published" / "books-10-published",
+// "row-3" / "row-4". Repeated rows number their fields by the row's index.
+bool only_numbers_differ(std::string_view a, std::string_view b) {
+  if (a.empty() || b.empty() || a == b) return false;
+  auto strip = [](std::string_view s) {
+    std::string out;  // each run of digits becomes one '#': "row-9" and "row-10" alike
+    for (char c : s) {
+      bool digit = c >= '0' && c <= '9';
+      if (!digit) out.push_back(c);
+      else if (out.empty() || out.back() != '#') out.push_back('#');
+    }
+    return out;
+  };
+  return strip(a) == strip(b) && !digit_runs(a).empty();
+}
+
+}  // namespace
+
+bool sibling_row(const Fingerprint& stored, const Fingerprint& current) {
+  if (stored.tag != current.tag) return false;
+  return only_numbers_differ(stored.id, current.id) || only_numbers_differ(stored.name, current.name) ||
+         only_numbers_differ(stored.testid, current.testid);
+}
+
+bool similar_enough(const Similarity& sim, const MatchRules& rules) {
+  if (sim.has_identity && sim.identity < rules.identity_floor) return false;
+  if (sim.score >= rules.threshold) return true;
+  // Text 3.0 plus at least a link target (1.5) or an id or name (2.0), all unchanged.
+  return sim.identity >= 0.999 && sim.identity_weight >= 4.5 && sim.score >= rules.named_threshold;
+}
+
+namespace {
+
+// The heading's place under the nearest element with an id, when every step
+// down from there is the only one of its tag ("//*[@id="content"]/h1"), and
+// that id does not look generated.
+bool unique_slot(const std::string& id_xpath) {
+  static const std::string anchor = "//*[@id=\"";
+  if (id_xpath.rfind(anchor, 0) != 0) return false;
+  auto close = id_xpath.find("\"]", anchor.size());
+  if (close == std::string::npos) return false;
+  if (looks_generated(std::string_view(id_xpath).substr(anchor.size(), close - anchor.size()))) return false;
+  return id_xpath.find('[', close) == std::string::npos;
+}
+
+}  // namespace
+
+bool same_landmark(const Fingerprint& stored, const Fingerprint& candidate) {
+  if (stored.tag != candidate.tag) return false;
+  if (stored.only && candidate.only) return true;
+  // A heading alone at its level right under the same named container, before
+  // and after, is that container's heading, whatever it says now.
+  static const std::set<std::string> headings{"h1", "h2", "h3", "h4", "h5", "h6"};
+  return headings.count(stored.tag) && !stored.id_xpath.empty() && stored.id_xpath == candidate.id_xpath &&
+         unique_slot(stored.id_xpath);
+}
+
 std::optional<double> stale_score(const Fingerprint& stored, const Fingerprint& current, const MatchRules& rules) {
+  if (same_landmark(stored, current)) return std::nullopt;
   if (!stored.id.empty() && stored.id == current.id && !looks_generated(stored.id)) return std::nullopt;
   if (!stored.testid.empty() && stored.testid == current.testid) return std::nullopt;
   double score = similarity(stored, current).score;
-  if (score < rules.threshold) return score;
+  // A positional selector that now lands on the same field of another row.
+  if (score < rules.threshold || sibling_row(stored, current)) return score;
   return std::nullopt;
 }
 
@@ -890,19 +1006,64 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
   const Fingerprint& b = candidates[best.index];
   choice.best = best.sim.score;
   // The runner-up is the best other candidate, leaving out an element wrapped
-  // around (or inside) the best one when only the best has the stored tag.
-  for (std::size_t k = 1; k < scored.size(); ++k) {
+  // around (or inside) the best one when only the best has the stored tag, and
+  // the same field of other rows when the best still has the stored id or name
+  // ("books-3-title" is there: "books-2-title" is another row's).
+  bool exact = (!stored.id.empty() && b.id == stored.id) || (!stored.name.empty() && b.name == stored.name);
+  auto contender = [&](std::size_t k) {
     const Fingerprint& c = candidates[scored[k].index];
-    if (nested(b, c) && b.tag == stored.tag && c.tag != stored.tag) continue;
+    if (nested(b, c) && b.tag == stored.tag && c.tag != stored.tag) return false;
+    if (exact && sibling_row(stored, c)) return false;
+    return true;
+  };
+  for (std::size_t k = 1; k < scored.size(); ++k) {
+    if (!contender(k)) continue;
     choice.second = scored[k].sim.score;
     break;
   }
-  if (choice.best < rules.threshold) {
+  // The page's one h1 (footer...) is the one h1 of before: only one candidate can be.
+  for (const auto& s : scored) {
+    if (same_landmark(stored, candidates[s.index])) {
+      choice.index = s.index;
+      choice.best = s.sim.score;
+      choice.second = 0;
+      choice.top.insert(choice.top.begin(), {s.index, s.sim.score});
+      return choice;
+    }
+  }
+  if (!similar_enough(best.sim, rules) && !(best.sim.has_identity && best.sim.identity < rules.identity_floor)) {
     choice.reason = "puntuación insuficiente";
   } else if (best.sim.has_identity && best.sim.identity < rules.identity_floor) {
-    choice.reason = "ni el texto ni los atributos que nombran el elemento coinciden";
+    choice.reason = best.sim.score < rules.threshold ? "puntuación insuficiente"
+                                                     : "ni el texto ni los atributos que nombran el elemento coinciden";
   } else if (choice.best - choice.second < rules.margin) {
-    choice.reason = "ambiguo: otro elemento puntúa casi igual";
+    // Look-alikes of a repeated structure (the "All" link of every filter) are
+    // told apart by their own section's texts: the one contender still in the
+    // stored section, or between the stored neighbours, is the element.
+    std::vector<std::size_t> close;
+    for (std::size_t k = 0; k < scored.size(); ++k)
+      if (scored[k].sim.score > choice.best - rules.margin && (k == 0 || contender(k)) &&
+          similar_enough(scored[k].sim, rules))
+        close.push_back(k);
+    auto only_one = [&](std::string Fingerprint::*field) -> std::optional<std::size_t> {
+      if ((stored.*field).empty()) return std::nullopt;
+      std::optional<std::size_t> found;
+      for (std::size_t k : close) {
+        if (!same_text(stored.*field, candidates[scored[k].index].*field)) continue;
+        if (found) return std::nullopt;
+        found = k;
+      }
+      return found;
+    };
+    auto pick = only_one(&Fingerprint::context);
+    if (!pick) pick = only_one(&Fingerprint::neighbours);
+    if (pick && close.size() > 1) {
+      choice.index = scored[*pick].index;
+      choice.best = scored[*pick].sim.score;
+    } else {
+      choice.reason = "ambiguo: otro elemento puntúa casi igual";
+      choice.ambiguous = true;
+    }
   } else {
     choice.index = best.index;
   }
@@ -1045,11 +1206,27 @@ std::vector<std::string> build_selectors(const std::vector<Fingerprint>& all, st
   if (quotable(f.text))
     push(f.tag + ":text-is(" + css_quoted(f.text) + ")",
          count_if([&](const Fingerprint& c) { return c.tag == f.tag && c.text == f.text; }) == 1);
+  // The page's one h1 (footer...) by its tag; else a class only it has with its tag
+  // (classes that look generated are no names).
+  if (f.only) push(f.tag, count_if([&](const Fingerprint& c) { return c.tag == f.tag; }) == 1);
+  for (const auto& cls : split_ws(f.classes)) {
+    if (!plain_ident(cls) || looks_generated(cls)) continue;
+    push(f.tag + "." + cls, count_if([&](const Fingerprint& c) {
+           if (c.tag != f.tag) return false;
+           for (const auto& other : split_ws(c.classes))
+             if (other == cls) return true;
+           return false;
+         }) == 1);
+  }
   // Paths only when nothing names the element uniquely: they break on the next
   // layout change.
   if (!unique_attribute) {
     if (!f.id_xpath.empty() && f.id_xpath != f.xpath) out.push_back("xpath=" + f.id_xpath);
     if (!f.xpath.empty()) out.push_back("xpath=" + f.xpath);
+  } else if (!f.id_xpath.empty() && f.id_xpath != f.xpath) {
+    // Last, should none of the above find it on the live page (a text split by a
+    // child element): the path from the nearest id, never the absolute one.
+    out.push_back("xpath=" + f.id_xpath);
   }
   return out;
 }

@@ -20,6 +20,7 @@ struct Fingerprint {
   // A light record: only what tells the element's kind and names it (no place,
   // neighbours, section, paths or classes). Never scored; see may_need_full.
   bool partial = false;
+  bool only = false;  // the page's one h1, header, footer or main
 };
 
 // nullopt when the text is not a JSON object with at least a "tag".
@@ -53,6 +54,7 @@ bool may_need_full(const Fingerprint& stored, const std::vector<Fingerprint>& ca
 struct Similarity {
   double score = 0;     // all attributes
   double identity = 0;  // only the attributes that name the element (id, text, labels...)
+  double identity_weight = 0;  // how much naming the stored element had (sum of those weights)
   bool has_identity = false;
 };
 Similarity similarity(const Fingerprint& stored, const Fingerprint& candidate);
@@ -60,6 +62,11 @@ Similarity similarity(const Fingerprint& stored, const Fingerprint& candidate);
 // Empty when `candidate` may stand for `stored` under `action`, otherwise the
 // reason it may not (wrong kind, disabled, root element, opposite action).
 std::string fit_problem(const Fingerprint& stored, const Fingerprint& candidate, ActionKind action);
+
+// The page's one main heading (header, footer, main) stands for the page's one
+// main heading of before, whatever its text now says; so does a heading that is
+// the only one of its level right under the same element with an id.
+bool same_landmark(const Fingerprint& stored, const Fingerprint& candidate);
 
 // True when one text names an action and the other its opposite
 // ("Add e-mail" / "Remove e-mail", "Mostrar" / "Ocultar").
@@ -69,7 +76,16 @@ struct MatchRules {
   double threshold = 0.7;       // least score a heal needs
   double margin = 0.1;          // least lead of the best over the second best
   double identity_floor = 0.5;  // least identity score, when the element had a name at all
+  // Least score of an element whose naming (its text and at least one more naming
+  // attribute: a link's target, an id, a name) is all unchanged: a link that became
+  // a button in a form, moved to another part of the page, keeps its name.
+  double named_threshold = 0.6;
 };
+
+// Whether a similarity is enough to take a candidate for the stored element:
+// the threshold, or the lower named_threshold when all its naming agrees; and
+// the identity floor in both cases.
+bool similar_enough(const Similarity& sim, const MatchRules& rules);
 
 struct RankedCandidate {
   std::size_t index = 0;
@@ -80,6 +96,9 @@ struct HealChoice {
   std::optional<std::size_t> index;  // the accepted candidate, if any
   double best = 0, second = 0;
   std::string reason;                  // why nothing was accepted ("" when accepted)
+  // Nothing accepted only because two or more plausible candidates scored too
+  // close to tell apart: the one case where asking a model can help.
+  bool ambiguous = false;
   std::vector<RankedCandidate> top;    // the best fitting candidates, best first (at most 5)
 };
 
@@ -92,14 +111,20 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
 // A selector that still finds one element is stale when that element no
 // longer looks like the recorded one: the same (not generated) id or test id
 // means the same element whatever else changed; otherwise a score below the
-// threshold. Returns the score when stale, nullopt when not.
+// threshold, or the same field of another row (sibling_row). Returns the score
+// when stale, nullopt when not.
+// The same field of another repeated row: same tag, and an id, name or test id
+// that differs from the stored one only in its numbers.
+bool sibling_row(const Fingerprint& stored, const Fingerprint& current);
+
 std::optional<double> stale_score(const Fingerprint& stored, const Fingerprint& current, const MatchRules& rules);
 
 // The gate for a replacement that did not come from choose_candidate (a heal
 // remembered from an earlier run, a model's answer): empty when `candidate`
 // may be used, otherwise why not. Without a stored fingerprint only the action
 // rules and the element's name (no opposite action) are checked; with one,
-// also its kind and a score of at least the threshold. `score` receives the
+// also its kind, a score of at least the threshold and an identity score of
+// at least the floor. `score` receives the
 // score (or -1 without a stored fingerprint).
 std::string answer_problem(const std::optional<Fingerprint>& stored, const Fingerprint& candidate, ActionKind action,
                            std::string_view element_name, const MatchRules& rules, double* score);
