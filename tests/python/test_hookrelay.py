@@ -610,3 +610,82 @@ def test_before_all_on_a_behave_126_context(hr, rec, tmp_path, monkeypatch):
     hr.before_all(ctx)
     assert ctx.__dict__["_using_plugin_system"] is True
     assert rec.names() == ["setup_framework_context", "plugin.before_all"]
+
+
+# --- reads from behave's own layered context ----------------------------------------
+
+BEHAVE_126 = os.path.join(os.path.dirname(os.path.dirname(TESTS_DIR)), "build", "behave-1.2.6")
+
+LAYERED_READS = textwrap.dedent('''
+    import json, sys, types
+    from behave.configuration import Configuration
+    from behave.runner import Context
+    from tarvolab_framework.hooks import hookrelay as hr
+
+    class Runner:
+        config = Configuration([])
+
+    class Locator:
+        def __init__(self, tag):
+            self.tag, self.calls = tag, []
+        def set_healing_context(self, **kwargs):
+            self.calls.append(kwargs)
+
+    class Manager:
+        def before_step(self, context, step):
+            pass
+
+    hr._plugin_manager = Manager()
+    step = types.SimpleNamespace(name="hago clic en Entrar")
+    out = {}
+
+    # The run's layer below, the scenario's layer on top: both are seen, the
+    # upper one first, as behave's own attribute lookup finds them.
+    ctx = Context(Runner())
+    root = Locator("root")
+    ctx.element_locator = root
+    ctx.feature = types.SimpleNamespace(name="Acceso")
+    ctx._push()
+    ctx.scenario = types.SimpleNamespace(name="Login")
+    hr.before_step(ctx, step)
+    out["layers"] = [root.calls[-1]["scenario_name"], root.calls[-1]["feature_name"]]
+    upper = Locator("upper")
+    ctx.element_locator = upper
+    hr.before_step(ctx, step)
+    out["upper"] = [len(root.calls), len(upper.calls)]
+    ctx._pop()
+    hr.before_step(ctx, step)
+    out["popped"] = [len(root.calls), root.calls[-1]["scenario_name"]]
+
+    # A name the context's class defines comes before every layer.
+    class OwnContext(Context):
+        @property
+        def element_locator(self):
+            return self.__dict__["_own_locator"]
+    own = OwnContext(Runner())
+    own._own_locator = Locator("own")
+    own._stack[0]["element_locator"] = Locator("layer")
+    hr.before_step(own, step)
+    out["class_first"] = len(own._own_locator.calls)
+
+    # Missing everywhere: nothing is called, and nothing is raised.
+    hr.before_step(Context(Runner()), step)
+    out["missing"] = "ok"
+    print(json.dumps(out))
+''')
+
+
+@pytest.mark.parametrize("behave_path", [None, BEHAVE_126], ids=["behave-1.3", "behave-1.2.6"])
+def test_before_step_reads_behave_contexts_in_behaves_own_order(behave_path):
+    if behave_path and not os.path.isdir(behave_path):
+        pytest.skip("behave 1.2.6 is installed by scripts/setup.sh into build/behave-1.2.6")
+    env = dict(os.environ)
+    if behave_path:
+        env["PYTHONPATH"] = os.pathsep.join(p for p in (behave_path, env.get("PYTHONPATH")) if p)
+    proc = subprocess.run([sys.executable, "-c", LAYERED_READS], capture_output=True, text=True, env=env,
+                          timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    import json
+
+    assert json.loads(proc.stdout.strip().splitlines()[-1]) == {
+        "layers": ["Login", "Acceso"], "upper": [1, 1], "popped": [2, ""], "class_first": 1, "missing": "ok"}

@@ -95,10 +95,22 @@ void set_healing_context(nb::handle context, nb::handle locator, nb::handle step
                                       nb::arg("action_context") = action_context);
 }
 
+// The modules the scenario and step hooks call into, imported once at the run
+// start rather than inside the first scenario. One that cannot be imported is
+// left alone here: the hook that needs it reports the failure as before.
+constexpr const char* kScenarioModules[] = {
+    "tarvolab_framework.core.context_helpers", "tarvolab_framework.core.outcomes",
+    "tarvolab_framework.core.evidence", "tarvolab_framework.core.allure_support"};
+
+void import_scenario_modules() {
+  for (const char* name : kScenarioModules) (void)attempt([&] { nb::module_::import_(name); });
+}
+
 void before_all(nb::object context) {
   load_working_directory_dotenv();
   callee("setup_framework_context")(context);
   nb::setattr(context, "_using_plugin_system", nb::bool_(true));
+  import_scenario_modules();
   plugin_call("before_all", context);
 }
 
