@@ -163,6 +163,8 @@ class Worker:
         self.asked = False
         self.kill_reason = ""
         self.ended = False
+        self.folder = ""
+        self.at_run_end = False  # the worker's after_all started
 
     def take_output(self) -> str:
         text = "".join(self.buffer)
@@ -178,6 +180,47 @@ def print_block(text: str) -> None:
         sys.stdout.flush()
 
 
+def _summary_head() -> str:
+    """The first words of the outcome summary block ("📋 RESULTADO FINAL")."""
+    try:
+        from tarvolab_framework.core import runwright
+
+        for line in runwright._outcome_summary_lines([], False):
+            if ":" in line and line.strip("=\n "):
+                return line.split(":", 1)[0]
+    except (ImportError, AttributeError):
+        pass
+    return "📋 RESULTADO FINAL"
+
+
+def fold_run_end(text: str, folder: str) -> str:
+    """A worker's run-end output without what the command's one summary replaces.
+
+    Dropped: the worker's outcome summary block (the command prints the run's),
+    lines naming the worker's own folder (its partial result files and reports,
+    which the command writes again for the whole run), and the rules and blank
+    lines around them. Everything else (a failing after_all, a warning) is kept.
+    """
+    head = _summary_head()
+    kept: list[str] = []
+    in_summary = False
+    for line in text.splitlines():
+        bare = line.strip()
+        if in_summary:
+            if bare and set(bare) <= {"="}:
+                in_summary = False
+            continue
+        if bare.startswith(head):
+            in_summary = True
+            continue
+        if not bare or set(bare) <= {"=", "-"}:
+            continue
+        if folder and folder in line:
+            continue
+        kept.append(line)
+    return "\n".join(kept) + ("\n" if kept else "")
+
+
 def kill_group(proc: subprocess.Popen) -> None:
     try:
         os.killpg(proc.pid, signal.SIGKILL)
@@ -189,7 +232,7 @@ class Pool:
     """Runs a queue of features on up to `size` worker processes."""
 
     def __init__(self, items, size, behave_args, timeout, run_dir: Path, results: RunResults, config,
-                 retry=0):
+                 retry=0, start_texts=None):
         self.pending = deque(items)
         self.size = size
         self.behave_args = behave_args
@@ -201,6 +244,7 @@ class Pool:
         self.events: queue.Queue = queue.Queue()
         self.workers: dict[str, Worker] = {}
         self.started = 0
+        self.start_texts: set[str] = set() if start_texts is None else start_texts  # shared by the run's pools
 
     # -- processes ------------------------------------------------------------
     def start_worker(self) -> None:
@@ -227,6 +271,7 @@ class Pool:
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env,
             start_new_session=True)
         worker = Worker(wid, proc)
+        worker.folder = str(folder)
         self.workers[wid] = worker
         threading.Thread(target=self._read, args=(worker,), daemon=True).start()
 
@@ -279,7 +324,10 @@ class Pool:
             if not worker.ran_any and not worker.asked:
                 self.results.note_outputs(event.get("outputs") or {})
                 text = worker.take_output()
-                if text.strip():
+                # Every worker starts the same way: its start lines are printed
+                # once, unless they say something the others did not.
+                if text.strip() and text not in self.start_texts:
+                    self.start_texts.add(text)
                     print_block(text)
             worker.asked = True
             self.hand_out(worker)
@@ -300,6 +348,9 @@ class Pool:
                 for request in requests:
                     request["phase"] = "retry %d" % self.retry
             self.results.heal_requests.extend(requests)
+        elif kind == "run_end":
+            print_block(worker.take_output())
+            worker.at_run_end = True
         elif kind == "aborted" and not worker.ran_any:
             return self.start_failed(worker)
         return True
@@ -334,6 +385,8 @@ class Pool:
                 self.results.feature_done(path, time.monotonic() - worker.started_at, "killed", reason)
             worker.current = None
         text = worker.take_output()
+        if worker.at_run_end:
+            text = fold_run_end(text, worker.folder)
         if text.strip():
             say("worker %s, end of its run:" % worker.wid)
             print_block(text)
@@ -464,7 +517,7 @@ def plan(opts, behave_args):
     return config, order, items, shard, workers, notes, timeout
 
 
-def retry_pass(results: RunResults, behave_args, timeout, run_dir, config) -> None:
+def retry_pass(results: RunResults, behave_args, timeout, run_dir, config, start_texts=None) -> None:
     from tarvolab_framework.core import runwright
 
     failed = results.failed_locations()
@@ -478,7 +531,8 @@ def retry_pass(results: RunResults, behave_args, timeout, run_dir, config) -> No
         for i in indices:
             path, _, line = failed[i].rpartition(":")
             grouped.setdefault(path, []).append(int(line))
-        pool = Pool(list(grouped.items()), 1, behave_args, timeout, run_dir, results, config, retry=attempt[0])
+        pool = Pool(list(grouped.items()), 1, behave_args, timeout, run_dir, results, config, retry=attempt[0],
+                    start_texts=start_texts)
         pool.run()
         answer = {}
         for i in indices:
@@ -527,10 +581,11 @@ def run(opts, behave_args) -> int:
     say("%d feature(s) on %d worker(s)%s" % (len(items), workers,
                                             " (shard %d of %d)" % shard if shard else ""))
     began = time.monotonic()
-    started_ok = Pool(items, workers, behave_args, timeout, run_dir, results, config).run()
+    start_texts: set[str] = set()
+    started_ok = Pool(items, workers, behave_args, timeout, run_dir, results, config, start_texts=start_texts).run()
     if started_ok:
         try:
-            retry_pass(results, behave_args, timeout, run_dir, config)
+            retry_pass(results, behave_args, timeout, run_dir, config, start_texts)
         except ValueError as exc:  # a bad MAX_SCENARIO_RETRIES
             say(str(exc))
             results.start_failed = True
