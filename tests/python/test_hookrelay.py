@@ -689,3 +689,69 @@ def test_before_step_reads_behave_contexts_in_behaves_own_order(behave_path):
 
     assert json.loads(proc.stdout.strip().splitlines()[-1]) == {
         "layers": ["Login", "Acceso"], "upper": [1, 1], "popped": [2, ""], "class_first": 1, "missing": "ok"}
+
+
+# --- the step hooks with the framework's own locator, manager and soft assertions --------
+
+
+def test_step_hooks_with_the_frameworks_own_objects_do_what_their_methods_do(hr, monkeypatch):
+    from tarvolab_framework.core import soft_assertion_hooks as sa
+    from tarvolab_framework.core.element_locator import ElementLocator
+    from tarvolab_framework.plugins import PluginManager
+
+    monkeypatch.setattr(hr, "after_step_soft_assertions", sa.after_step_soft_assertions)
+    manager = PluginManager(discover=False)
+    monkeypatch.setattr(hr, "_plugin_manager", manager)
+    seen = []
+
+    class Quiet:  # defines no step hook, and a non-callable attribute of the name
+        after_step = "not a method"
+
+    class Listening:
+        def before_step(self, context, step):
+            seen.append(("before", step.name))
+
+        def after_step(self, context, step):
+            seen.append(("after", step.name))
+
+    locator = ElementLocator.__new__(ElementLocator)  # no store or model: only the texts matter here
+    ctx = Ctx()
+    ctx.element_locator = locator
+    ctx.scenario, ctx.feature = ns(name="Login"), ns(name="Acceso")
+    ctx.soft_assertions = sa.SoftAssertionCollector()
+    step = ns(name="hago clic en Entrar", keyword="When")
+
+    manager.register(Quiet())
+    hr.before_step(ctx, step)
+    hr.after_step(ctx, step)
+    assert locator.healing_context == {"step_text": "hago clic en Entrar", "scenario_name": "Login",
+                                       "feature_name": "Acceso", "action_context": "hacer click en el elemento"}
+    assert seen == []
+
+    # A plug-in registered later is called from the next step on; a soft failure is tagged.
+    manager.register(Listening())
+    ctx.soft_assertions.soft_assert(False, "falta el botón")
+    hr.before_step(ctx, step)
+    hr.after_step(ctx, step)
+    assert seen == [("before", "hago clic en Entrar"), ("after", "hago clic en Entrar")]
+    assert [str(f) for f in ctx.soft_assertions.failures] == ["[When hago clic en Entrar] falta el botón"]
+
+    # A locator class, or a locator object, with its own set_healing_context is called.
+    class OwnLocator(ElementLocator):
+        def set_healing_context(self, **texts):
+            seen.append(("locator", texts["step_text"]))
+
+    ctx.element_locator = OwnLocator.__new__(OwnLocator)
+    hr.before_step(ctx, ns(name="paso uno"))
+    patched = ElementLocator.__new__(ElementLocator)
+    patched.set_healing_context = lambda **texts: seen.append(("patched", texts["step_text"]))
+    ctx.element_locator = patched
+    hr.before_step(ctx, ns(name="paso dos"))
+    assert ("locator", "paso uno") in seen and ("patched", "paso dos") in seen
+
+    # A manager whose method was replaced on the object is called for every step.
+    calls = []
+    monkeypatch.setattr(manager, "after_step", lambda context, step: calls.append(step.name), raising=False)
+    manager.plugins.clear()
+    hr.after_step(ctx, ns(name="paso tres", keyword="Then"))
+    assert calls == ["paso tres"]

@@ -2,6 +2,8 @@
 
 #include <nanobind/stl/string.h>
 
+#include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -93,12 +95,24 @@ bool is_layered_context(PyTypeObject* type) {
 
 enum class Lookup { Found, Missing, Generic };
 
+}  // namespace
+
+PyObject* interned_name(const char* name) {
+  static std::unordered_map<std::string, PyObject*> known;
+  auto found = known.find(name);
+  if (found != known.end()) return found->second;
+  PyObject* str = PyUnicode_InternFromString(name);
+  if (!str) throw nb::python_error();
+  known.emplace(name, str);  // kept for the life of the process
+  return str;
+}
+
+namespace {
+
 // The layered search; Generic when the object must be read the normal way.
 Lookup layered_lookup(PyObject* obj, const char* name, PyObject** out) {
   if (!is_layered_context(Py_TYPE(obj))) return Lookup::Generic;
-  PyObject* key = PyUnicode_InternFromString(name);
-  if (!key) throw nb::python_error();
-  nb::object key_guard = nb::steal(key);
+  PyObject* key = interned_name(name);
   if (_PyType_Lookup(Py_TYPE(obj), key)) return Lookup::Generic;  // a method or property
   PyObject* dict = PyObject_GenericGetDict(obj, nullptr);
   if (!dict) {
@@ -140,8 +154,12 @@ std::optional<nb::object> get_attr(nb::handle obj, const char* name) {
     case Lookup::Generic:
       break;
   }
-  PyObject* r = PyObject_GetAttrString(obj.ptr(), name);
-  if (r) return nb::steal(r);
+  // _PyObject_LookupAttr answers "missing" without building the AttributeError
+  // that a plain read would raise (and this function would then discard).
+  PyObject* r = nullptr;
+  int found = _PyObject_LookupAttr(obj.ptr(), interned_name(name), &r);
+  if (found > 0) return nb::steal(r);
+  if (found == 0) return std::nullopt;
   if (PyErr_ExceptionMatches(PyExc_AttributeError) || PyErr_ExceptionMatches(PyExc_KeyError)) {
     PyErr_Clear();
     return std::nullopt;
