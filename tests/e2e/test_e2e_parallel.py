@@ -216,6 +216,12 @@ def test_bad_input_is_refused_with_one_clear_line(projects_copy, tmp_path):
     for args, settings, expected in (
             ((), {"PARALLEL_WORKERS": "0"}, "PARALLEL_WORKERS: '0' is out of range (1 to 1024)"),
             (("-j", "-2"), {}, "-j: -2 is not a valid number of workers (1 or more)"),
+            (("-j", "0"), {}, "-j: 0 is not a valid number of workers (1 or more)"),
+            (("-j", "abc"), {}, "-j: 'abc' is not a whole number"),
+            ((), {"PARALLEL_WORKERS": "-3"}, "PARALLEL_WORKERS: '-3' is out of range (1 to 1024)"),
+            (("-j", "2"), {"MAX_BROWSER_INSTANCES": "0"}, "MAX_BROWSER_INSTANCES: '0' is out of range (1 to 1024)"),
+            (("--shard", "1/0"), {}, "--shard '1/0': the number of shards must be 1 or more"),
+            (("--shard", "2"), {}, "--shard '2': expected I/N, for example 1/3"),
             (("--shard", "3/2"), {}, "--shard '3/2': the shard number must be between 1 and 2"),
             (("--shard", "a/b"), {}, "--shard 'a/b': expected I/N with whole numbers"),
             ((), {"WORKER_TIMEOUT": "5m"}, "WORKER_TIMEOUT: '5m' is not a valid integer"),
