@@ -157,7 +157,11 @@ std::optional<nb::object> get_attr(nb::handle obj, const char* name) {
   // _PyObject_LookupAttr answers "missing" without building the AttributeError
   // that a plain read would raise (and this function would then discard).
   PyObject* r = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+  int found = PyObject_GetOptionalAttr(obj.ptr(), interned_name(name), &r);
+#else
   int found = _PyObject_LookupAttr(obj.ptr(), interned_name(name), &r);
+#endif
   if (found > 0) return nb::steal(r);
   if (found == 0) return std::nullopt;
   if (PyErr_ExceptionMatches(PyExc_AttributeError) || PyErr_ExceptionMatches(PyExc_KeyError)) {
