@@ -727,6 +727,13 @@ def test_step_hooks_with_the_frameworks_own_objects_do_what_their_methods_do(hr,
     assert locator.healing_context == {"step_text": "hago clic en Entrar", "scenario_name": "Login",
                                        "feature_name": "Acceso", "action_context": "hacer click en el elemento"}
     assert seen == []
+    # Step texts met again get their own action text each time.
+    for text, action in (("espero el aviso", "esperar a que el elemento esté disponible"),
+                         ("hago clic en Entrar", "hacer click en el elemento"),
+                         ("espero el aviso", "esperar a que el elemento esté disponible"),
+                         ("Veo la tabla", "interactuar con el elemento (paso: Veo la tabla)")):
+        hr.before_step(ctx, ns(name=text))
+        assert (locator.healing_context["step_text"], locator.healing_context["action_context"]) == (text, action)
 
     # A plug-in registered later is called from the next step on; a soft failure is tagged.
     manager.register(Listening())

@@ -8,7 +8,10 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -101,6 +104,35 @@ std::string infer_action(nb::handle step_text) {
   return tarvo::hooks::infer_action_from_step(text_of(step_text, "step_text"));
 }
 
+// infer_action as a str, remembered per step text: a suite repeats its step
+// texts, and before every step the same few are asked for. The memory is
+// bounded (emptied when full); its objects are kept for the life of the process.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+nb::object remembered_action(nb::handle step_text) {
+  static std::unordered_map<std::string, PyObject*, TextHash, std::equal_to<>> known;
+  constexpr std::size_t kMaxRemembered = 4096;
+  if (!PyUnicode_Check(step_text.ptr())) return py_str(infer_action(step_text));  // TypeError as before
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(step_text.ptr(), &size);
+  if (!data) {  // lone surrogates: worked out each time, as before
+    PyErr_Clear();
+    return py_str(infer_action(step_text));
+  }
+  std::string_view text(data, static_cast<std::size_t>(size));
+  if (auto found = known.find(text); found != known.end()) return nb::borrow(found->second);
+  nb::object action = py_str(infer_action(step_text));
+  if (known.size() >= kMaxRemembered) {
+    for (auto& [key, value] : known) Py_DECREF(value);
+    known.clear();
+  }
+  known.emplace(std::string(text), Py_NewRef(action.ptr()));
+  return action;
+}
+
 // The project's .env in the working directory (not a parent), applied over the
 // inherited environment before the framework reads its settings. Without the
 // python-dotenv package there is nothing to load with, and the step is skipped.
@@ -142,7 +174,7 @@ void set_healing_context(nb::handle context, nb::handle locator, nb::handle step
   });
 
   nb::object step_text = attr_or_raise(step, "name");
-  nb::object action_context = py_str(infer_action(step_text));
+  nb::object action_context = remembered_action(step_text);
   // The framework's own ElementLocator keeps four texts as this dictionary
   // (its set_healing_context does exactly this for them): written here, every
   // step saves a call into Python. Any other locator gets the call.
