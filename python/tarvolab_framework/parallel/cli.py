@@ -232,7 +232,7 @@ class Pool:
     """Runs a queue of features on up to `size` worker processes."""
 
     def __init__(self, items, size, behave_args, timeout, run_dir: Path, results: RunResults, config,
-                 retry=0, start_texts=None):
+                 retry=0):
         self.pending = deque(items)
         self.size = size
         self.behave_args = behave_args
@@ -244,7 +244,6 @@ class Pool:
         self.events: queue.Queue = queue.Queue()
         self.workers: dict[str, Worker] = {}
         self.started = 0
-        self.start_texts: set[str] = set() if start_texts is None else start_texts  # shared by the run's pools
 
     # -- processes ------------------------------------------------------------
     def start_worker(self) -> None:
@@ -324,10 +323,7 @@ class Pool:
             if not worker.ran_any and not worker.asked:
                 self.results.note_outputs(event.get("outputs") or {})
                 text = worker.take_output()
-                # Every worker starts the same way: its start lines are printed
-                # once, unless they say something the others did not.
-                if text.strip() and text not in self.start_texts:
-                    self.start_texts.add(text)
+                if text.strip():
                     print_block(text)
             worker.asked = True
             self.hand_out(worker)
@@ -517,7 +513,7 @@ def plan(opts, behave_args):
     return config, order, items, shard, workers, notes, timeout
 
 
-def retry_pass(results: RunResults, behave_args, timeout, run_dir, config, start_texts=None) -> None:
+def retry_pass(results: RunResults, behave_args, timeout, run_dir, config) -> None:
     from tarvolab_framework.core import runwright
 
     failed = results.failed_locations()
@@ -531,8 +527,7 @@ def retry_pass(results: RunResults, behave_args, timeout, run_dir, config, start
         for i in indices:
             path, _, line = failed[i].rpartition(":")
             grouped.setdefault(path, []).append(int(line))
-        pool = Pool(list(grouped.items()), 1, behave_args, timeout, run_dir, results, config, retry=attempt[0],
-                    start_texts=start_texts)
+        pool = Pool(list(grouped.items()), 1, behave_args, timeout, run_dir, results, config, retry=attempt[0])
         pool.run()
         answer = {}
         for i in indices:
@@ -581,11 +576,10 @@ def run(opts, behave_args) -> int:
     say("%d feature(s) on %d worker(s)%s" % (len(items), workers,
                                             " (shard %d of %d)" % shard if shard else ""))
     began = time.monotonic()
-    start_texts: set[str] = set()
-    started_ok = Pool(items, workers, behave_args, timeout, run_dir, results, config, start_texts=start_texts).run()
+    started_ok = Pool(items, workers, behave_args, timeout, run_dir, results, config).run()
     if started_ok:
         try:
-            retry_pass(results, behave_args, timeout, run_dir, config, start_texts)
+            retry_pass(results, behave_args, timeout, run_dir, config)
         except ValueError as exc:  # a bad MAX_SCENARIO_RETRIES
             say(str(exc))
             results.start_failed = True
