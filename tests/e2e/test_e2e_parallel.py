@@ -111,6 +111,28 @@ def test_two_workers_give_the_results_of_one_process(runs):
                                           "features/c_third.feature", "features/d_fourth.feature"}
 
 
+def run_end_lines(run):
+    return [l for l in run.stdout_lines() if l.startswith("📋 RESULTADO FINAL")]
+
+
+def test_workers_leave_the_run_end_to_the_command(runs, retry_run):
+    (one, _), (two, _) = runs["j1"], runs["j2"]
+    # One process: behave's own summary and the framework's, as a plain run prints them.
+    assert len(run_end_lines(one)) == 1, one.describe()
+    one.assert_contains("Took ", "stdout")
+    # Two workers: one summary, the command's, and no worker's totals or files.
+    assert run_end_lines(two) == ["📋 RESULTADO FINAL: 9 escenario(s): 8 passed, 1 failed, 0 flaky, "
+                                  "0 passed-with-soft-failures, 0 skipped"], two.describe()
+    for text in ("end of its run", "Took ", "scenarios passed", "Failing scenarios:", "worker-1", "worker-2"):
+        assert text not in two.stdout, (text, two.describe())
+    # With the retry pass: still one summary, after the retry, with the final outcome.
+    run, _ = retry_run
+    lines = run.stdout_lines()
+    (summary,) = [i for i, l in enumerate(lines) if l.startswith("📋 RESULTADO FINAL")]
+    assert run.line_index("✅ ¡Todos los escenarios pasaron en el reintento 1!") < summary
+    assert "1 flaky" in lines[summary] and "worker retry" not in run.stdout, run.describe()
+
+
 def test_two_shards_merged_equal_one_run(runs, tmp_path):
     (two, t2) = runs["j2"]
     (s1, ts1), (s2, ts2) = runs["shard1"], runs["shard2"]
@@ -191,6 +213,12 @@ def test_bad_input_is_refused_with_one_clear_line(projects_copy, tmp_path):
     for args, settings, expected in (
             ((), {"PARALLEL_WORKERS": "0"}, "PARALLEL_WORKERS: '0' is out of range (1 to 1024)"),
             (("-j", "-2"), {}, "-j: -2 is not a valid number of workers (1 or more)"),
+            (("-j", "0"), {}, "-j: 0 is not a valid number of workers (1 or more)"),
+            (("-j", "abc"), {}, "-j: 'abc' is not a whole number"),
+            ((), {"PARALLEL_WORKERS": "-3"}, "PARALLEL_WORKERS: '-3' is out of range (1 to 1024)"),
+            (("-j", "2"), {"MAX_BROWSER_INSTANCES": "0"}, "MAX_BROWSER_INSTANCES: '0' is out of range (1 to 1024)"),
+            (("--shard", "1/0"), {}, "--shard '1/0': the number of shards must be 1 or more"),
+            (("--shard", "2"), {}, "--shard '2': expected I/N, for example 1/3"),
             (("--shard", "3/2"), {}, "--shard '3/2': the shard number must be between 1 and 2"),
             (("--shard", "a/b"), {}, "--shard 'a/b': expected I/N with whole numbers"),
             ((), {"WORKER_TIMEOUT": "5m"}, "WORKER_TIMEOUT: '5m' is not a valid integer"),
@@ -208,3 +236,93 @@ def test_more_workers_than_features_are_clamped(projects_copy, tmp_path):
     assert run.returncode == 0, run.describe()
     run.assert_line("tarvo-run: 9 workers for 2 feature(s): using 2")
     run.assert_line("tarvo-run: 2 feature(s) on 2 worker(s)")
+
+
+HEAL_FEATURE = """Feature: Account {key} in its own worker
+
+  Scenario: Save the profile in {key}
+    Given I open the account page
+    Then the worker is noted for "{key}"
+    And the feature "{other}" runs in another worker at the same time
+    When I type "ana@example.com" into "AccountPage.email"
+    And I click "AccountPage.save_button"
+    Then the status reads "Guardar perfil [ana@example.com]"
+"""
+
+HEAL_STEPS = '''import json, os, sys, time
+sys.path.insert(0, os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                 os.pardir, os.pardir, os.pardir, "_shared")))
+from behave import then
+from parallel_steps import *  # noqa: F401,F403
+
+
+@then('the feature "{key}" runs in another worker at the same time')
+def step_meet(context, key):
+    # Both features wait here for each other: they heal while both workers run.
+    path = os.path.join(os.environ["E2E_STATE_DIR"], "workers.jsonl")
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            with open(path, encoding="utf-8") as fh:
+                if any(json.loads(line)["key"] == key for line in fh if line.strip()):
+                    return
+        time.sleep(0.1)
+    raise AssertionError("feature %s never ran beside this one" % key)
+'''
+
+
+@pytest.fixture(scope="module")
+def heal_run(projects_copy, tmp_path_factory):
+    """Release 1 of the account page records fingerprints (one process); release 2 is
+    then run by two workers at once, each healing the changed selectors, with one
+    healing store and one healing report."""
+    import shutil
+
+    project = projects_copy / "fingerprints-workers"
+    shutil.copytree(projects_copy / "fingerprints", project)
+    for key, other in (("A", "B"), ("B", "A")):
+        (project / "features" / ("save_%s.feature" % key)).write_text(
+            HEAL_FEATURE.format(key=key, other=other), encoding="utf-8")
+    (project / "features" / "steps" / "meet_steps.py").write_text(HEAL_STEPS, encoding="utf-8")
+    store = tmp_path_factory.mktemp("heal-store") / "healing.sqlite"
+    common = dict(SELF_HEALING_STORE=store, SELF_HEALING_ENABLED="true", SELF_HEALING_MAX_RETRIES="0",
+                  E2E_FORBID_MODEL="1")
+    first_tmp = tmp_path_factory.mktemp("heal-first")
+    first = run_tarvo(None, first_tmp, "-j", "1", "--no-color", "-f", "plain", "--tags=@save",
+                      "features/account.feature", cwd=project, E2E_RELEASE="1", **common)
+    tmp = tmp_path_factory.mktemp("heal-workers")
+    run = run_tarvo(None, tmp, "-j", "2", "--no-color", "-f", "plain", "features/save_A.feature",
+                    "features/save_B.feature", cwd=project, E2E_RELEASE="2", GENERATE_AI_REPORT="true",
+                    **common)
+    return first, run, tmp, store
+
+
+def test_heals_made_in_two_workers_reach_one_report_and_one_store(heal_run):
+    import sqlite3
+
+    first, run, tmp, store = heal_run
+    assert first.returncode == 0, first.describe()
+    assert run.returncode == 0, run.describe()
+    run.assert_line("tarvo-run: 2 feature(s) on 2 worker(s)")
+    noted = {json.loads(l)["key"]: json.loads(l)["worker"]
+             for l in (Path(tmp) / "state" / "workers.jsonl").read_text().splitlines()}
+    assert sorted(noted.values()) == ["1", "2"], noted
+    # Each worker healed both changed selectors, from the fingerprints or from the
+    # heal the other worker had just stored, and never asked the model.
+    assert run.stdout.count("🔧 SELF-HEALING") == 4, run.describe()
+    assert not (Path(tmp) / "state" / "model-called.txt").exists(), run.describe()
+    # One healing report, the command's, holding every worker's heals with their outcome.
+    assert run.stdout.count("🤖 Reporte de Validaciones IA generado") == 1, run.describe()
+    data = json.loads((Path(tmp) / "html-reports" / "ai_validation_report.json").read_text(encoding="utf-8"))
+    heals = sorted((r["feature"], r["pom_key"], r["suggested_selector"], r["healed"], r["outcome"])
+                   for r in data["requests"])
+    assert heals == sorted((f, key, sel, True, "passed")
+                           for f in ("Account A in its own worker", "Account B in its own worker")
+                           for key, sel in (("email", "#user-email"), ("save_button", "#profile-save-btn")))
+    assert {r["source"] for r in data["requests"]} <= {"fingerprint", "store"}
+    assert not list((Path(tmp) / "results" / "workers").rglob("ai_validation_report*"))
+    # The store both workers wrote to is whole and holds each heal once.
+    with sqlite3.connect(str(store)) as conn:
+        assert conn.execute("PRAGMA integrity_check").fetchone()[0] == "ok"
+        rows = sorted(conn.execute("SELECT element_key, new_selector FROM heals").fetchall())
+    assert rows == [("AccountPage.email", "#user-email"), ("AccountPage.save_button", "#profile-save-btn")]

@@ -626,3 +626,155 @@ def test_before_all_on_a_behave_126_context(hr, rec, tmp_path, monkeypatch):
     hr.before_all(ctx)
     assert ctx.__dict__["_using_plugin_system"] is True
     assert rec.names() == ["setup_framework_context", "plugin.before_all"]
+
+
+# --- reads from behave's own layered context ----------------------------------------
+
+BEHAVE_126 = os.path.join(os.path.dirname(os.path.dirname(TESTS_DIR)), "build", "behave-1.2.6")
+
+LAYERED_READS = textwrap.dedent('''
+    import json, sys, types
+    from behave.configuration import Configuration
+    from behave.runner import Context
+    from tarvolab_framework.hooks import hookrelay as hr
+
+    class Runner:
+        config = Configuration([])
+
+    class Locator:
+        def __init__(self, tag):
+            self.tag, self.calls = tag, []
+        def set_healing_context(self, **kwargs):
+            self.calls.append(kwargs)
+
+    class Manager:
+        def before_step(self, context, step):
+            pass
+
+    hr._plugin_manager = Manager()
+    step = types.SimpleNamespace(name="hago clic en Entrar")
+    out = {}
+
+    # The run's layer below, the scenario's layer on top: both are seen, the
+    # upper one first, as behave's own attribute lookup finds them.
+    ctx = Context(Runner())
+    root = Locator("root")
+    ctx.element_locator = root
+    ctx.feature = types.SimpleNamespace(name="Acceso")
+    ctx._push()
+    ctx.scenario = types.SimpleNamespace(name="Login")
+    hr.before_step(ctx, step)
+    out["layers"] = [root.calls[-1]["scenario_name"], root.calls[-1]["feature_name"]]
+    upper = Locator("upper")
+    ctx.element_locator = upper
+    hr.before_step(ctx, step)
+    out["upper"] = [len(root.calls), len(upper.calls)]
+    ctx._pop()
+    hr.before_step(ctx, step)
+    out["popped"] = [len(root.calls), root.calls[-1]["scenario_name"]]
+
+    # A name the context's class defines comes before every layer.
+    class OwnContext(Context):
+        @property
+        def element_locator(self):
+            return self.__dict__["_own_locator"]
+    own = OwnContext(Runner())
+    own._own_locator = Locator("own")
+    own._stack[0]["element_locator"] = Locator("layer")
+    hr.before_step(own, step)
+    out["class_first"] = len(own._own_locator.calls)
+
+    # Missing everywhere: nothing is called, and nothing is raised.
+    hr.before_step(Context(Runner()), step)
+    out["missing"] = "ok"
+    print(json.dumps(out))
+''')
+
+
+@pytest.mark.parametrize("behave_path", [None, BEHAVE_126], ids=["behave-1.3", "behave-1.2.6"])
+def test_before_step_reads_behave_contexts_in_behaves_own_order(behave_path):
+    if behave_path and not os.path.isdir(behave_path):
+        pytest.skip("behave 1.2.6 is installed by scripts/setup.sh into build/behave-1.2.6")
+    env = dict(os.environ)
+    if behave_path:
+        env["PYTHONPATH"] = os.pathsep.join(p for p in (behave_path, env.get("PYTHONPATH")) if p)
+    proc = subprocess.run([sys.executable, "-c", LAYERED_READS], capture_output=True, text=True, env=env,
+                          timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    import json
+
+    assert json.loads(proc.stdout.strip().splitlines()[-1]) == {
+        "layers": ["Login", "Acceso"], "upper": [1, 1], "popped": [2, ""], "class_first": 1, "missing": "ok"}
+
+
+# --- the step hooks with the framework's own locator, manager and soft assertions --------
+
+
+def test_step_hooks_with_the_frameworks_own_objects_do_what_their_methods_do(hr, monkeypatch):
+    from tarvolab_framework.core import soft_assertion_hooks as sa
+    from tarvolab_framework.core.element_locator import ElementLocator
+    from tarvolab_framework.plugins import PluginManager
+
+    monkeypatch.setattr(hr, "after_step_soft_assertions", sa.after_step_soft_assertions)
+    manager = PluginManager(discover=False)
+    monkeypatch.setattr(hr, "_plugin_manager", manager)
+    seen = []
+
+    class Quiet:  # defines no step hook, and a non-callable attribute of the name
+        after_step = "not a method"
+
+    class Listening:
+        def before_step(self, context, step):
+            seen.append(("before", step.name))
+
+        def after_step(self, context, step):
+            seen.append(("after", step.name))
+
+    locator = ElementLocator.__new__(ElementLocator)  # no store or model: only the texts matter here
+    ctx = Ctx()
+    ctx.element_locator = locator
+    ctx.scenario, ctx.feature = ns(name="Login"), ns(name="Acceso")
+    ctx.soft_assertions = sa.SoftAssertionCollector()
+    step = ns(name="hago clic en Entrar", keyword="When")
+
+    manager.register(Quiet())
+    hr.before_step(ctx, step)
+    hr.after_step(ctx, step)
+    assert locator.healing_context == {"step_text": "hago clic en Entrar", "scenario_name": "Login",
+                                       "feature_name": "Acceso", "action_context": "hacer click en el elemento"}
+    assert seen == []
+    # Step texts met again get their own action text each time.
+    for text, action in (("espero el aviso", "esperar a que el elemento esté disponible"),
+                         ("hago clic en Entrar", "hacer click en el elemento"),
+                         ("espero el aviso", "esperar a que el elemento esté disponible"),
+                         ("Veo la tabla", "interactuar con el elemento (paso: Veo la tabla)")):
+        hr.before_step(ctx, ns(name=text))
+        assert (locator.healing_context["step_text"], locator.healing_context["action_context"]) == (text, action)
+
+    # A plug-in registered later is called from the next step on; a soft failure is tagged.
+    manager.register(Listening())
+    ctx.soft_assertions.soft_assert(False, "falta el botón")
+    hr.before_step(ctx, step)
+    hr.after_step(ctx, step)
+    assert seen == [("before", "hago clic en Entrar"), ("after", "hago clic en Entrar")]
+    assert [str(f) for f in ctx.soft_assertions.failures] == ["[When hago clic en Entrar] falta el botón"]
+
+    # A locator class, or a locator object, with its own set_healing_context is called.
+    class OwnLocator(ElementLocator):
+        def set_healing_context(self, **texts):
+            seen.append(("locator", texts["step_text"]))
+
+    ctx.element_locator = OwnLocator.__new__(OwnLocator)
+    hr.before_step(ctx, ns(name="paso uno"))
+    patched = ElementLocator.__new__(ElementLocator)
+    patched.set_healing_context = lambda **texts: seen.append(("patched", texts["step_text"]))
+    ctx.element_locator = patched
+    hr.before_step(ctx, ns(name="paso dos"))
+    assert ("locator", "paso uno") in seen and ("patched", "paso dos") in seen
+
+    # A manager whose method was replaced on the object is called for every step.
+    calls = []
+    monkeypatch.setattr(manager, "after_step", lambda context, step: calls.append(step.name), raising=False)
+    manager.plugins.clear()
+    hr.after_step(ctx, ns(name="paso tres", keyword="Then"))
+    assert calls == ["paso tres"]

@@ -131,3 +131,23 @@ def test_the_healing_report_of_several_workers_is_one_report(tmp_path, monkeypat
     rows = {row["scenario"]: row for row in data["requests"]}
     assert rows["Broken"]["outcome"] == "failed" and rows["Broken"]["trace"] == "t-9.zip"
     assert rows["Healed"]["outcome"] == "passed" and rows["Healed"]["screenshots"] == ["shot-4.png"]
+
+
+def test_a_workers_run_end_keeps_only_what_the_command_does_not_print_again():
+    folder = "/tmp/run/workers/worker-2"
+    summary = runwright._outcome_summary_lines([("Login", "failed", 0, "")], False)
+    text = "\n".join([
+        "[JIRA-XRAY] Resultados Xray guardados en: %s/xray.json" % folder,
+        "",
+        "=" * 70,
+        "📊 Reporte de Analisis IA generado: %s/html-reports/ai_analysis_report.html" % folder,
+        "=" * 70,
+        *summary,
+        "HOOK-ERROR in after_all: RuntimeError: the project's own clean-up failed",
+        "⚠️ No se pudo cerrar el navegador: gone",
+    ]) + "\n"
+    assert cli.fold_run_end(text, folder) == (
+        "HOOK-ERROR in after_all: RuntimeError: the project's own clean-up failed\n"
+        "⚠️ No se pudo cerrar el navegador: gone\n")
+    # Nothing but the summary and the worker's own files: nothing is left to print.
+    assert cli.fold_run_end("\n".join(summary), folder) == ""

@@ -23,6 +23,7 @@ from __future__ import annotations
 import json
 import logging
 import shutil
+import sys
 import uuid as uuid_module
 from pathlib import Path
 from typing import Any, Dict, Optional, Tuple
@@ -37,9 +38,12 @@ _MIME = {"png": "image/png", "zip": "application/zip", "webm": "video/webm"}
 
 def _plugins() -> Tuple[Any, Any]:
     """(the allure_behave listener, the results file logger) of this run, or (None, None)."""
-    try:
-        from allure_commons import plugin_manager
-    except ImportError:
+    # The formatter imports allure_commons before it registers anything: while
+    # nothing imported it, nothing is registered, and the scenario end does not
+    # pay for importing the package (and pluggy) to find that out.
+    commons = sys.modules.get("allure_commons")
+    plugin_manager = getattr(commons, "plugin_manager", None) if commons is not None else None
+    if plugin_manager is None:
         return None, None
     listener = file_logger = None
     for _, plugin in plugin_manager.list_name_plugin():

@@ -240,6 +240,12 @@ class ElementLocator:
         action_context: str = "",
     ) -> None:
         """Keep the step's texts for any healing attempted while the step runs."""
+        # Called before every step, nearly always with four texts.
+        if (type(step_text) is str and type(scenario_name) is str and type(feature_name) is str
+                and type(action_context) is str):
+            self.healing_context = {"step_text": step_text, "scenario_name": scenario_name,
+                                    "feature_name": feature_name, "action_context": action_context}
+            return
         values = {
             "step_text": step_text,
             "scenario_name": scenario_name,

@@ -53,10 +53,17 @@ def _lookup(obj: Any, name: str, default: Any = None) -> Any:
         return default
 
 
-def _core() -> Any:
-    from tarvolab_framework.core import runwright
+_runwright: Any = None
 
-    return runwright
+
+def _core() -> Any:
+    # Imported on first use (the extension imports this module's package), then kept.
+    global _runwright
+    if _runwright is None:
+        from tarvolab_framework.core import runwright
+
+        _runwright = runwright
+    return _runwright
 
 
 def status_name(status: Any) -> str:

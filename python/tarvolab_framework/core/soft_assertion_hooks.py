@@ -116,7 +116,11 @@ def before_scenario_soft_assertions(context: Any, scenario: Any) -> None:
 
 def after_step_soft_assertions(context: Any, step: Any) -> None:
     """Tag the failures collected during ``step`` with the step's text."""
-    collector = _lookup(context, COLLECTOR_ATTRIBUTE)
+    # Runs after every step: the lookup is written out rather than a call.
+    try:
+        collector = context.soft_assertions
+    except (AttributeError, KeyError):
+        return
     # Most steps record nothing: the step's text is only built when needed.
     if isinstance(collector, SoftAssertionCollector) and collector.failures:
         collector.tag_untagged(_step_text(step))

@@ -163,6 +163,8 @@ class Worker:
         self.asked = False
         self.kill_reason = ""
         self.ended = False
+        self.folder = ""
+        self.at_run_end = False  # the worker's after_all started
 
     def take_output(self) -> str:
         text = "".join(self.buffer)
@@ -176,6 +178,47 @@ def print_block(text: str) -> None:
         if not text.endswith("\n"):
             sys.stdout.write("\n")
         sys.stdout.flush()
+
+
+def _summary_head() -> str:
+    """The first words of the outcome summary block ("📋 RESULTADO FINAL")."""
+    try:
+        from tarvolab_framework.core import runwright
+
+        for line in runwright._outcome_summary_lines([], False):
+            if ":" in line and line.strip("=\n "):
+                return line.split(":", 1)[0]
+    except (ImportError, AttributeError):
+        pass
+    return "📋 RESULTADO FINAL"
+
+
+def fold_run_end(text: str, folder: str) -> str:
+    """A worker's run-end output without what the command's one summary replaces.
+
+    Dropped: the worker's outcome summary block (the command prints the run's),
+    lines naming the worker's own folder (its partial result files and reports,
+    which the command writes again for the whole run), and the rules and blank
+    lines around them. Everything else (a failing after_all, a warning) is kept.
+    """
+    head = _summary_head()
+    kept: list[str] = []
+    in_summary = False
+    for line in text.splitlines():
+        bare = line.strip()
+        if in_summary:
+            if bare and set(bare) <= {"="}:
+                in_summary = False
+            continue
+        if bare.startswith(head):
+            in_summary = True
+            continue
+        if not bare or set(bare) <= {"=", "-"}:
+            continue
+        if folder and folder in line:
+            continue
+        kept.append(line)
+    return "\n".join(kept) + ("\n" if kept else "")
 
 
 def kill_group(proc: subprocess.Popen) -> None:
@@ -227,6 +270,7 @@ class Pool:
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env,
             start_new_session=True)
         worker = Worker(wid, proc)
+        worker.folder = str(folder)
         self.workers[wid] = worker
         threading.Thread(target=self._read, args=(worker,), daemon=True).start()
 
@@ -300,6 +344,9 @@ class Pool:
                 for request in requests:
                     request["phase"] = "retry %d" % self.retry
             self.results.heal_requests.extend(requests)
+        elif kind == "run_end":
+            print_block(worker.take_output())
+            worker.at_run_end = True
         elif kind == "aborted" and not worker.ran_any:
             return self.start_failed(worker)
         return True
@@ -334,6 +381,8 @@ class Pool:
                 self.results.feature_done(path, time.monotonic() - worker.started_at, "killed", reason)
             worker.current = None
         text = worker.take_output()
+        if worker.at_run_end:
+            text = fold_run_end(text, worker.folder)
         if text.strip():
             say("worker %s, end of its run:" % worker.wid)
             print_block(text)

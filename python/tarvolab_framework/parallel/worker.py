@@ -132,6 +132,10 @@ def make_runner_class(base):
 
         # -- hooks ----------------------------------------------------------------
         def run_hook(self, name, *args, **kwargs):
+            if name == "after_all":
+                # What the run end prints from here on is this worker's part of
+                # a run whose one summary the command prints.
+                self._emit({"event": "run_end"})
             result = super().run_hook(name, *args, **kwargs)
             if name == "before_all":
                 self._after_run_start()
@@ -235,6 +239,9 @@ def _configure(args):
         name = getattr(opener, "name", None)
         if name and getattr(opener, "stream", None) is None:
             opener.name = "%s.%s" % (name, tag)
+    # behave's totals of one worker are a part of the run's: the command prints
+    # the run's own summary instead.
+    config.reporters = [r for r in config.reporters if not type(r).__name__.startswith("SummaryReporter")]
     if os.environ.get("TARVO_WORKER_ID") == "retry":
         # behave's JUnit files keep the features' first runs.
         config.junit = False

@@ -114,6 +114,8 @@ class PluginManager:
         return plugin
 
     # --------------------------------------------------------------- dispatch
+    # Each hook method below first looks for one plug-in that defines the hook:
+    # most hooks (every step's) have none, and then nothing more is done.
     def _dispatch(self, hook: str, *args: Any) -> None:
         # One plug-in that raises does not keep the others from running; the
         # first failure is raised again after all of them ran.
@@ -132,35 +134,59 @@ class PluginManager:
 
     def before_all(self, context: Any) -> None:
         """Forward ``before_all(context)`` to every plug-in that defines it."""
-        self._dispatch("before_all", context)
+        for plugin in self.plugins:
+            if callable(getattr(plugin, "before_all", None)):
+                self._dispatch("before_all", context)
+                return
 
     def before_feature(self, context: Any, feature: Any) -> None:
         """Forward ``before_feature(context, feature)``."""
-        self._dispatch("before_feature", context, feature)
+        for plugin in self.plugins:
+            if callable(getattr(plugin, "before_feature", None)):
+                self._dispatch("before_feature", context, feature)
+                return
 
     def before_scenario(self, context: Any, scenario: Any) -> None:
         """Forward ``before_scenario(context, scenario)``."""
-        self._dispatch("before_scenario", context, scenario)
+        for plugin in self.plugins:
+            if callable(getattr(plugin, "before_scenario", None)):
+                self._dispatch("before_scenario", context, scenario)
+                return
 
     def before_step(self, context: Any, step: Any) -> None:
         """Forward ``before_step(context, step)``."""
-        self._dispatch("before_step", context, step)
+        for plugin in self.plugins:
+            if callable(getattr(plugin, "before_step", None)):
+                self._dispatch("before_step", context, step)
+                return
 
     def after_step(self, context: Any, step: Any) -> None:
         """Forward ``after_step(context, step)``."""
-        self._dispatch("after_step", context, step)
+        for plugin in self.plugins:
+            if callable(getattr(plugin, "after_step", None)):
+                self._dispatch("after_step", context, step)
+                return
 
     def after_scenario(self, context: Any, scenario: Any) -> None:
         """Forward ``after_scenario(context, scenario)``."""
-        self._dispatch("after_scenario", context, scenario)
+        for plugin in self.plugins:
+            if callable(getattr(plugin, "after_scenario", None)):
+                self._dispatch("after_scenario", context, scenario)
+                return
 
     def after_feature(self, context: Any, feature: Any) -> None:
         """Forward ``after_feature(context, feature)``."""
-        self._dispatch("after_feature", context, feature)
+        for plugin in self.plugins:
+            if callable(getattr(plugin, "after_feature", None)):
+                self._dispatch("after_feature", context, feature)
+                return
 
     def after_all(self, context: Any) -> None:
         """Forward ``after_all(context)``."""
-        self._dispatch("after_all", context)
+        for plugin in self.plugins:
+            if callable(getattr(plugin, "after_all", None)):
+                self._dispatch("after_all", context)
+                return
 
     def __repr__(self) -> str:
         names = ", ".join(type(p).__name__ for p in self.plugins)

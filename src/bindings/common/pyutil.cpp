@@ -2,6 +2,11 @@
 
 #include <nanobind/stl/string.h>
 
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
 #include "core/config/settings.hpp"
 
 namespace tarvo::py {
@@ -38,9 +43,127 @@ void PyLogger::log(LogLevel level, const std::string& message) {
   logger.attr(method)(py_str(message));
 }
 
+namespace {
+
+// behave's Context keeps what hooks and steps set in a stack of dictionaries
+// (`_stack`, current layer first) and finds it in its Python __getattr__, which
+// a plain attribute read from C++ reaches only after a failed generic lookup:
+// about a microsecond per read, and an AttributeError built and formatted for
+// every name that is missing. The hooks read a dozen such names per scenario.
+// For an object whose class uses behave's own __getattr__, the same search is
+// done here: a name the class defines (a method, a property) and a name in the
+// instance's own dictionary come first, exactly as Python's lookup order has
+// them; then the layers in order. Any other object is read the normal way.
+PyObject* behave_context_getattr() {
+  static PyObject* found = nullptr;
+  if (found) return found;
+  PyObject* modules = PyImport_GetModuleDict();
+  PyObject* runner = PyDict_GetItemString(modules, "behave.runner");  // borrowed
+  if (!runner) return nullptr;  // behave not loaded: no behave context exists
+  PyObject* cls = PyObject_GetAttrString(runner, "Context");
+  if (!cls) {
+    PyErr_Clear();
+    return nullptr;
+  }
+  if (PyType_Check(cls)) {
+    static PyObject* getattr_name = PyUnicode_InternFromString("__getattr__");
+    PyObject* fn = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(cls), getattr_name);
+    if (fn) {
+      Py_INCREF(fn);  // kept for the life of the process, as behave.runner is
+      found = fn;
+    }
+  }
+  Py_DECREF(cls);
+  return found;
+}
+
+// Whether objects of this type find attributes with behave's Context.__getattr__.
+// Answers are kept per type (the types themselves are kept alive, so an address
+// cannot be reused by another type).
+bool is_layered_context(PyTypeObject* type) {
+  static std::vector<std::pair<PyTypeObject*, bool>> known;
+  for (const auto& [t, layered] : known)
+    if (t == type) return layered;
+  PyObject* behave_fn = behave_context_getattr();
+  if (!behave_fn) return false;  // asked again once behave is loaded
+  static PyObject* getattr_name = PyUnicode_InternFromString("__getattr__");
+  bool layered = _PyType_Lookup(type, getattr_name) == behave_fn;
+  Py_INCREF(type);
+  known.emplace_back(type, layered);
+  return layered;
+}
+
+enum class Lookup { Found, Missing, Generic };
+
+}  // namespace
+
+PyObject* interned_name(const char* name) {
+  static std::unordered_map<std::string, PyObject*> known;
+  auto found = known.find(name);
+  if (found != known.end()) return found->second;
+  PyObject* str = PyUnicode_InternFromString(name);
+  if (!str) throw nb::python_error();
+  known.emplace(name, str);  // kept for the life of the process
+  return str;
+}
+
+namespace {
+
+// The layered search; Generic when the object must be read the normal way.
+Lookup layered_lookup(PyObject* obj, const char* name, PyObject** out) {
+  if (!is_layered_context(Py_TYPE(obj))) return Lookup::Generic;
+  PyObject* key = interned_name(name);
+  if (_PyType_Lookup(Py_TYPE(obj), key)) return Lookup::Generic;  // a method or property
+  PyObject* dict = PyObject_GenericGetDict(obj, nullptr);
+  if (!dict) {
+    PyErr_Clear();
+    return Lookup::Generic;
+  }
+  nb::object dict_guard = nb::steal(dict);
+  if (!PyDict_Check(dict)) return Lookup::Generic;
+  if (PyObject* own = PyDict_GetItemWithError(dict, key)) {
+    *out = Py_NewRef(own);
+    return Lookup::Found;
+  }
+  if (PyErr_Occurred()) throw nb::python_error();
+  if (name[0] == '_') return Lookup::Missing;  // behave looks only in the instance for these
+  PyObject* stack = PyDict_GetItemString(dict, "_stack");
+  if (!stack || !PyList_Check(stack)) return Lookup::Generic;
+  nb::object stack_guard = nb::borrow(stack);
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(stack); ++i) {
+    PyObject* frame = PyList_GET_ITEM(stack, i);
+    if (!PyDict_Check(frame)) return Lookup::Generic;
+    if (PyObject* value = PyDict_GetItemWithError(frame, key)) {
+      *out = Py_NewRef(value);
+      return Lookup::Found;
+    }
+    if (PyErr_Occurred()) throw nb::python_error();
+  }
+  return Lookup::Missing;
+}
+
+}  // namespace
+
 std::optional<nb::object> get_attr(nb::handle obj, const char* name) {
-  PyObject* r = PyObject_GetAttrString(obj.ptr(), name);
-  if (r) return nb::steal(r);
+  PyObject* value = nullptr;
+  switch (layered_lookup(obj.ptr(), name, &value)) {
+    case Lookup::Found:
+      return nb::steal(value);
+    case Lookup::Missing:
+      return std::nullopt;
+    case Lookup::Generic:
+      break;
+  }
+  // _PyObject_LookupAttr answers "missing" without building the AttributeError
+  // that a plain read would raise (and this function would then discard).
+  PyObject* r = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+  int found = PyObject_GetOptionalAttr(obj.ptr(), interned_name(name), &r);
+#else
+  int found = _PyObject_LookupAttr(obj.ptr(), interned_name(name), &r);
+#endif
+  if (found > 0) return nb::steal(r);
+  if (found == 0) return std::nullopt;
   if (PyErr_ExceptionMatches(PyExc_AttributeError) || PyErr_ExceptionMatches(PyExc_KeyError)) {
     PyErr_Clear();
     return std::nullopt;
@@ -49,6 +172,11 @@ std::optional<nb::object> get_attr(nb::handle obj, const char* name) {
 }
 
 bool has_attr(nb::handle obj, const char* name) { return get_attr(obj, name).has_value(); }
+
+nb::object attr_or_raise(nb::handle obj, const char* name) {
+  if (auto value = get_attr(obj, name)) return std::move(*value);
+  return nb::getattr(obj, name);
+}
 
 bool truthy(nb::handle obj) {
   int r = PyObject_IsTrue(obj.ptr());

@@ -53,6 +53,14 @@ void print_line(std::string_view text);
 std::optional<nb::object> get_attr(nb::handle obj, const char* name);
 bool has_attr(nb::handle obj, const char* name);
 
+// The interned str of an attribute name, made once per name and kept: CPython's
+// type attribute cache finds interned names without walking the class's bases.
+PyObject* interned_name(const char* name);
+
+// getattr(obj, name): as get_attr, but a missing attribute raises the object's
+// own AttributeError (read again the normal way, so its text is unchanged).
+nb::object attr_or_raise(nb::handle obj, const char* name);
+
 // The attribute when it is present and true in Python's sense, else nullopt.
 std::optional<nb::object> get_true_attr(nb::handle obj, const char* name);
 

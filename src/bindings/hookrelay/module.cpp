@@ -11,7 +11,13 @@
 
 namespace tarvo::py::hookrelay {
 
-nb::module_ this_module() { return nb::module_::import_(kModuleName); }
+nb::module_ this_module() {
+  // The module object outlives every hook call (it is in sys.modules for the
+  // run); its attributes are still read at each use.
+  static PyObject* module = nullptr;
+  if (!module) module = nb::module_::import_(kModuleName).release().ptr();
+  return nb::borrow<nb::module_>(module);
+}
 
 namespace {
 

@@ -46,11 +46,11 @@ void evidence_call(const char* function, Args... args) {
 // Writes one record through the runner context's own logger (read at each use,
 // as the steps may replace it).
 void log(nb::handle context, const char* level, std::string_view message) {
-  nb::getattr(context, "logger").attr(level)(py_str(message));
+  attr_or_raise(context, "logger").attr(level)(py_str(message));
 }
 
 nb::object settings_get(nb::handle context, const char* key, nb::handle fallback) {
-  nb::object config = nb::getattr(context, "framework_config").attr("config");
+  nb::object config = attr_or_raise(context, "framework_config").attr("config");
   return config.attr("get")(key, fallback);
 }
 
