@@ -54,6 +54,7 @@ namespace {
 // done here: a name the class defines (a method, a property) and a name in the
 // instance's own dictionary come first, exactly as Python's lookup order has
 // them; then the layers in order. Any other object is read the normal way.
+#ifndef Py_LIMITED_API
 PyObject* behave_context_getattr() {
   static PyObject* found = nullptr;
   if (found) return found;
@@ -93,9 +94,21 @@ bool is_layered_context(PyTypeObject* type) {
   return layered;
 }
 
+#endif
+
 enum class Lookup { Found, Missing, Generic };
 
 }  // namespace
+
+PyObject* type_lookup(PyTypeObject* type, PyObject* name) {
+#ifdef Py_LIMITED_API
+  (void)type;
+  (void)name;
+  return nullptr;
+#else
+  return _PyType_Lookup(type, name);
+#endif
+}
 
 PyObject* interned_name(const char* name) {
   static std::unordered_map<std::string, PyObject*> known;
@@ -109,6 +122,7 @@ PyObject* interned_name(const char* name) {
 
 namespace {
 
+#ifndef Py_LIMITED_API
 // The layered search; Generic when the object must be read the normal way.
 Lookup layered_lookup(PyObject* obj, const char* name, PyObject** out) {
   if (!is_layered_context(Py_TYPE(obj))) return Lookup::Generic;
@@ -142,6 +156,12 @@ Lookup layered_lookup(PyObject* obj, const char* name, PyObject** out) {
   return Lookup::Missing;
 }
 
+#else
+// The stable ABI has no lookup in a type's dictionary and no list item macros:
+// there every object is read the normal way.
+Lookup layered_lookup(PyObject*, const char*, PyObject**) { return Lookup::Generic; }
+#endif
+
 }  // namespace
 
 std::optional<nb::object> get_attr(nb::handle obj, const char* name) {
@@ -157,7 +177,10 @@ std::optional<nb::object> get_attr(nb::handle obj, const char* name) {
   // _PyObject_LookupAttr answers "missing" without building the AttributeError
   // that a plain read would raise (and this function would then discard).
   PyObject* r = nullptr;
-#if PY_VERSION_HEX >= 0x030D0000
+#if defined(Py_LIMITED_API)
+  r = PyObject_GetAttr(obj.ptr(), interned_name(name));
+  int found = r ? 1 : -1;
+#elif PY_VERSION_HEX >= 0x030D0000
   int found = PyObject_GetOptionalAttr(obj.ptr(), interned_name(name), &r);
 #else
   int found = _PyObject_LookupAttr(obj.ptr(), interned_name(name), &r);

@@ -53,6 +53,11 @@ void print_line(std::string_view text);
 std::optional<nb::object> get_attr(nb::handle obj, const char* name);
 bool has_attr(nb::handle obj, const char* name);
 
+// The attribute `name` as the class itself defines it (through its bases),
+// borrowed; nullptr when it does not, and always under the stable ABI, which
+// has no such lookup: callers then take their general path.
+PyObject* type_lookup(PyTypeObject* type, PyObject* name);
+
 // The interned str of an attribute name, made once per name and kept: CPython's
 // type attribute cache finds interned names without walking the class's bases.
 PyObject* interned_name(const char* name);

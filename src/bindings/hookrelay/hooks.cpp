@@ -48,7 +48,7 @@ PyObject* class_function(PyObject*& cache, const char* module_name, const char* 
     return nullptr;
   }
   if (PyType_Check(cls)) {
-    if (PyObject* fn = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(cls), interned_name(name))) cache = Py_NewRef(fn);
+    if (PyObject* fn = type_lookup(reinterpret_cast<PyTypeObject*>(cls), interned_name(name))) cache = Py_NewRef(fn);
   }
   Py_DECREF(cls);
   return cache;
@@ -59,7 +59,7 @@ PyObject* class_function(PyObject*& cache, const char* module_name, const char* 
 bool runs_class_function(nb::handle obj, PyObject* fn, const char* name) {
   if (!fn) return false;
   PyObject* key = interned_name(name);
-  if (_PyType_Lookup(Py_TYPE(obj.ptr()), key) != fn) return false;
+  if (type_lookup(Py_TYPE(obj.ptr()), key) != fn) return false;
   PyObject* dict = PyObject_GenericGetDict(obj.ptr(), nullptr);
   if (!dict) {
     PyErr_Clear();
@@ -251,7 +251,7 @@ bool soft_assertions_have_work(nb::handle fn, nb::handle context) {
   auto collector = get_attr(context, "soft_assertions");
   if (!collector) return false;
   auto failures = get_attr(*collector, "failures");
-  return !failures || !PyList_CheckExact(failures->ptr()) || PyList_GET_SIZE(failures->ptr()) != 0;
+  return !failures || !PyList_CheckExact(failures->ptr()) || PyList_Size(failures->ptr()) != 0;
 }
 
 void after_step(nb::object context, nb::object step) {
