@@ -5,6 +5,7 @@
 #include "core/common/local_time.hpp"
 #include "core/healing/healing_settings.hpp"
 #include "core/healing/healing_text.hpp"
+#include "core/healing/messages.hpp"
 
 using namespace tarvo;
 using namespace tarvo::healing;

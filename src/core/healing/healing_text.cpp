@@ -66,13 +66,6 @@ bool is_valid_selector(std::string_view selector) {
   return rc >= 0;
 }
 
-std::string quoted_answer(std::string_view answer) {
-  constexpr std::size_t kShown = 200;
-  const std::size_t length = utf8_length(answer);
-  if (length <= kShown) return std::string(answer);
-  return utf8_prefix(answer, kShown) + "... (" + std::to_string(length) + " caracteres)";
-}
-
 std::string clean_ai_answer(std::string_view reply) {
   std::string text = trim(reply);
   text = trim(replace_all(replace_all(text, "```", ""), "`", ""));
@@ -188,20 +181,6 @@ std::string build_retry_prompt(const PromptContext& c, const std::vector<FailedA
   if (base.find(heading) == std::string::npos) return base + "\n" + section;
   // Every occurrence gets the section in front, like str.replace.
   return replace_all(base, heading, section + "\n" + heading);
-}
-
-std::string success_rate(long long total, long long successful) {
-  if (total == 0) return "N/A";
-  double rate = static_cast<double>(successful) / static_cast<double>(total) * 100.0;
-  return format_fixed1(rate) + "%";
-}
-
-std::string report_message(bool success, const std::string& original, const std::string& suggested) {
-  if (success)
-    return "🔧 Self-Healing activado: Se buscaba el localizador '" + original + "' y la IA creó '" + suggested +
-           "' para avanzar.";
-  return "⚠️ Self-Healing intentado pero falló: Se buscaba '" + original + "', la IA sugirió '" + suggested +
-         "' pero no se encontró el elemento.";
 }
 
 }  // namespace tarvo::healing

@@ -1,6 +1,7 @@
 // Pure text rules of the self-healing manager: the selector gate, AI answer
-// cleaning, HTML capture and truncation, prompts, healing log texts. (Its
-// settings: healing_settings.hpp; the local clock: core/common/local_time.hpp.)
+// cleaning, HTML capture and truncation, prompts. (Its console and log
+// texts: messages.hpp; its settings: healing_settings.hpp; the local clock:
+// core/common/local_time.hpp.)
 #pragma once
 #include <optional>
 #include <string>
@@ -26,10 +27,6 @@ inline constexpr std::size_t kMaxSelectorLength = 1000;
 // than kMaxSelectorLength do not.
 bool is_valid_selector(std::string_view selector);
 
-// The answer as quoted in a log line: whole when short, otherwise its first
-// 200 characters followed by "... (<n> caracteres)".
-std::string quoted_answer(std::string_view answer);
-
 // First line of the answer without code fences, backticks or outer blanks.
 std::string clean_ai_answer(std::string_view reply);
 
@@ -50,10 +47,5 @@ struct FailedAttempt {
 };
 std::string build_prompt(const PromptContext& c);
 std::string build_retry_prompt(const PromptContext& c, const std::vector<FailedAttempt>& failed);
-
-// Healing log texts.
-// successful/total*100 with one decimal and "%", or "N/A" for no entries.
-std::string success_rate(long long total, long long successful);
-std::string report_message(bool success, const std::string& original, const std::string& suggested);
 
 }  // namespace tarvo::healing
