@@ -74,25 +74,14 @@ std::string clean_ai_answer(std::string_view reply) {
   return text;
 }
 
-const char* const kCaptureScript = R"JS(() => {
-    const clone = document.body.cloneNode(true);
-    clone.querySelectorAll('script, style, noscript, svg, link[rel=stylesheet]').forEach(el => el.remove());
-    clone.querySelectorAll('[data-gtm-click], [data-analytics]').forEach(el => {
-        el.removeAttribute('data-gtm-click');
-        el.removeAttribute('data-analytics');
-    });
-    return clone.innerHTML;
-})JS";
-
-const char* const kCaptureErrorMarker = "<error>No se pudo capturar el HTML de la página</error>";
-const char* const kTruncationMarker = "\n<!-- [HTML TRUNCADO - se muestran los primeros elementos] -->";
-
 std::string truncate_html(const std::string& html, long long max_length) {
   long long length = static_cast<long long>(utf8_length(html));
   if (length <= max_length) return html;
   // A negative limit counts from the end, as a slice [:n] does.
   long long keep = max_length >= 0 ? max_length : std::max(0LL, length + max_length);
-  return utf8_prefix(html, static_cast<std::size_t>(keep)) + kTruncationMarker;
+  std::string cut = utf8_prefix(html, static_cast<std::size_t>(keep));
+  cut.append(kTruncationMarker);
+  return cut;
 }
 
 namespace {

@@ -31,9 +31,19 @@ bool is_valid_selector(std::string_view selector);
 std::string clean_ai_answer(std::string_view reply);
 
 // Page script returning the cleaned inner HTML of a body clone.
-extern const char* const kCaptureScript;
-extern const char* const kCaptureErrorMarker;
-extern const char* const kTruncationMarker;
+inline constexpr std::string_view kCaptureScript = R"JS(() => {
+    const clone = document.body.cloneNode(true);
+    clone.querySelectorAll('script, style, noscript, svg, link[rel=stylesheet]').forEach(el => el.remove());
+    clone.querySelectorAll('[data-gtm-click], [data-analytics]').forEach(el => {
+        el.removeAttribute('data-gtm-click');
+        el.removeAttribute('data-analytics');
+    });
+    return clone.innerHTML;
+})JS";
+// What the model is shown instead of the page when the capture fails.
+inline constexpr std::string_view kCaptureErrorMarker = "<error>No se pudo capturar el HTML de la página</error>";
+inline constexpr std::string_view kTruncationMarker =
+    "\n<!-- [HTML TRUNCADO - se muestran los primeros elementos] -->";
 // Cuts html to max_length characters (code points) and appends the marker.
 std::string truncate_html(const std::string& html, long long max_length);
 

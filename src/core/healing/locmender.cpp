@@ -41,7 +41,7 @@ std::string Locmender::capture_relevant_html(HealingIo& io, Page& page) {
   std::optional<std::string> error;
   std::string html;
   try {
-    ScriptValue v = page.evaluate(kCaptureScript);
+    ScriptValue v = page.evaluate(std::string(kCaptureScript));
     if (v.kind != ScriptValue::Kind::Text)
       throw PageError("object of type '" + v.type_name + "' has no len()");
     // A page that mirrors what was typed into its password fields must not
@@ -52,7 +52,7 @@ std::string Locmender::capture_relevant_html(HealingIo& io, Page& page) {
   }
   if (error) {
     io.log.warning(html_capture_failed(*error));
-    return kCaptureErrorMarker;
+    return std::string(kCaptureErrorMarker);
   }
   return html;
 }
