@@ -280,6 +280,9 @@ TEST(HealingLogTexts, CatalogueLinesWithValues) {
   EXPECT_EQ(using_nth_visible(0), "   ℹ️  Múltiples elementos, usando el #1 (visible)");
   EXPECT_EQ(elements_found_none_visible(2), "2 elementos encontrados (ninguno visible/interactuable)");
   EXPECT_EQ(veto_check_failed("KeyError: 'x'"), "comprobación fallida: KeyError: 'x'");
+  EXPECT_EQ(no_len_failure("int"), "object of type 'int' has no len()");
+  EXPECT_EQ(no_strip_failure("dict"), "'dict' object has no attribute 'strip'");
+  EXPECT_EQ(missing_factory_failure("pkg.mod", "make"), "cannot import name 'make' from 'pkg.mod'");
   const std::string long_answer(300, 'a');
   EXPECT_EQ(invalid_selector_answer(long_answer),
             "SELF_HEALING: Selector inválido recibido de IA: " + std::string(200, 'a') + "... (300 caracteres)");

@@ -43,7 +43,7 @@ std::string Locmender::capture_relevant_html(HealingIo& io, Page& page) {
   try {
     ScriptValue v = page.evaluate(std::string(kCaptureScript));
     if (v.kind != ScriptValue::Kind::Text)
-      throw PageError("object of type '" + v.type_name + "' has no len()");
+      throw PageError(no_len_failure(v.type_name));
     // A page that mirrors what was typed into its password fields must not
     // hand the password to the model.
     html = truncate_html(secrets::mask_password_inputs(v.text), settings.max_html_length);

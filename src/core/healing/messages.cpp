@@ -136,6 +136,18 @@ std::string elements_found_none_visible(long long count) {
 
 std::string veto_check_failed(std::string_view error) { return cat({"comprobación fallida: ", error}); }
 
+std::string no_len_failure(std::string_view type_name) {
+  return cat({"object of type '", type_name, "' has no len()"});
+}
+
+std::string no_strip_failure(std::string_view type_name) {
+  return cat({"'", type_name, "' object has no attribute 'strip'"});
+}
+
+std::string missing_factory_failure(std::string_view module, std::string_view name) {
+  return cat({"cannot import name '", name, "' from '", module, "'"});
+}
+
 std::string success_rate(long long total, long long successful) {
   if (total == 0) return "N/A";
   double rate = static_cast<double>(successful) / static_cast<double>(total) * 100.0;

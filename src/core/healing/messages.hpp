@@ -73,6 +73,17 @@ inline constexpr std::string_view kFoundNotInteractable = "elemento encontrado p
 // A veto whose own check failed.
 std::string veto_check_failed(std::string_view error);
 
+// ---- Failure texts, worded as Python words them ----------------------------
+// A provider or page answer of the wrong kind fails as the same Python code
+// would; the text reaches the log through the lines above.
+
+// The page's capture script returned no text.
+std::string no_len_failure(std::string_view type_name);
+// The provider's reply is not a text.
+std::string no_strip_failure(std::string_view type_name);
+// The provider module has no factory.
+std::string missing_factory_failure(std::string_view module, std::string_view name);
+
 // ---- Healing log and report ------------------------------------------------
 
 // successful/total*100 with one decimal and "%", or "N/A" for no entries.
