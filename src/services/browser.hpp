@@ -86,4 +86,24 @@ class BrowserDriver {
   virtual void connect(const std::string& engine, const config::BrowserPlan& plan) = 0;
 };
 
+// The run's browser and the driver it runs on, as a relaunch sees them (the
+// framework configuration's `browser` and `playwright`). Calls that fail throw
+// PageError with the driver's text.
+class BrowserRuntime {
+ public:
+  virtual ~BrowserRuntime() = default;
+  // Closes the run's browser, when there is one; it is forgotten even when
+  // closing fails.
+  virtual void close_browser() = 0;
+  // Whether a driver was started and not stopped since.
+  virtual bool has_driver() = 0;
+  // Launches the run's browser on the running driver, as the run start does.
+  virtual void launch_on_driver() = 0;
+  // Stops the running driver; it is forgotten even when stopping fails.
+  virtual void stop_driver() = 0;
+  // Starts a new driver and the run's browser on it, as the run start does; a
+  // failure may be any error (the relaunch lets it through unchanged).
+  virtual void start_driver() = 0;
+};
+
 }  // namespace tarvo

@@ -146,4 +146,37 @@ struct FakeDriver : BrowserDriver {
   }
 };
 
+// Records each call of a relaunch; the listed calls fail ("close", "launch",
+// "stop", "start").
+struct FakeRuntime : BrowserRuntime {
+  Events calls;
+  std::vector<std::string> failing;
+  bool driver = true;   // a driver is running
+  bool browser = true;  // a browser is kept
+
+  void call(const std::string& name) {
+    calls.push_back(name);
+    for (const auto& f : failing)
+      if (f == name) throw PageError(name + ": Target page, context or browser has been closed");
+  }
+  void close_browser() override {
+    browser = false;
+    call("close");
+  }
+  bool has_driver() override { return driver; }
+  void launch_on_driver() override {
+    call("launch");
+    browser = true;
+  }
+  void stop_driver() override {
+    driver = false;
+    call("stop");
+  }
+  void start_driver() override {
+    call("start");
+    driver = true;
+    browser = true;
+  }
+};
+
 }  // namespace tarvo::testing

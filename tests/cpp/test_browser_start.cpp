@@ -87,3 +87,69 @@ TEST_F(BrowserStart, CdpEndpointUsesChromiumAndAFailedConnectionLeavesTheCaller)
   EXPECT_TRUE(driver.launched.empty());
   EXPECT_TRUE(console.lines.empty());  // ignored options said already; no "Usando navegador remoto"
 }
+
+// ---- relaunch after the browser died ----------------------------------------
+
+TEST(BrowserRelaunch, ReusesTheRunningDriverWhenItsLaunchWorks) {
+  FakeRuntime rt;
+  relaunch_browser(rt);
+  EXPECT_EQ(rt.calls, (Events{"close", "launch"}));
+  EXPECT_TRUE(rt.driver);
+  EXPECT_TRUE(rt.browser);
+}
+
+TEST(BrowserRelaunch, ADeadBrowserThatCannotBeClosedIsForgottenAndReplaced) {
+  FakeRuntime rt;
+  rt.failing = {"close"};
+  relaunch_browser(rt);
+  EXPECT_EQ(rt.calls, (Events{"close", "launch"}));
+  EXPECT_TRUE(rt.browser);
+}
+
+TEST(BrowserRelaunch, ADriverThatCannotLaunchIsStoppedAndANewOneStarted) {
+  FakeRuntime rt;
+  rt.failing = {"launch"};
+  relaunch_browser(rt);
+  EXPECT_EQ(rt.calls, (Events{"close", "launch", "stop", "start"}));
+  EXPECT_TRUE(rt.driver);
+  EXPECT_TRUE(rt.browser);
+
+  FakeRuntime stuck;  // stopping the dead driver fails too: still a new one
+  stuck.failing = {"close", "launch", "stop"};
+  relaunch_browser(stuck);
+  EXPECT_EQ(stuck.calls, (Events{"close", "launch", "stop", "start"}));
+  EXPECT_TRUE(stuck.driver);
+}
+
+TEST(BrowserRelaunch, WithoutADriverANewOneIsStartedAtOnce) {
+  FakeRuntime rt;
+  rt.driver = false;
+  relaunch_browser(rt);
+  EXPECT_EQ(rt.calls, (Events{"close", "start"}));
+}
+
+TEST(BrowserRelaunch, AFailedStartLeavesWithTheDriversError) {
+  FakeRuntime rt;
+  rt.failing = {"launch", "start"};
+  try {
+    relaunch_browser(rt);
+    FAIL() << "the failed start was reported as success";
+  } catch (const PageError& e) {
+    EXPECT_EQ(std::string(e.what()), "start: Target page, context or browser has been closed");
+  }
+  EXPECT_EQ(rt.calls, (Events{"close", "launch", "stop", "start"}));
+}
+
+TEST(BrowserRelaunch, ASettingsErrorIsNotMistakenForADeadDriver) {
+  // A bad setting is not a failed launch: it leaves at once and the driver,
+  // which is fine, is not stopped.
+  struct BadSettings : FakeRuntime {
+    void launch_on_driver() override {
+      calls.push_back("launch");
+      throw ConfigError("SLOW_MO: 'x' is not an integer");
+    }
+  } rt;
+  EXPECT_THROW(relaunch_browser(rt), ConfigError);
+  EXPECT_EQ(rt.calls, (Events{"close", "launch"}));
+  EXPECT_TRUE(rt.driver);
+}

@@ -5,6 +5,7 @@
 #include "core/common/local_time.hpp"
 #include "core/healing/healing_settings.hpp"
 #include "core/healing/healing_text.hpp"
+#include "core/healing/messages.hpp"
 
 using namespace tarvo;
 using namespace tarvo::healing;
@@ -260,4 +261,29 @@ TEST(HealingLogTexts, TimestampRateAndMessages) {
   EXPECT_EQ(report_message(false, "#old", "#x"),
             "⚠️ Self-Healing intentado pero falló: Se buscaba '#old', la IA sugirió '#x' pero no se encontró el "
             "elemento.");
+}
+
+// The catalogue's texts with values, byte for byte (the fixed ones are checked
+// through the healing loop); counts and positions are shown from 1.
+TEST(HealingLogTexts, CatalogueLinesWithValues) {
+  EXPECT_EQ(salesforce_not_unique(3),
+            "SELF_HEALING (Salesforce): El selector no es único en Salesforce (3 elementos encontrados). Rechazando.");
+  EXPECT_EQ(selector_matches_many("a.b", 4),
+            "SELF_HEALING: Selector 'a.b' encontró 4 elementos. Intentando con elementos visibles/interactuables...");
+  EXPECT_EQ(using_visible_element(1, 4), "SELF_HEALING: Usando elemento #2 de 4 (primer visible/interactuable)");
+  EXPECT_EQ(no_visible_element(5), "SELF_HEALING: Ningún elemento visible de 5. Usando el primero como fallback.");
+  EXPECT_EQ(selector_check_failed("#x", "boom"), "SELF_HEALING: Error verificando selector '#x': boom");
+  EXPECT_EQ(searching_alternative(3), "   🔍 SELF-HEALING: Buscando selector alternativo (máx 3 intentos con IA)...");
+  EXPECT_EQ(no_valid_selector(2), "\n⚠️ SELF-HEALING: No se encontró selector válido después de 2 intento(s)");
+  EXPECT_EQ(failed_attempt_line("#x", "0 elementos"), "     - '#x' → 0 elementos");
+  EXPECT_EQ(healed_suggested_line("#y >> nth=1"), "   Selector sugerido por IA:    #y >> nth=1");
+  EXPECT_EQ(using_nth_visible(0), "   ℹ️  Múltiples elementos, usando el #1 (visible)");
+  EXPECT_EQ(elements_found_none_visible(2), "2 elementos encontrados (ninguno visible/interactuable)");
+  EXPECT_EQ(veto_check_failed("KeyError: 'x'"), "comprobación fallida: KeyError: 'x'");
+  EXPECT_EQ(no_len_failure("int"), "object of type 'int' has no len()");
+  EXPECT_EQ(no_strip_failure("dict"), "'dict' object has no attribute 'strip'");
+  EXPECT_EQ(missing_factory_failure("pkg.mod", "make"), "cannot import name 'make' from 'pkg.mod'");
+  const std::string long_answer(300, 'a');
+  EXPECT_EQ(invalid_selector_answer(long_answer),
+            "SELF_HEALING: Selector inválido recibido de IA: " + std::string(200, 'a') + "... (300 caracteres)");
 }

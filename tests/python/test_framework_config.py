@@ -511,6 +511,42 @@ def test_launch_failure_propagates_keeping_driver(driver):
     assert cfg.playwright is driver["driver"] and cfg.browser is None
 
 
+def test_relaunch_reuses_a_live_driver_and_replaces_a_dead_one(driver):
+    cfg = FrameworkConfig()
+    cfg.setup_playwright()
+    first, dead = cfg.playwright, cfg.browser
+    fresh = cfg.relaunch_browser()  # the dead browser's close fails: forgotten all the same
+    assert dead.closed == 1 and fresh is cfg.browser and fresh is not dead
+    assert cfg.playwright is first and first.stopped == 0 and len(first.chromium.launches) == 2
+
+    class Gone(Exception):
+        pass
+
+    def gone(**options):
+        raise Gone("Connection closed")
+
+    first.chromium.launch = gone  # the driver died with the browser
+    second = FakeDriver()
+    driver["driver"] = second
+    fresh = cfg.relaunch_browser()
+    assert first.stopped == 1 and cfg.playwright is second and cfg.browser is fresh
+    assert len(second.chromium.launches) == 1
+
+    second.chromium.launch = gone
+    with pytest.raises(Gone, match="^Connection closed$"):  # the new driver's failure, unchanged
+        cfg.relaunch_browser()
+    assert cfg.browser is None
+
+
+def test_relaunch_with_a_bad_setting_keeps_the_driver(driver):
+    cfg = FrameworkConfig()
+    cfg.setup_playwright()
+    cfg.config["slow_mo"] = "fast"
+    with pytest.raises(ValueError, match=r"config\['slow_mo'\]: 'fast' is not a valid integer"):
+        cfg.relaunch_browser()
+    assert cfg.playwright is driver["driver"] and driver["driver"].stopped == 0
+
+
 def test_subclass_overrides_are_used():
     class Project(FrameworkConfig):
         def _load_config(self):

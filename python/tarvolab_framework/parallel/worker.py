@@ -25,6 +25,7 @@ import sys
 import time
 from typing import Any
 
+from ..core import settings
 from . import protocol
 
 INTEGRATION_OBJECTS = ("jira_xray_hooks", "meridio_hooks", "tarvo_tm_hooks")
@@ -232,7 +233,8 @@ def _configure(args):
     from behave.configuration import Configuration
 
     config = Configuration(args)
-    tag = "w" + os.environ.get("TARVO_WORKER_ID", "0")
+    worker_id = settings.get("TARVO_WORKER_ID")
+    tag = "w" + (worker_id or "0")
     # Formatter files named with -o get one file per worker; the command puts
     # them together at the end.
     for opener in getattr(config, "outputs", []) or []:
@@ -242,7 +244,7 @@ def _configure(args):
     # behave's totals of one worker are a part of the run's: the command prints
     # the run's own summary instead.
     config.reporters = [r for r in config.reporters if not type(r).__name__.startswith("SummaryReporter")]
-    if os.environ.get("TARVO_WORKER_ID") == "retry":
+    if worker_id == "retry":
         # behave's JUnit files keep the features' first runs.
         config.junit = False
         config.reporters = [r for r in config.reporters if type(r).__name__ != "JUnitReporter"]

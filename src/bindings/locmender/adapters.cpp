@@ -2,6 +2,8 @@
 
 #include <nanobind/stl/string.h>
 
+#include "core/healing/messages.hpp"
+
 namespace tarvo::py {
 
 ScriptValue to_script_value(nb::handle value) {
@@ -78,7 +80,7 @@ std::optional<std::string> PyProvider::generate(const std::string& prompt, doubl
   auto failure = attempt([&] {
     if (!truthy(reply)) return;
     if (!PyUnicode_Check(reply.ptr())) {
-      wrong_kind = std::string("'") + py::type_name(reply) + "' object has no attribute 'strip'";
+      wrong_kind = healing::no_strip_failure(py::type_name(reply));
       return;
     }
     text = utf8_of(reply, Surrogates::Replace);
@@ -97,11 +99,12 @@ AiProvider* PyProviderSlot::stored() {
 
 AiProvider* PyProviderSlot::create(const std::optional<std::string>& model) {
   constexpr const char* kModule = "tarvolab_framework.core.ai_provider";
+  constexpr const char* kFactory = "get_ai_provider";
   nb::object created;
   bool missing_name = false;
   auto failure = attempt([&] {
     nb::object module = nb::module_::import_(kModule);
-    auto factory = get_attr(module, "get_ai_provider");
+    auto factory = get_attr(module, kFactory);
     if (!factory) {
       missing_name = true;
       return;
@@ -110,7 +113,7 @@ AiProvider* PyProviderSlot::create(const std::optional<std::string>& model) {
     created = (*factory)(nb::arg("model") = model_arg);
   });
   if (missing_name)
-    throw ProviderError(std::string("cannot import name 'get_ai_provider' from '") + kModule + "'", true);
+    throw ProviderError(healing::missing_factory_failure(kModule, kFactory), true);
   if (failure) {
     bool recoverable = failure->is_import_error() || failure->is_value_error();
     fail<ProviderError>(slot_, std::move(*failure), recoverable);

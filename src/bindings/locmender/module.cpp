@@ -11,6 +11,7 @@
 #include "bindings/locmender/adapters.hpp"
 #include "bindings/locmender/fingerprint_matcher.hpp"
 #include "core/healing/locmender.hpp"
+#include "core/healing/messages.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -197,7 +198,7 @@ NB_MODULE(locmender, m) {
                   nb::object answer = check(tarvo::py::py_str(selector));
                   if (!answer.is_none() && tarvo::py::truthy(answer)) reason = nb::cast<std::string>(nb::str(answer));
                 });
-                if (failure) reason = "comprobación fallida: " + failure->text;
+                if (failure) reason = tarvo::healing::veto_check_failed(failure->text);
                 return reason;
               };
             }

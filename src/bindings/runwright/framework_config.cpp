@@ -269,29 +269,49 @@ nb::object setup_playwright(nb::handle self) {
   return launch_browser(self, driver, settings, std::move(options));
 }
 
-// A new browser in place of one whose process died: launched on the running
-// driver (the driver outlives a killed browser); when the driver is gone too,
-// it is stopped and a new one started. The dead browser is closed quietly.
-nb::object relaunch_browser(nb::handle self) {
-  if (auto old = get_attr(self, "browser"); old && !old->is_none()) {
-    nb::object b = *old;
-    (void)attempt([&] { b.attr("close")(); });
+// The configuration's `browser` and `playwright` as the core's BrowserRuntime.
+// The settings of a launch are read outside the guard, so a bad setting is
+// raised as such instead of counting as a dead driver.
+class PyBrowserRuntime : public BrowserRuntime {
+ public:
+  PyBrowserRuntime(nb::handle self, FailureSlot& slot) : self_(self), slot_(slot) {}
+
+  void close_browser() override {
+    auto old = get_attr(self_, "browser");
+    nb::setattr(self_, "browser", nb::none());
+    if (old && !old->is_none()) guarded<PageError>(slot_, [&] { old->attr("close")(); });
   }
-  nb::setattr(self, "browser", nb::none());
-  auto driver = get_attr(self, "playwright");
-  if (driver && !driver->is_none()) {
+  bool has_driver() override {
+    auto driver = get_attr(self_, "playwright");
+    return driver && !driver->is_none();
+  }
+  void launch_on_driver() override {
     PyEnvironment env;
-    SettingMap settings = launch_settings(settings_of(self), env);
+    SettingMap settings = launch_settings(settings_of(self_), env);
     PyConsole console;
     LaunchOptions options = build_launch_options(settings, console);
-    nb::object d = *driver;
-    nb::object browser;
-    auto failure = attempt([&] { browser = launch_browser(self, d, settings, options); });
-    if (!failure) return browser;
-    (void)attempt([&] { d.attr("stop")(); });
-    nb::setattr(self, "playwright", nb::none());
+    nb::object driver = nb::getattr(self_, "playwright");
+    guarded<PageError>(slot_, [&] { launch_browser(self_, driver, settings, options); });
   }
-  return setup_playwright(self);
+  void stop_driver() override {
+    nb::object driver = nb::getattr(self_, "playwright");
+    nb::setattr(self_, "playwright", nb::none());
+    guarded<PageError>(slot_, [&] { driver.attr("stop")(); });
+  }
+  // Not guarded: the relaunch lets this failure through, and a settings error
+  // must stay the ValueError the run start raises.
+  void start_driver() override { setup_playwright(self_); }
+
+ private:
+  nb::handle self_;
+  FailureSlot& slot_;
+};
+
+nb::object relaunch_browser(nb::handle self) {
+  FailureSlot slot;
+  PyBrowserRuntime runtime(self, slot);
+  run_core(slot, [&] { tarvo::config::relaunch_browser(runtime); });
+  return nb::getattr(self, "browser");
 }
 
 nb::object launch_browser(nb::handle self, nb::handle driver, const SettingMap& settings, LaunchOptions options) {

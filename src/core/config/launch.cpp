@@ -345,4 +345,28 @@ void start_browser(BrowserDriver& driver, const SettingMap& settings, LaunchOpti
   }
 }
 
+void relaunch_browser(BrowserRuntime& runtime) {
+  // Failures are only noted inside the catch blocks: the runtime's calls run
+  // Python code, which must not run under a C++ exception being handled.
+  try {
+    runtime.close_browser();
+  } catch (const PageError&) {
+    // A dead browser often cannot be closed; it is forgotten all the same.
+  }
+  if (runtime.has_driver()) {
+    bool launched = false;
+    try {
+      runtime.launch_on_driver();
+      launched = true;
+    } catch (const PageError&) {
+    }
+    if (launched) return;
+    try {
+      runtime.stop_driver();
+    } catch (const PageError&) {
+    }
+  }
+  runtime.start_driver();
+}
+
 }  // namespace tarvo::config

@@ -128,4 +128,11 @@ std::string connect_engine(const BrowserPlan& plan, const std::string& browser);
 void start_browser(BrowserDriver& driver, const SettingMap& settings, LaunchOptions options, const Environment& env,
                    Console& console, bool& ignored_reported);
 
+// A new browser in place of one whose process died. The dead browser is closed
+// quietly. The driver outlives a killed browser, so the new one is launched on
+// the running driver; when there is none, or that launch fails (the driver died
+// too), the driver is stopped quietly and a new one started. A failure of that
+// last start leaves this function.
+void relaunch_browser(BrowserRuntime& runtime);
+
 }  // namespace tarvo::config

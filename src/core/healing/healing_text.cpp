@@ -66,13 +66,6 @@ bool is_valid_selector(std::string_view selector) {
   return rc >= 0;
 }
 
-std::string quoted_answer(std::string_view answer) {
-  constexpr std::size_t kShown = 200;
-  const std::size_t length = utf8_length(answer);
-  if (length <= kShown) return std::string(answer);
-  return utf8_prefix(answer, kShown) + "... (" + std::to_string(length) + " caracteres)";
-}
-
 std::string clean_ai_answer(std::string_view reply) {
   std::string text = trim(reply);
   text = trim(replace_all(replace_all(text, "```", ""), "`", ""));
@@ -81,25 +74,14 @@ std::string clean_ai_answer(std::string_view reply) {
   return text;
 }
 
-const char* const kCaptureScript = R"JS(() => {
-    const clone = document.body.cloneNode(true);
-    clone.querySelectorAll('script, style, noscript, svg, link[rel=stylesheet]').forEach(el => el.remove());
-    clone.querySelectorAll('[data-gtm-click], [data-analytics]').forEach(el => {
-        el.removeAttribute('data-gtm-click');
-        el.removeAttribute('data-analytics');
-    });
-    return clone.innerHTML;
-})JS";
-
-const char* const kCaptureErrorMarker = "<error>No se pudo capturar el HTML de la página</error>";
-const char* const kTruncationMarker = "\n<!-- [HTML TRUNCADO - se muestran los primeros elementos] -->";
-
 std::string truncate_html(const std::string& html, long long max_length) {
   long long length = static_cast<long long>(utf8_length(html));
   if (length <= max_length) return html;
   // A negative limit counts from the end, as a slice [:n] does.
   long long keep = max_length >= 0 ? max_length : std::max(0LL, length + max_length);
-  return utf8_prefix(html, static_cast<std::size_t>(keep)) + kTruncationMarker;
+  std::string cut = utf8_prefix(html, static_cast<std::size_t>(keep));
+  cut.append(kTruncationMarker);
+  return cut;
 }
 
 namespace {
@@ -188,20 +170,6 @@ std::string build_retry_prompt(const PromptContext& c, const std::vector<FailedA
   if (base.find(heading) == std::string::npos) return base + "\n" + section;
   // Every occurrence gets the section in front, like str.replace.
   return replace_all(base, heading, section + "\n" + heading);
-}
-
-std::string success_rate(long long total, long long successful) {
-  if (total == 0) return "N/A";
-  double rate = static_cast<double>(successful) / static_cast<double>(total) * 100.0;
-  return format_fixed1(rate) + "%";
-}
-
-std::string report_message(bool success, const std::string& original, const std::string& suggested) {
-  if (success)
-    return "🔧 Self-Healing activado: Se buscaba el localizador '" + original + "' y la IA creó '" + suggested +
-           "' para avanzar.";
-  return "⚠️ Self-Healing intentado pero falló: Se buscaba '" + original + "', la IA sugirió '" + suggested +
-         "' pero no se encontró el elemento.";
 }
 
 }  // namespace tarvo::healing

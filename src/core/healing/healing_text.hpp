@@ -1,6 +1,7 @@
 // Pure text rules of the self-healing manager: the selector gate, AI answer
-// cleaning, HTML capture and truncation, prompts, healing log texts. (Its
-// settings: healing_settings.hpp; the local clock: core/common/local_time.hpp.)
+// cleaning, HTML capture and truncation, prompts. (Its console and log
+// texts: messages.hpp; its settings: healing_settings.hpp; the local clock:
+// core/common/local_time.hpp.)
 #pragma once
 #include <optional>
 #include <string>
@@ -26,17 +27,23 @@ inline constexpr std::size_t kMaxSelectorLength = 1000;
 // than kMaxSelectorLength do not.
 bool is_valid_selector(std::string_view selector);
 
-// The answer as quoted in a log line: whole when short, otherwise its first
-// 200 characters followed by "... (<n> caracteres)".
-std::string quoted_answer(std::string_view answer);
-
 // First line of the answer without code fences, backticks or outer blanks.
 std::string clean_ai_answer(std::string_view reply);
 
 // Page script returning the cleaned inner HTML of a body clone.
-extern const char* const kCaptureScript;
-extern const char* const kCaptureErrorMarker;
-extern const char* const kTruncationMarker;
+inline constexpr std::string_view kCaptureScript = R"JS(() => {
+    const clone = document.body.cloneNode(true);
+    clone.querySelectorAll('script, style, noscript, svg, link[rel=stylesheet]').forEach(el => el.remove());
+    clone.querySelectorAll('[data-gtm-click], [data-analytics]').forEach(el => {
+        el.removeAttribute('data-gtm-click');
+        el.removeAttribute('data-analytics');
+    });
+    return clone.innerHTML;
+})JS";
+// What the model is shown instead of the page when the capture fails.
+inline constexpr std::string_view kCaptureErrorMarker = "<error>No se pudo capturar el HTML de la página</error>";
+inline constexpr std::string_view kTruncationMarker =
+    "\n<!-- [HTML TRUNCADO - se muestran los primeros elementos] -->";
 // Cuts html to max_length characters (code points) and appends the marker.
 std::string truncate_html(const std::string& html, long long max_length);
 
@@ -50,10 +57,5 @@ struct FailedAttempt {
 };
 std::string build_prompt(const PromptContext& c);
 std::string build_retry_prompt(const PromptContext& c, const std::vector<FailedAttempt>& failed);
-
-// Healing log texts.
-// successful/total*100 with one decimal and "%", or "N/A" for no entries.
-std::string success_rate(long long total, long long successful);
-std::string report_message(bool success, const std::string& original, const std::string& suggested);
 
 }  // namespace tarvo::healing

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "core/common/text.hpp"
+#include "core/healing/messages.hpp"
 
 namespace tarvo::healing {
 
@@ -29,7 +30,7 @@ AiProvider* Locmender::get_provider(HealingIo& io) {
     disabled_by = e.what();
   }
   if (disabled_by) {
-    io.log.warning("SELF_HEALING: No se pudo inicializar proveedor de IA: " + *disabled_by);
+    io.log.warning(provider_init_failed(*disabled_by));
     settings.enabled = false;
     return nullptr;
   }
@@ -40,9 +41,9 @@ std::string Locmender::capture_relevant_html(HealingIo& io, Page& page) {
   std::optional<std::string> error;
   std::string html;
   try {
-    ScriptValue v = page.evaluate(kCaptureScript);
+    ScriptValue v = page.evaluate(std::string(kCaptureScript));
     if (v.kind != ScriptValue::Kind::Text)
-      throw PageError("object of type '" + v.type_name + "' has no len()");
+      throw PageError(no_len_failure(v.type_name));
     // A page that mirrors what was typed into its password fields must not
     // hand the password to the model.
     html = truncate_html(secrets::mask_password_inputs(v.text), settings.max_html_length);
@@ -50,8 +51,8 @@ std::string Locmender::capture_relevant_html(HealingIo& io, Page& page) {
     error = e.what();
   }
   if (error) {
-    io.log.warning("SELF_HEALING: Error capturando HTML: " + *error);
-    return kCaptureErrorMarker;
+    io.log.warning(html_capture_failed(*error));
+    return std::string(kCaptureErrorMarker);
   }
   return html;
 }
@@ -70,17 +71,17 @@ std::optional<std::string> Locmender::call_ai(HealingIo& io, const std::string& 
     error = e.what();
   }
   if (error) {
-    io.log.error("SELF_HEALING: Error llamando a proveedor de IA: " + *error);
+    io.log.error(provider_call_failed(*error));
     return std::nullopt;
   }
   if (!reply || reply->empty()) return std::nullopt;
   std::string cleaned = clean_ai_answer(*reply);
   if (to_upper(cleaned) == "NO_MATCH") {
-    io.log.info("SELF_HEALING: IA no encontró un selector válido (NO_MATCH)");
+    io.log.info(std::string(kNoMatchAnswer));
     return std::nullopt;
   }
   if (!cleaned.empty() && is_valid_selector(cleaned)) return cleaned;
-  io.log.warning("SELF_HEALING: Selector inválido recibido de IA: " + quoted_answer(cleaned));
+  io.log.warning(invalid_selector_answer(cleaned));
   return std::nullopt;
 }
 
@@ -103,12 +104,11 @@ bool Locmender::validate_salesforce_selector(HealingIo& io, Locator& locator) {
     count_error = e.what();
   }
   if (count_error) {
-    io.log.error("SELF_HEALING (Salesforce): Error validando selector: " + *count_error);
+    io.log.error(salesforce_count_failed(*count_error));
     return false;
   }
   if (count != 1) {
-    io.log.warning("SELF_HEALING (Salesforce): El selector no es único en Salesforce (" + std::to_string(count) +
-                   " elementos encontrados). Rechazando.");
+    io.log.warning(salesforce_not_unique(count));
     return false;
   }
   std::optional<std::string> eval_error;
@@ -119,13 +119,11 @@ bool Locmender::validate_salesforce_selector(HealingIo& io, Locator& locator) {
     eval_error = e.what();
   }
   if (eval_error) {
-    io.log.debug("SELF_HEALING: No se pudo validar interactuabilidad: " + *eval_error);
+    io.log.debug(interactable_check_failed(*eval_error));
     return true;
   }
   if (!interactable) {
-    io.log.warning(
-        "SELF_HEALING (Salesforce): El selector encontró elemento pero NO es interactuable (podría estar "
-        "deshabilitado o hidden).");
+    io.log.warning(std::string(kSalesforceNotInteractable));
     return false;
   }
   return true;
@@ -142,11 +140,11 @@ bool Locmender::verify_single_element(HealingIo& io, Page& page, const std::stri
     error = e.what();
   }
   if (error) {
-    io.log.debug("SELF_HEALING: No se pudo verificar visibilidad: " + *error);
+    io.log.debug(visibility_check_failed(*error));
     return true;
   }
   if (visible) return true;
-  io.log.warning("SELF_HEALING: Selector '" + selector + "' encontró elemento pero NO es visible.");
+  io.log.warning(selector_not_visible(selector));
   return false;
 }
 
@@ -162,12 +160,11 @@ bool Locmender::verify_selector(HealingIo& io, Page& page, const std::string& se
   }
   if (!error) {
     if (count == 0) {
-      io.log.warning("SELF_HEALING: Selector '" + selector + "' encontró 0 elementos. Rechazando.");
+      io.log.warning(selector_matches_none(selector));
       return false;
     }
     if (count == 1) return verify_single_element(io, page, selector, *locator);
-    io.log.info("SELF_HEALING: Selector '" + selector + "' encontró " + std::to_string(count) +
-                " elementos. Intentando con elementos visibles/interactuables...");
+    io.log.info(selector_matches_many(selector, count));
     for (long long idx = 0; idx < 2 && idx < count && !error; ++idx) {
       std::unique_ptr<Locator> nth;
       try {
@@ -184,19 +181,17 @@ bool Locmender::verify_selector(HealingIo& io, Page& page, const std::string& se
       }
       if (visible) {
         verified_nth_index = idx;
-        io.log.info("SELF_HEALING: Usando elemento #" + std::to_string(idx + 1) + " de " + std::to_string(count) +
-                    " (primer visible/interactuable)");
+        io.log.info(using_visible_element(idx, count));
         return true;
       }
     }
     if (!error) {
       verified_nth_index = 0;
-      io.log.warning("SELF_HEALING: Ningún elemento visible de " + std::to_string(count) +
-                     ". Usando el primero como fallback.");
+      io.log.warning(no_visible_element(count));
       return true;
     }
   }
-  io.log.error("SELF_HEALING: Error verificando selector '" + selector + "': " + *error);
+  io.log.error(selector_check_failed(selector, *error));
   return false;
 }
 
@@ -221,7 +216,7 @@ std::optional<std::string> Locmender::attempt_heal(HealingIo& io, Page& page, co
   const std::string cache_key = req.failed_selector + "|" + page.url();
   if (const std::string* cached = cache.find(cache_key)) {
     std::string selector = *cached;
-    io.log.info("SELF_HEALING: Usando selector cacheado: " + selector);
+    io.log.info(using_cached_selector(selector));
     return selector;
   }
   if (!get_provider(io)) return std::nullopt;
@@ -232,8 +227,7 @@ std::optional<std::string> Locmender::attempt_heal(HealingIo& io, Page& page, co
       req.html_excerpt ? truncate_html(*req.html_excerpt, settings.max_html_length) : capture_relevant_html(io, page);
   std::vector<FailedAttempt> failed_attempts;
   const long long max_ai_attempts = settings.max_retries + 1;
-  io.console.print("   🔍 SELF-HEALING: Buscando selector alternativo (máx " + std::to_string(max_ai_attempts) +
-                   " intentos con IA)...");
+  io.console.print(searching_alternative(max_ai_attempts));
 
   long long attempt = 0;
   std::optional<std::string> verified;
@@ -243,18 +237,18 @@ std::optional<std::string> Locmender::attempt_heal(HealingIo& io, Page& page, co
                       req.scenario_name,   req.feature_name, page.url(),         page.title(),
                       html};
     std::string prompt = failed_attempts.empty() ? build_prompt(ctx) : build_retry_prompt(ctx, failed_attempts);
-    io.console.print("   🤖 Llamada IA #" + std::to_string(attempt) + "...");
+    io.console.print(ai_call_line(attempt));
     std::optional<std::string> suggested = call_ai(io, prompt);
     if (!suggested || suggested->empty()) {
-      io.console.print("   ❌ IA no pudo sugerir un selector");
+      io.console.print(std::string(kNoSuggestion));
       break;
     }
-    io.console.print("   💡 IA sugiere: " + *suggested);
+    io.console.print(suggestion_line(*suggested));
 
     const auto* rejected = failed_suggestions.find(cache_key);
     if (rejected && std::find(rejected->begin(), rejected->end(), *suggested) != rejected->end()) {
-      io.console.print("   ⚠️ Selector ya fue rechazado anteriormente, pidiendo otro...");
-      failed_attempts.push_back({*suggested, "ya rechazado en ejecución anterior"});
+      io.console.print(std::string(kAlreadyRejected));
+      failed_attempts.push_back({*suggested, std::string(kRejectedEarlier)});
       continue;
     }
 
@@ -283,25 +277,24 @@ std::optional<std::string> Locmender::attempt_heal(HealingIo& io, Page& page, co
       } catch (const PageError&) {
         count = 0;
       }
-      reason = count == 0  ? "0 elementos encontrados en la página"
-               : count > 1 ? std::to_string(count) + " elementos encontrados (ninguno visible/interactuable)"
-                           : "elemento encontrado pero no visible/interactuable";
+      reason = count == 0  ? std::string(kNoElementsFound)
+               : count > 1 ? elements_found_none_visible(count)
+                           : std::string(kFoundNotInteractable);
     }
     failed_attempts.push_back({*suggested, reason});
-    io.console.print("   ❌ Rechazado: " + reason);
+    io.console.print(rejected_line(reason));
     failed_suggestions[cache_key].push_back(*suggested);
     register_healing(io, req, *suggested, page.url(), false);
-    if (attempt < max_ai_attempts) io.console.print("   🔄 Pidiendo alternativa a IA...");
+    if (attempt < max_ai_attempts) io.console.print(std::string(kAskingAlternative));
   }
 
   if (!verified) {
     if (settings.log_suggestions && !failed_attempts.empty()) {
-      io.console.print("\n⚠️ SELF-HEALING: No se encontró selector válido después de " + std::to_string(attempt) +
-                       " intento(s)");
-      io.console.print("   Original: " + req.failed_selector);
-      io.console.print("   Intentos fallidos:");
-      for (const auto& f : failed_attempts) io.console.print("     - '" + f.selector + "' → " + f.reason);
-      io.console.print("   💡 Sugerencia: Verificar que la página cargó completamente\n");
+      io.console.print(no_valid_selector(attempt));
+      io.console.print(original_selector_line(req.failed_selector));
+      io.console.print(std::string(kFailedAttemptsHeading));
+      for (const auto& f : failed_attempts) io.console.print(failed_attempt_line(f.selector, f.reason));
+      io.console.print(std::string(kCheckPageLoaded));
     }
     return std::nullopt;
   }
@@ -312,14 +305,14 @@ std::optional<std::string> Locmender::attempt_heal(HealingIo& io, Page& page, co
   register_healing(io, req, final_selector, page.url(), true);
   cache[cache_key] = final_selector;
   if (settings.log_suggestions) {
-    io.console.print("\n🔧 SELF-HEALING ACTIVADO");
-    io.console.print("   Selector original (fallido): " + req.failed_selector);
-    io.console.print("   Selector sugerido por IA:    " + final_selector);
-    io.console.print("   Elemento: " + req.element_name);
-    io.console.print("   Acción: " + req.action_context);
-    if (attempt > 1) io.console.print("   🔄 Resuelto en intento #" + std::to_string(attempt) + " de IA");
-    if (index) io.console.print("   ℹ️  Múltiples elementos, usando el #" + std::to_string(*index + 1) + " (visible)");
-    io.console.print("   ✅ Selector verificado - elemento encontrado e interactuable\n");
+    io.console.print(std::string(kHealedHeading));
+    io.console.print(healed_original_line(req.failed_selector));
+    io.console.print(healed_suggested_line(final_selector));
+    io.console.print(healed_element_line(req.element_name));
+    io.console.print(healed_action_line(req.action_context));
+    if (attempt > 1) io.console.print(resolved_in_attempt(attempt));
+    if (index) io.console.print(using_nth_visible(*index));
+    io.console.print(std::string(kSelectorVerified));
   }
   return final_selector;
 }
