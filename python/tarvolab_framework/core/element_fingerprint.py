@@ -78,7 +78,10 @@ _DESCRIBER = _PATHS + r"""
 const CAP = 200;
 const SKIP = new Set(["SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE"]);
 const TEST_ATTRS = ["data-testid", "data-test-id", "data-test", "data-qa", "data-cy", "data-test-subj"];
-const fix = (s) => s.replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, "\uFFFD");
+// Lone surrogates become U+FFFD; most texts have no surrogate at all, and a plain
+// test finds that faster than the replacement's pattern.
+const SURROGATE = /[\uD800-\uDFFF]/;
+const fix = (s) => SURROGATE.test(s) ? s.replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, "\uFFFD") : s;
 const clean = (s, n) => {
   if (s == null) return "";
   s = String(s);
