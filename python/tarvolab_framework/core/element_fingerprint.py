@@ -78,7 +78,10 @@ _DESCRIBER = _PATHS + r"""
 const CAP = 200;
 const SKIP = new Set(["SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE"]);
 const TEST_ATTRS = ["data-testid", "data-test-id", "data-test", "data-qa", "data-cy", "data-test-subj"];
-const fix = (s) => s.replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, "\uFFFD");
+// Lone surrogates become U+FFFD; most texts have no surrogate at all, and a plain
+// test finds that faster than the replacement's pattern.
+const SURROGATE = /[\uD800-\uDFFF]/;
+const fix = (s) => SURROGATE.test(s) ? s.replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, "\uFFFD") : s;
 const clean = (s, n) => {
   if (s == null) return "";
   s = String(s);
@@ -217,9 +220,19 @@ const neighboursOf = (el) => {
 const DEFAULTS = { enabled: true, visible: true, editable: false, clickable: false, only: false };
 // Landmarks a page has once: its main heading, header, footer, main part.
 const LANDMARKS = new Set(["h1", "header", "footer", "main"]);
-const compact = (o) => {
-  for (const k of Object.keys(o)) if (o[k] === "" || DEFAULTS[k] === o[k]) delete o[k];
-  return o;
+// A light record also leaves out the position and ends with `light: true`. The
+// record is built anew (a `delete` would turn each object into a slow one, and
+// every element pays for that again when the page is made JSON).
+const POSITION = new Set(["x", "y", "width", "height"]);
+const compact = (o, light) => {
+  const r = {};
+  for (const k in o) {
+    const v = o[k];
+    if (v === "" || DEFAULTS[k] === v || (light && POSITION.has(k))) continue;
+    r[k] = v;
+  }
+  if (light) r.light = true;
+  return r;
 };
 const BUTTON_TYPES = new Set(["button", "submit", "reset"]);
 // Inputs whose value names them (a button's caption, a row checkbox's id), unlike
@@ -235,8 +248,12 @@ const submitTarget = (el, tag, type) => {
 };
 // `light` leaves out what is slow to read (position, neighbours, section,
 // paths, classes): enough to tell what kind of element it is and whether a
-// selector naming it would be unique, marked `light: true`.
-const F = (el, light) => {
+// selector naming it would be unique, marked `light: true`. `B(el)` reads the
+// cheap part (its fields in record order, none left out yet), `L` and `R` finish
+// it as a light or a full record: a page-wide read judges the cheap part before
+// deciding which, without reading it twice.
+const F = (el, light) => light ? L(el, B(el)) : R(el, B(el));
+const B = (el) => {
   const tag = el.tagName.toLowerCase();
   const type = (el.getAttribute("type") || "").slice(0, 40).toLowerCase();
   let testid = "", testidAttr = "";
@@ -262,14 +279,26 @@ const F = (el, light) => {
       (tabindex !== null && Number(tabindex) >= 0),
     only: LANDMARKS.has(tag) && el.ownerDocument.getElementsByTagName(tag).length === 1,
   };
-  if (light) {
-    if (tag === "iframe" || tag === "frame") o.xpath = xpathOf(el);  // a frame heal names its frame
-    delete o.x; delete o.y; delete o.width; delete o.height;
-    o.light = true;
-    return compact(o);
+  return o;
+};
+const L = (el, o) => {
+  if (o.tag === "iframe" || o.tag === "frame") o.xpath = xpathOf(el);  // a frame heal names its frame
+  return compact(o, true);
+};
+// Each document's scroll offsets, read once: nothing scrolls while a script runs.
+const scrolls = new Map();
+const scrollOf = (doc) => {
+  let s = scrolls.get(doc);
+  if (s === undefined) {
+    const view = doc.defaultView || window;
+    s = [view.scrollX, view.scrollY];
+    scrolls.set(doc, s);
   }
+  return s;
+};
+const R = (el, o) => {
   const r = el.getBoundingClientRect();
-  const view = el.ownerDocument.defaultView || window;
+  const scroll = scrollOf(el.ownerDocument);
   let visible = r.width > 0 && r.height > 0;
   if (visible && el.checkVisibility) visible = el.checkVisibility({ visibilityProperty: true });
   o.classes = typeof el.className === "string" ? clean(el.className, CAP) : attr(el, "class");
@@ -277,12 +306,12 @@ const F = (el, light) => {
   o.id_xpath = idXpathOf(el);
   o.neighbours = neighboursOf(el);
   o.context = contextOf(el);
-  o.x = Math.round(r.left + view.scrollX);
-  o.y = Math.round(r.top + view.scrollY);
+  o.x = Math.round(r.left + scroll[0]);
+  o.y = Math.round(r.top + scroll[1]);
   o.width = Math.round(r.width);
   o.height = Math.round(r.height);
   o.visible = visible;
-  return compact(o);
+  return compact(o, false);
 };
 """
 
@@ -407,12 +436,13 @@ CANDIDATES_SCRIPT = (
       const el = order[i];
       headings.set(el, lastHeading);
       try {
-        let o = F(el, true);
+        const o = B(el);
         if (mayFit(o)) {
           neighbours.set(el, clean(before(starts[i]) + " " + after(ends.get(el)), 160));
-          o = F(el, false);
+          out.push(R(el, o));
+        } else {
+          out.push(L(el, o));
         }
-        out.push(o);
       } catch (e) { out.push({}); }
       if (HEADINGS.has(el.tagName)) lastHeading = textOf(el, 80);
     }

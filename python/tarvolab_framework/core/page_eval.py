@@ -4,9 +4,12 @@ Playwright's ``page.evaluate`` and ``locator.evaluate`` wait for the page withou
 limit: on a page whose script is stuck in a loop they never return, and with them
 the step and the run. :func:`bounded_evaluate` runs the script through
 ``wait_for_function``, whose time-out the Playwright driver enforces for the whole
-call: the script's value (made JSON inside the page, so that even ``""``, ``0`` or
-``null`` count as an answer) comes back as a primitive that needs no second trip
-to the page. A page that does not answer in time raises
+call. The script's value comes back as one tagged text, never empty, so that even
+``""``, ``0`` or ``null`` count as an answer: a text as it is (a page script that
+returns JSON text is not encoded a second time), any other value as JSON. That
+text is a primitive, and Playwright hands it over whole with the answer (the
+handle's preview), so it crosses once and needs no second trip to the page. A
+page that does not answer in time raises
 :class:`PageUnresponsiveError`, a clear failure of that one evaluation.
 
 The deadline is ``PAGE_EVALUATION_TIMEOUT`` (milliseconds, default 10000), or the
@@ -27,17 +30,20 @@ from typing import Any, Optional
 TIMEOUT_VARIABLE = "PAGE_EVALUATION_TIMEOUT"
 
 # The script may be a function (called with the element, for a locator, and the
-# argument) or an expression. Its value is returned as JSON text, which is never
-# empty, so wait_for_function accepts the first answer; a thrown error is
-# returned the same way and raised again in Python.
+# argument) or an expression. Its value is returned as a text whose first
+# character says what follows: "s" a text as it is, "j" any other value as JSON,
+# "e" the message of an error the script threw (raised again in Python); a final
+# "." marks the end, so a shortened text is never taken for the answer. The text
+# is never empty, so wait_for_function accepts the first answer.
 _WRAPPER = """([element, arg, withElement]) => {
   try {
     const target = (%s);
     let value = target;
     if (typeof target === "function") value = withElement ? target(element, arg) : target(arg);
-    return JSON.stringify({ v: value === undefined ? null : value });
+    if (typeof value === "string") return "s" + value + ".";
+    return "j" + JSON.stringify(value === undefined ? null : value) + ".";
   } catch (error) {
-    return JSON.stringify({ e: String(error && error.message ? error.message : error) });
+    return "e" + String(error && error.message ? error.message : error) + ".";
   }
 }"""
 
@@ -117,18 +123,42 @@ def bounded_evaluate(target: Any, script: str, arg: Any = None, timeout_ms: Opti
             if _is_timeout(exc):
                 raise PageUnresponsiveError(timeout) from None
             raise
-        # A string result is a primitive: its value came with the answer.
-        text = handle.json_value()
+        text = _answer_text(handle)
     finally:
         if element is not None:
             try:
                 element.dispose()
             except Exception:
                 pass
-    answer = json.loads(text)
-    if "e" in answer:
-        raise PageEvaluationError(answer["e"])
-    return answer.get("v")
+    return _decode(text)
+
+
+def _answer_text(handle: Any) -> str:
+    """The wrapper's text from the handle wait_for_function returned.
+
+    A primitive's handle carries its whole value as its preview (``str(handle)``),
+    which came with the answer: reading it costs no trip to the page and no second
+    copy of a long text. Only a preview that is not one of the wrapper's whole texts
+    (never expected) makes it ask for the value.
+    """
+    text = str(handle)
+    if text[:1] in ("s", "j", "e") and text.endswith("."):
+        return text
+    return handle.json_value()
+
+
+def _decode(text: Any) -> Any:
+    """The script's value (or its error, raised) from the wrapper's tagged text."""
+    if not isinstance(text, str) or len(text) < 2 or not text.endswith("."):
+        raise PageEvaluationError(f"respuesta inesperada de la página: {str(text)[:80]!r}")
+    tag, body = text[0], text[1:-1]
+    if tag == "s":
+        return body
+    if tag == "e":
+        raise PageEvaluationError(body)
+    if tag == "j":
+        return json.loads(body)
+    raise PageEvaluationError(f"respuesta inesperada de la página: {text[:80]!r}")
 
 
 def page_responds(page: Any, timeout_ms: Optional[float] = None) -> bool:
