@@ -3,6 +3,7 @@
 // pass the selector check are used, and no answer makes a giant console line,
 // log entry or prompt. The input is up to three answers separated by NUL bytes.
 #include "fuzz_common.hpp"
+#include "core/healing/messages.hpp"
 #include "test_healing_fakes.hpp"
 
 using namespace tarvo;
