@@ -889,3 +889,36 @@ TEST(FingerprintRules, AnAnswerChoosingAnotherRowIsRefusedUnlessItsTextsMatch) {
   // The element itself passes.
   EXPECT_EQ(answer_problem(stored, stored, ActionKind::Select, "book7_genre", kRules, &score), "");
 }
+
+TEST(FingerprintDecision, ACloseCallBetweenOtherRowsIsNoQuestionForAModel) {
+  // The 7th book's genre was removed; the 5th and 6th books' look just alike.
+  Fingerprint stored = element("select", "", "/f/table/tbody/tr[7]/td[4]/select");
+  stored.id = "id_books-6-genre";
+  stored.name = "books-6-genre";
+  stored.classes = "genre";
+  stored.context = "fieldset Books";
+  stored.neighbours = "The Atlas of Engine 7";
+  stored.label = "Genre";
+  stored.role = "combobox";
+  stored.aria_label = "Genre of the book";
+  Fingerprint fifth = stored, sixth = stored;
+  fifth.id = "id_books-4-genre";
+  fifth.name = "books-4-genre";
+  fifth.xpath = "/f/table/tbody/tr[5]/td[4]/select";
+  fifth.neighbours = "The Mirror of Lantern 5";
+  sixth.id = "id_books-5-genre";
+  sixth.name = "books-5-genre";
+  sixth.xpath = "/f/table/tbody/tr[6]/td[4]/select";
+  sixth.neighbours = "The River of Orbit 6";
+  auto c = choose_candidate(stored, {fifth, sixth}, ActionKind::Select, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_FALSE(c.ambiguous) << c.reason;
+  EXPECT_EQ(c.reason, "solo el mismo campo de otras filas");  // they were plausible: a close call
+  // Look-alikes that are not rows of one table stay a question for a model.
+  auto top = button("save-settings-top", "Guardar ajustes", "/html/body/form/button[1]");
+  auto bottom = button("save-settings-bottom", "Guardar ajustes", "/html/body/form/button[3]");
+  auto gone = button("save-settings", "Guardar ajustes", "/html/body/form/button[2]");
+  c = choose_candidate(gone, {top, bottom}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_TRUE(c.ambiguous);
+}

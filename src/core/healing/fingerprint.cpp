@@ -1114,9 +1114,18 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
     };
     auto pick = only_one(&Fingerprint::context);
     if (!pick) pick = only_one(&Fingerprint::neighbours);
+    // The same field of other rows, each with texts around it other than the
+    // stored ones: any of them as an answer would be refused (answer_problem),
+    // so the close call is no question for a model.
+    bool only_other_rows = std::all_of(close.begin(), close.end(), [&](std::size_t k) {
+      const Fingerprint& c = candidates[scored[k].index];
+      return sibling_row(stored, c) && !same_text(stored.neighbours, c.neighbours);
+    });
     if (pick && close.size() > 1) {
       choice.index = scored[*pick].index;
       choice.best = scored[*pick].sim.score;
+    } else if (!close.empty() && only_other_rows) {
+      choice.reason = "solo el mismo campo de otras filas";
     } else {
       choice.reason = "ambiguo: otro elemento puntúa casi igual";
       choice.ambiguous = true;
