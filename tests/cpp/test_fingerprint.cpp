@@ -736,3 +736,189 @@ TEST(FingerprintDecision, TheOnlyHeadingUnderANamedContainerStaysIt) {
   EXPECT_FALSE(same_landmark(generated, generated_now));
   EXPECT_FALSE(choose_candidate(h1, {site}, ActionKind::Read, kRules).index);
 }
+
+// ---------------------------------------------------------------- rows and page regions
+
+namespace {
+
+Fingerprint row_checkbox(std::string value, std::string xpath, std::string neighbours) {
+  Fingerprint f = element("input", "", std::move(xpath));
+  f.type = "checkbox";
+  f.name = "_selected_action";
+  f.value = std::move(value);
+  f.classes = "action-select";
+  f.neighbours = std::move(neighbours);
+  f.context = "form changelist-form Select author to change";
+  f.landmark = "body";
+  f.width = 13;
+  f.height = 13;
+  return f;
+}
+
+Fingerprint nav_link(std::string text, std::string href, std::string xpath, std::string landmark) {
+  Fingerprint f = element("a", std::move(text), std::move(xpath));
+  f.href = std::move(href);
+  f.landmark = std::move(landmark);
+  f.width = 60;
+  f.height = 16;
+  return f;
+}
+
+}  // namespace
+
+TEST(FingerprintParse, ReadsThePageRegion) {
+  auto f = parse_fingerprint(R"({"tag":"a","landmark":"nav nav-sidebar"})");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->landmark, "nav nav-sidebar");
+  auto list = parse_fingerprints(R"([{"tag":"a","landmark":"body"},{"tag":"a"}])");
+  ASSERT_TRUE(list);
+  EXPECT_EQ((*list)[0].landmark, "body");
+  EXPECT_EQ((*list)[1].landmark, "");  // a record of an older build: region unknown
+}
+
+TEST(FingerprintDecision, ARowCheckboxIsToldApartByItsValue) {
+  // The checkbox of row 2 was removed; row 1's has the same name, class and
+  // place in its row: only its value (the row's key) differs.
+  auto stored = row_checkbox("2", "/html/body/form/table/tbody/tr[2]/td[1]/input", "May 14, 1895 Jorge Luis Borges");
+  auto row1 = row_checkbox("1", "/html/body/form/table/tbody/tr[2]/td[1]/input", "April 13, 1875 Ada Lovelace");
+  auto c = choose_candidate(stored, {row1}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index) << c.best;
+  EXPECT_FALSE(c.ambiguous);  // nothing for a model to choose either
+  EXPECT_NE(another_element(stored, row1), "");
+  double score = 0;
+  EXPECT_NE(answer_problem(stored, row1, ActionKind::Click, "select_borges", kRules, &score), "");
+  // A positional selector that now finds row 1's checkbox is stale.
+  EXPECT_TRUE(sibling_row(stored, row1));
+  EXPECT_TRUE(stale_score(stored, row1, kRules));
+  // Values that are not row keys do not make rows: "on" / "off", "yes" / "no".
+  auto on = row_checkbox("on", stored.xpath, stored.neighbours);
+  auto off = on;
+  off.value = "off";
+  EXPECT_EQ(another_element(on, off), "");
+  EXPECT_FALSE(sibling_row(on, off));
+  // A radio button is not another row's checkbox, and a renamed class keeps the row.
+  auto radio = row1;
+  radio.type = "radio";
+  EXPECT_EQ(another_element(stored, radio), "");
+  auto same_row = stored;
+  same_row.classes = "css-1x2y";
+  c = choose_candidate(stored, {row1, same_row}, ActionKind::Click, kRules);
+  ASSERT_TRUE(c.index);
+  EXPECT_EQ(*c.index, 1u);
+}
+
+TEST(FingerprintDecision, ALinkInANavigationRegionIsNotTheRemovedOneOfTheContent) {
+  // The breadcrumb "Library" was removed; the sidebar menu has a link with the
+  // same text and target.
+  auto crumb = nav_link("Library", "/admin/library/", "/html/body/div/div[2]/a[2]", "body");
+  crumb.context = "Django administration";
+  crumb.neighbours = "› › Authors";
+  auto menu = nav_link("Library", "/admin/library/", "/html/body/div/div[3]/nav/div[2]/table/caption/a",
+                       "nav nav-sidebar");
+  menu.context = "nav nav-sidebar Library";
+  menu.neighbours = "Add Authors";
+  auto c = choose_candidate(crumb, {menu}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index) << c.best;
+  EXPECT_NE(another_element(crumb, menu), "");
+  double score = 0;
+  EXPECT_NE(answer_problem(crumb, menu, ActionKind::Click, "breadcrumb_library", kRules, &score), "");
+  // The other way round too: a removed menu link is not the content's link.
+  EXPECT_NE(another_element(menu, crumb), "");
+  // The same link with a new wrapper in the same region, or in another region
+  // that is no navigation (a header link that moved into the main part), heals.
+  auto wrapped = crumb;
+  wrapped.xpath = "/html/body/div/div[2]/span/a[1]";
+  c = choose_candidate(crumb, {menu, wrapped}, ActionKind::Click, kRules);
+  ASSERT_TRUE(c.index);
+  EXPECT_EQ(*c.index, 1u);
+  auto header = crumb;
+  header.landmark = "header header";
+  auto main_part = crumb;
+  main_part.landmark = "main";
+  EXPECT_EQ(another_element(header, main_part), "");
+  // Fingerprints recorded without the region (older stores) are compared as before.
+  auto unknown = menu;
+  unknown.landmark.clear();
+  EXPECT_EQ(another_element(crumb, unknown), "");
+  // A release that tags a part of the page as a region keeps its elements: a
+  // plain <nav> around the year links, the filter <div id="changelist-filter">
+  // that became <nav id="changelist-filter">.
+  auto year = nav_link("1992", "?published__year=1992", "/html/body/div/ul/li[3]/a", "body");
+  year.id_xpath = "//*[@id=\"changelist\"]/div[1]/div[2]/ul/li[3]/a";
+  auto year_in_nav = year;
+  year_in_nav.landmark = "nav";
+  EXPECT_EQ(another_element(year, year_in_nav), "");
+  auto filter = nav_link("All", "?", "/html/body/div/div[3]/ul[1]/li[1]/a", "body");
+  filter.id_xpath = "//*[@id=\"changelist-filter\"]/ul[1]/li[1]/a";
+  auto filter_in_nav = filter;
+  filter_in_nav.landmark = "nav changelist-filter";
+  filter_in_nav.id_xpath = "//*[@id=\"changelist-filter\"]/details[1]/ul/li[1]/a";
+  EXPECT_EQ(another_element(filter, filter_in_nav), "");
+  EXPECT_EQ(another_element(filter_in_nav, filter), "");
+  // ... but not when the element's path started at another id (the breadcrumb's).
+  crumb.id_xpath = "//*[@id=\"container\"]/div[2]/a[2]";
+  EXPECT_NE(another_element(crumb, menu), "");
+  // Two named navigation regions: the footer's menu is not the sidebar's.
+  auto footer_menu = menu;
+  footer_menu.landmark = "navigation footer-links";
+  EXPECT_NE(another_element(menu, footer_menu), "");
+}
+
+TEST(FingerprintRules, AnAnswerChoosingAnotherRowIsRefusedUnlessItsTextsMatch) {
+  // The 7th book's genre was removed; the 5th book's is the same field of another
+  // row. A model asked to choose between rows picks one: refused.
+  Fingerprint stored = element("select", "", "/f/table/tbody/tr[7]/td[4]/select");
+  stored.id = "id_books-6-genre";
+  stored.name = "books-6-genre";
+  stored.neighbours = "The Atlas of Engine 7";
+  stored.landmark = "body";
+  Fingerprint fifth = stored;
+  fifth.id = "id_books-4-genre";
+  fifth.name = "books-4-genre";
+  fifth.xpath = "/f/table/tbody/tr[5]/td[4]/select";
+  fifth.neighbours = "The Mirror of Lantern 5";
+  double score = 0;
+  EXPECT_EQ(answer_problem(stored, fifth, ActionKind::Select, "book7_genre", kRules, &score),
+            "el mismo campo de otra fila");
+  // Renumbered rows (one deleted above): the row's own texts are the stored ones,
+  // so the row rule does not refuse it (the score decides, as for any answer).
+  Fingerprint renumbered = fifth;
+  renumbered.neighbours = stored.neighbours;
+  EXPECT_NE(answer_problem(stored, renumbered, ActionKind::Select, "book7_genre", kRules, &score),
+            "el mismo campo de otra fila");
+  // The element itself passes.
+  EXPECT_EQ(answer_problem(stored, stored, ActionKind::Select, "book7_genre", kRules, &score), "");
+}
+
+TEST(FingerprintDecision, ACloseCallBetweenOtherRowsIsNoQuestionForAModel) {
+  // The 7th book's genre was removed; the 5th and 6th books' look just alike.
+  Fingerprint stored = element("select", "", "/f/table/tbody/tr[7]/td[4]/select");
+  stored.id = "id_books-6-genre";
+  stored.name = "books-6-genre";
+  stored.classes = "genre";
+  stored.context = "fieldset Books";
+  stored.neighbours = "The Atlas of Engine 7";
+  stored.label = "Genre";
+  stored.role = "combobox";
+  stored.aria_label = "Genre of the book";
+  Fingerprint fifth = stored, sixth = stored;
+  fifth.id = "id_books-4-genre";
+  fifth.name = "books-4-genre";
+  fifth.xpath = "/f/table/tbody/tr[5]/td[4]/select";
+  fifth.neighbours = "The Mirror of Lantern 5";
+  sixth.id = "id_books-5-genre";
+  sixth.name = "books-5-genre";
+  sixth.xpath = "/f/table/tbody/tr[6]/td[4]/select";
+  sixth.neighbours = "The River of Orbit 6";
+  auto c = choose_candidate(stored, {fifth, sixth}, ActionKind::Select, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_FALSE(c.ambiguous) << c.reason;
+  EXPECT_EQ(c.reason, "solo el mismo campo de otras filas");  // they were plausible: a close call
+  // Look-alikes that are not rows of one table stay a question for a model.
+  auto top = button("save-settings-top", "Guardar ajustes", "/html/body/form/button[1]");
+  auto bottom = button("save-settings-bottom", "Guardar ajustes", "/html/body/form/button[3]");
+  auto gone = button("save-settings", "Guardar ajustes", "/html/body/form/button[2]");
+  c = choose_candidate(gone, {top, bottom}, ActionKind::Click, kRules);
+  EXPECT_FALSE(c.index);
+  EXPECT_TRUE(c.ambiguous);
+}

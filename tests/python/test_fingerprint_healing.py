@@ -247,3 +247,61 @@ def test_page_closed_mid_heal_is_no_heal(monkeypatch, tmp_path, browser):
     monkeypatch.setattr(page_eval, "bounded_evaluate", closing)
     with pytest.raises(el.ElementNotFoundError):
         locator.find(page, "#a")
+
+
+# ------------------------------------------------- page regions and repeated rows
+MENU_PAGE = """<div id=container>
+  <nav id=sidebar><a href="/library/">Library</a> <a href="/library/books/">Books</a></nav>
+  <div class=crumbs>%s</div>
+  <main><h1>Books</h1>
+    <form><table>
+      <tr><td><input type=checkbox name=sel value=1></td><td>Ada Lovelace</td></tr>
+      <tr><td><input type=checkbox name=sel value=2></td><td>Jorge Luis Borges</td></tr>
+    </table></form>
+  </main>
+</div>"""
+CRUMBS = '<a href="/">Home</a> › <a href="/library/">Library</a> › Books'
+
+
+def test_fingerprint_records_the_page_region(monkeypatch, tmp_path, page):
+    locator = make_locator(monkeypatch, tmp_path)
+    page.set_content(MENU_PAGE % CRUMBS)
+    locator.find(page, ".crumbs a[href='/library/']")
+    locator.find(page, "#sidebar a[href='/library/']")
+    locator.find(page, "input[value='2']")
+    key = el.page_key(page.url)
+
+    def region(selector):
+        return json.loads(locator.store.fingerprint(selector, key))["landmark"]
+
+    assert region(".crumbs a[href='/library/']") == "body"
+    assert region("#sidebar a[href='/library/']") == "nav sidebar"
+    assert region("input[value='2']") == "main"
+
+
+def test_a_removed_breadcrumb_is_not_healed_to_the_menus_link(monkeypatch, tmp_path, page):
+    locator = make_locator(monkeypatch, tmp_path)
+    page.set_content(MENU_PAGE % CRUMBS)
+    locator.find(page, ".crumbs a[href='/library/']")
+    page.set_content(MENU_PAGE % '<a href="/">Home</a> › Books')
+    with pytest.raises(el.ElementNotFoundError):
+        locator.find(page, ".crumbs a[href='/library/']")
+    assert MODEL_CALLS == []
+    # With a wrapper added in the same place, the breadcrumb still heals.
+    page.set_content(MENU_PAGE % CRUMBS)
+    locator.find(page, "div.crumbs > a[href='/library/']")
+    page.set_content(MENU_PAGE % '<a href="/">Home</a> › <span><a href="/library/">Library</a></span> › Books')
+    found = locator.find(page, "div.crumbs > a[href='/library/']")
+    assert found.evaluate("e => e.parentElement.tagName") == "SPAN"
+    assert locator.last_heal["source"] == "fingerprint" and MODEL_CALLS == []
+
+
+def test_a_removed_row_checkbox_is_not_healed_to_another_rows(monkeypatch, tmp_path, page):
+    locator = make_locator(monkeypatch, tmp_path)
+    page.set_content(MENU_PAGE % CRUMBS)
+    locator.find(page, "input[value='2']")
+    page.set_content((MENU_PAGE % CRUMBS).replace(
+        "<tr><td><input type=checkbox name=sel value=2></td><td>Jorge Luis Borges</td></tr>", ""))
+    with pytest.raises(el.ElementNotFoundError):
+        locator.find(page, "input[value='2']")
+    assert MODEL_CALLS == []

@@ -7,8 +7,10 @@ A fingerprint is a JSON object with what identifies an element across releases:
 written), ``testid`` and ``testid_attr``, ``xpath`` and ``id_xpath`` (from the
 nearest ancestor with an id), ``neighbours`` (the nearest texts before and after it), ``context``
 (its form or section), ``x``/``y``/``width``/``height`` on the page, ``enabled``,
-``visible``, ``editable``, ``clickable`` (an ``onclick`` or a tab stop) and ``only``
-(the page's one ``h1``, ``header``, ``footer`` or ``main``).
+``visible``, ``editable``, ``clickable`` (an ``onclick`` or a tab stop), ``only``
+(the page's one ``h1``, ``header``, ``footer`` or ``main``) and ``landmark`` (the page
+region it sits in: its nearest ``nav``, ``aside``, ``header``, ``footer`` or ``main``
+with that region's id or aria-label, ``body`` outside them).
 
 Every text is cut in the page (a 1 MB attribute costs no more than a short one)
 and lone surrogates are replaced, so the JSON always parses. The scripts return
@@ -192,6 +194,24 @@ const containerOf = (el) => {
   contexts.set(c, s);
   return s;
 };
+// The page region (landmark) the element sits in: its nearest nav, aside, header,
+// footer or main (or the ARIA role of one), with the region's id or aria-label;
+// "body" outside every region. A site menu repeats links of the content (same
+// text, same target): the region tells them apart.
+const LANDMARK = "nav, aside, header, footer, main, [role=navigation], [role=complementary], [role=banner], " +
+  "[role=contentinfo], [role=main], [role=search]";
+const landmarks = new Map();  // parent -> its region's name (siblings share it)
+const landmarkOf = (el) => {
+  const parent = el.parentElement;
+  let s = landmarks.get(parent);
+  if (s !== undefined) return s;
+  const c = parent ? parent.closest(LANDMARK) : null;
+  if (!c) s = "body";
+  else s = clean([attr(c, "role", 30).toLowerCase() || c.tagName.toLowerCase(),
+                  attr(c, "id", 60) || attr(c, "aria-label", 60)].filter(Boolean).join(" "), 100);
+  landmarks.set(parent, s);
+  return s;
+};
 // The nearest texts before and after the element in reading order (a label,
 // the previous field's caption, the next button), outside the element itself.
 const nearText = (el, forward) => {
@@ -306,6 +326,7 @@ const R = (el, o) => {
   o.id_xpath = idXpathOf(el);
   o.neighbours = neighboursOf(el);
   o.context = contextOf(el);
+  o.landmark = landmarkOf(el);
   o.x = Math.round(r.left + scroll[0]);
   o.y = Math.round(r.top + scroll[1]);
   o.width = Math.round(r.width);

@@ -74,6 +74,7 @@ Fingerprint from_json(const json& o) {
   f.id_xpath = text_field(o, "id_xpath");
   f.neighbours = text_field(o, "neighbours");
   f.context = text_field(o, "context");
+  f.landmark = text_field(o, "landmark");
   f.x = number_field(o, "x");
   f.y = number_field(o, "y");
   f.width = number_field(o, "width");
@@ -150,7 +151,7 @@ class FingerprintListReader : public nlohmann::json_sax<json> {
   enum Field {
     kNone, kTag, kId, kName, kType, kRole, kClasses, kText, kLabel, kAriaLabel, kPlaceholder, kTitle, kAlt,
     kValue, kHref, kTestid, kTestidAttr, kXpath, kIdXpath, kNeighbours, kContext, kX, kY, kWidth, kHeight,
-    kEnabled, kVisible, kEditable, kClickable, kLight, kOnly
+    kEnabled, kVisible, kEditable, kClickable, kLight, kOnly, kLandmark
   };
 
   static Field field_of(const std::string& k) {
@@ -161,7 +162,7 @@ class FingerprintListReader : public nlohmann::json_sax<json> {
         {"testid_attr", kTestidAttr}, {"xpath", kXpath}, {"id_xpath", kIdXpath}, {"neighbours", kNeighbours},
         {"context", kContext}, {"x", kX}, {"y", kY}, {"width", kWidth}, {"height", kHeight},
         {"enabled", kEnabled}, {"visible", kVisible}, {"editable", kEditable}, {"clickable", kClickable},
-        {"light", kLight}, {"only", kOnly}};
+        {"light", kLight}, {"only", kOnly}, {"landmark", kLandmark}};
     auto it = fields.find(k);
     return it == fields.end() ? kNone : it->second;
   }
@@ -216,6 +217,7 @@ class FingerprintListReader : public nlohmann::json_sax<json> {
       case kClickable: flag(f.clickable_hint, false); break;
       case kLight: flag(f.partial, false); break;
       case kOnly: flag(f.only, false); break;
+      case kLandmark: text(f.landmark, false); break;
     }
     field_ = kNone;
   }
@@ -823,6 +825,11 @@ std::string answer_problem(const std::optional<Fingerprint>& stored, const Finge
   if (!stored) return {};
   Similarity sim = similarity(*stored, candidate);
   if (score) *score = sim.score;
+  if (std::string other = another_element(*stored, candidate); !other.empty()) return other;
+  // The same field of another row (an answer choosing between rows) is that
+  // other row's, unless its own texts around it are the stored ones.
+  if (sibling_row(*stored, candidate) && !same_text(stored->neighbours, candidate.neighbours))
+    return "el mismo campo de otra fila";
   if (same_landmark(*stored, candidate)) return {};
   // The same gate as a fingerprint heal, identity floor included: an element
   // named otherwise is another element.
@@ -919,10 +926,59 @@ bool only_numbers_differ(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+namespace {
+
+bool check_or_radio(const Fingerprint& f) {
+  return f.tag == "input" && (f.type == "checkbox" || f.type == "radio");
+}
+
+// A row's checkbox or radio button carries the row's key as its value
+// ("_selected_action" = "2"): another number, another row.
+bool other_row_value(const Fingerprint& stored, const Fingerprint& current) {
+  return check_or_radio(stored) && check_or_radio(current) && stored.type == current.type &&
+         only_numbers_differ(stored.value, current.value);
+}
+
+bool navigation_region(std::string_view landmark) {
+  auto first = landmark.substr(0, landmark.find(' '));
+  return first == "nav" || first == "aside" || first == "navigation" || first == "complementary";
+}
+
+// The id the element's path from its nearest id starts at ("//*[@id="x"]/a" -> "x").
+std::string_view id_anchor(std::string_view id_xpath) {
+  static constexpr std::string_view open = "//*[@id=\"";
+  if (id_xpath.substr(0, open.size()) != open) return {};
+  auto close = id_xpath.find("\"]", open.size());
+  return close == std::string_view::npos ? std::string_view{} : id_xpath.substr(open.size(), close - open.size());
+}
+
+// Whether the navigation region of `nav_side` may be the part of the page
+// `other` sat in, only tagged otherwise: a region with no name of its own (a
+// release that wraps a list of links in a plain <nav>), or one whose id is the
+// id `other`'s path starts at (<div id="filter"> that became <nav id="filter">).
+bool same_part_retagged(const Fingerprint& nav_side, const Fingerprint& other) {
+  auto space = nav_side.landmark.find(' ');
+  if (space == std::string::npos) return true;
+  return std::string_view(nav_side.landmark).substr(space + 1) == id_anchor(other.id_xpath);
+}
+
+}  // namespace
+
 bool sibling_row(const Fingerprint& stored, const Fingerprint& current) {
   if (stored.tag != current.tag) return false;
   return only_numbers_differ(stored.id, current.id) || only_numbers_differ(stored.name, current.name) ||
-         only_numbers_differ(stored.testid, current.testid);
+         only_numbers_differ(stored.testid, current.testid) || other_row_value(stored, current);
+}
+
+std::string another_element(const Fingerprint& stored, const Fingerprint& candidate) {
+  if (other_row_value(stored, candidate)) return "casilla de otra fila (otro valor)";
+  if (stored.landmark.empty() || candidate.landmark.empty() || stored.landmark == candidate.landmark) return {};
+  bool stored_nav = navigation_region(stored.landmark), candidate_nav = navigation_region(candidate.landmark);
+  if (!stored_nav && !candidate_nav) return {};
+  if ((candidate_nav && same_part_retagged(candidate, stored)) || (stored_nav && same_part_retagged(stored, candidate)))
+    return {};
+  return "en otra región de la página (" + candidate.landmark + ")";
+  return {};
 }
 
 bool similar_enough(const Similarity& sim, const MatchRules& rules) {
@@ -992,6 +1048,7 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const Fingerprint& c = candidates[i];
     if (c.tag.empty() || c.partial || !fit_problem(stored, c, action).empty()) continue;
+    if (!another_element(stored, c).empty()) continue;
     scored.push_back({i, similarity(stored, c)});
   }
   std::stable_sort(scored.begin(), scored.end(),
@@ -1057,9 +1114,18 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
     };
     auto pick = only_one(&Fingerprint::context);
     if (!pick) pick = only_one(&Fingerprint::neighbours);
+    // The same field of other rows, each with texts around it other than the
+    // stored ones: any of them as an answer would be refused (answer_problem),
+    // so the close call is no question for a model.
+    bool only_other_rows = std::all_of(close.begin(), close.end(), [&](std::size_t k) {
+      const Fingerprint& c = candidates[scored[k].index];
+      return sibling_row(stored, c) && !same_text(stored.neighbours, c.neighbours);
+    });
     if (pick && close.size() > 1) {
       choice.index = scored[*pick].index;
       choice.best = scored[*pick].sim.score;
+    } else if (!close.empty() && only_other_rows) {
+      choice.reason = "solo el mismo campo de otras filas";
     } else {
       choice.reason = "ambiguo: otro elemento puntúa casi igual";
       choice.ambiguous = true;

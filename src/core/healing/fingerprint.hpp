@@ -21,6 +21,9 @@ struct Fingerprint {
   // neighbours, section, paths or classes). Never scored; see may_need_full.
   bool partial = false;
   bool only = false;  // the page's one h1, header, footer or main
+  // The page region it sits in: "nav nav-sidebar", "header", "main", "body"
+  // outside every region; empty when not recorded (a record of an older build).
+  std::string landmark;
 };
 
 // nullopt when the text is not a JSON object with at least a "tag".
@@ -116,6 +119,15 @@ HealChoice choose_candidate(const Fingerprint& stored, const std::vector<Fingerp
 // The same field of another repeated row: same tag, and an id, name or test id
 // that differs from the stored one only in its numbers.
 bool sibling_row(const Fingerprint& stored, const Fingerprint& current);
+
+// Why `candidate` is another element than `stored` whatever its score, or
+// empty: a checkbox or radio button of another row (its value differs from the
+// stored one only in its numbers), or an element of another page region when
+// either sits in a named navigation region (a site menu repeats the content's
+// links with the same text and target). A region without a name, or named by
+// the id the other element's path starts at, may be the same part of the page
+// that a new release tagged as a region: no verdict then.
+std::string another_element(const Fingerprint& stored, const Fingerprint& candidate);
 
 std::optional<double> stale_score(const Fingerprint& stored, const Fingerprint& current, const MatchRules& rules);
 
