@@ -38,8 +38,11 @@ def test_applications_and_pages_match_their_page_objects(corpus):
     assert len(apps.RELEASES) >= 2
     for app, releases in apps.RELEASES.items():
         assert len(releases) == 2 and releases[0].version != releases[1].version, app
-    pages, poms = corpus["pages"], corpus["poms"]
+    pages, poms = corpus["all_pages"], corpus["poms"]
     assert set(pages) == set(poms), "every page needs its page object and the reverse"
+    # The second held-out set's pages are used by no other set.
+    heldout2_pages = set(pages) - set(corpus["pages"])
+    assert heldout2_pages and not heldout2_pages & set(corpus["pages"])
     for name, page_info in pages.items():
         assert page_info["app"] in apps.RELEASES, name
         assert page_info["path"].startswith("/"), name
@@ -52,8 +55,12 @@ def test_applications_and_pages_match_their_page_objects(corpus):
 
 def test_every_locator_has_an_answer_on_the_new_release(corpus):
     truth, poms = corpus["truth"], corpus["poms"]
-    refs = {f"{page}.{name}" for page, entries in poms.items() for name in entries}
+    refs = {f"{page}.{name}" for page, entries in poms.items() if page in corpus["pages"] for name in entries}
     assert refs == set(truth), "page objects and ground truth must list the same locators"
+    # The second held-out set's locators each have an action, and only they do.
+    heldout2_refs = {f"{page}.{name}" for page, entries in poms.items() if page not in corpus["pages"]
+                     for name in entries}
+    assert heldout2_refs == set(corpus["actions"]) - set(truth)
     assert len(refs) >= 100
     for ref, answer in truth.items():
         page, name = ref.split(".", 1)
