@@ -1,8 +1,6 @@
 """Fingerprint healing in a real headless Chromium: recording, heals without a model,
 stale locators, strict mode, and pages that are busy, hostile or gone."""
 import json
-import os
-import shutil
 import time
 import types
 import sys
@@ -19,8 +17,7 @@ def _forget_heal_events():
     yield
     heal_events.clear()
 
-CHROMIUM = os.environ.get("TARVO_CHROMIUM_EXECUTABLE") or next(
-    (c for c in ("/usr/lib/chromium/chromium", "/usr/bin/chromium") if shutil.which(c)), None)
+from chromium_page import CHROMIUM, browser, page  # noqa: F401 (fixtures)
 
 pytestmark = pytest.mark.skipif(CHROMIUM is None, reason="needs Chromium")
 
@@ -35,23 +32,6 @@ ROWS_V2 = """<ul id="rows">
   <li><span>Albarán 3</span> <input type="checkbox" aria-label="Seleccionar albarán"></li>
   <li><span>Factura 8</span> <button class="edit">Editar factura 8</button></li>
 </ul>"""
-
-
-@pytest.fixture(scope="module")
-def browser():
-    from playwright.sync_api import sync_playwright
-
-    with sync_playwright() as driver:
-        browser = driver.chromium.launch(executable_path=CHROMIUM, headless=True)
-        yield browser
-        browser.close()
-
-
-@pytest.fixture
-def page(browser):
-    page = browser.new_page()
-    yield page
-    page.close()
 
 
 def make_locator(monkeypatch, tmp_path, **settings):

@@ -2,8 +2,6 @@
 same-origin frames, light records that change no decision, and pages that fail, navigate
 away or are built to be slow while a heal runs."""
 import json
-import os
-import shutil
 import sys
 import time
 import types
@@ -13,8 +11,7 @@ import pytest
 from tarvolab_framework.core import element_locator as el
 from tarvolab_framework.core import heal_events, page_eval
 
-CHROMIUM = os.environ.get("TARVO_CHROMIUM_EXECUTABLE") or next(
-    (c for c in ("/usr/lib/chromium/chromium", "/usr/bin/chromium") if shutil.which(c)), None)
+from chromium_page import CHROMIUM, browser, page  # noqa: F401 (fixtures)
 
 pytestmark = pytest.mark.skipif(CHROMIUM is None, reason="needs Chromium")
 
@@ -25,23 +22,6 @@ MODEL_CALLS = []
 def _forget_heal_events():
     yield
     heal_events.clear()
-
-
-@pytest.fixture(scope="module")
-def browser():
-    from playwright.sync_api import sync_playwright
-
-    with sync_playwright() as driver:
-        browser = driver.chromium.launch(executable_path=CHROMIUM, headless=True)
-        yield browser
-        browser.close()
-
-
-@pytest.fixture
-def page(browser):
-    page = browser.new_page()
-    yield page
-    page.close()
 
 
 def make_locator(monkeypatch, tmp_path):

@@ -15,14 +15,10 @@
 #include "core/config/settings.hpp"
 
 namespace tarvo::config {
-namespace {
-
 std::string join_path(const std::string& dir, const std::string& name) {
   if (!dir.empty() && dir.back() == '/') return dir + name;
   return dir + "/" + name;
 }
-
-}  // namespace
 
 std::string os_error(int err, const std::string& path) {
   return "[Errno " + std::to_string(err) + "] " + std::strerror(err) + ": '" + path + "'";

@@ -14,6 +14,9 @@
 
 namespace tarvo::config {
 
+// "dir/name", with one slash between them.
+std::string join_path(const std::string& dir, const std::string& name);
+
 // Python's OSError text for error number err on path: "[Errno N] <reason>: '<path>'".
 std::string os_error(int err, const std::string& path);
 

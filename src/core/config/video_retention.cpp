@@ -15,14 +15,6 @@
 #include "core/config/framework_setup.hpp"
 
 namespace tarvo::config {
-namespace {
-
-std::string join_path(const std::string& dir, const std::string& name) {
-  if (!dir.empty() && dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
-}  // namespace
 
 std::vector<std::string> videos_to_delete(const std::vector<VideoFile>& files, double now, long long max_age_hours) {
   const double max_age = static_cast<double>(max_age_hours) * 3600.0;
